@@ -1,0 +1,26 @@
+#pragma once
+// The parameter readers every handler shares, so that a missing or malformed parameter
+// is reported in the same words by every operation.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "geom/point.hpp"
+#include "json/json.hpp"
+
+/// Absent: stores `fallback`. Present but not a number: "'<key>' must be a number".
+bool readNumber(const JsonValue& params, const std::string& key, double fallback, double& out,
+                std::string& error);
+
+/// A number truncated toward zero to a 32-bit integer; values outside the 32-bit range
+/// (and infinities) become INT32_MIN so that the meshers' range checks reject them.
+int32_t truncateToCount(double value);
+
+/// readNumber followed by truncateToCount.
+bool readCount(const JsonValue& params, const std::string& key, int32_t fallback, int32_t& out,
+               std::string& error);
+
+bool readPoint3(const JsonValue& value, Point3& out, std::string& error);
+bool readPointList(const JsonValue& value, std::vector<Point3>& out, std::string& error);
+bool readHoleLoops(const JsonValue& value, std::vector<std::vector<Point3>>& out, std::string& error);

@@ -1,0 +1,141 @@
+#include "model/model_writer.hpp"
+
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+/// "%.17g" into a buffer large enough for any double; returns the length.
+size_t formatRealInto(double value, char (&buf)[40]) {
+    return static_cast<size_t>(std::snprintf(buf, sizeof buf, "%.17g", value));
+}
+
+/// Formats integers and reals into a small stack buffer and streams them out.
+struct RecordWriter {
+    std::ofstream& out;
+
+    void text(const char* s, size_t n) { out.write(s, static_cast<std::streamsize>(n)); }
+    template <size_t N>
+    void lit(const char (&s)[N]) { text(s, N - 1); }
+    void str(const std::string& s) { text(s.data(), s.size()); }
+
+    void integer(int32_t value) {
+        char buf[16];
+        auto res = std::to_chars(buf, buf + sizeof buf, value);
+        text(buf, static_cast<size_t>(res.ptr - buf));
+    }
+
+    void real(double value) {
+        char buf[40];
+        text(buf, formatRealInto(value, buf));
+    }
+
+    void idList(const std::vector<int32_t>& ids) {
+        lit("[");
+        for (size_t i = 0; i < ids.size(); ++i) {
+            if (i > 0) lit(", ");
+            integer(ids[i]);
+        }
+        lit("]");
+    }
+
+    /// Starts record `index` of an array: a comma after the previous one, then the indent.
+    void recordStart(size_t index) {
+        if (index > 0) lit(",");
+        lit("\n    {\"id\": ");
+    }
+
+    void arrayEnd(size_t count) {
+        if (count == 0) {
+            lit("]");
+        } else {
+            lit("\n  ]");
+        }
+    }
+};
+
+}  // namespace
+
+std::string formatReal(double value) {
+    char buf[40];
+    return std::string(buf, formatRealInto(value, buf));
+}
+
+bool writeModelFile(const std::string& path, const Model& model) {
+    std::ofstream out(path, std::ios::out | std::ios::trunc);
+    if (!out.good()) return false;
+    RecordWriter w{out};
+
+    w.lit("{\n  \"nodes\": [");
+    for (size_t i = 0; i < model.nodes.size(); ++i) {
+        const Node& n = model.nodes[i];
+        w.recordStart(i);
+        w.integer(n.id);
+        w.lit(", \"x\": ");
+        w.real(n.x);
+        w.lit(", \"y\": ");
+        w.real(n.y);
+        w.lit(", \"z\": ");
+        w.real(n.z);
+        w.lit("}");
+    }
+    w.arrayEnd(model.nodes.size());
+    w.lit(",\n  \"elements\": [");
+    for (size_t i = 0; i < model.elements.size(); ++i) {
+        const Element& e = model.elements[i];
+        w.recordStart(i);
+        w.integer(e.id);
+        w.lit(", \"n1\": ");
+        w.integer(e.n1);
+        w.lit(", \"n2\": ");
+        w.integer(e.n2);
+        w.lit(", \"matId\": ");
+        w.integer(e.matId);
+        w.lit(", \"secId\": ");
+        w.integer(e.secId);
+        w.lit("}");
+    }
+    w.arrayEnd(model.elements.size());
+    w.lit(",\n  \"areas\": [");
+    for (size_t i = 0; i < model.areas.size(); ++i) {
+        const Area& a = model.areas[i];
+        w.recordStart(i);
+        w.integer(a.id);
+        w.lit(", \"kind\": \"");
+        w.str(a.kind);
+        w.lit("\", \"nodes\": ");
+        w.idList(a.nodes);
+        w.lit(", \"behavior\": \"");
+        w.str(a.behavior);
+        w.lit("\", \"thickness\": ");
+        w.real(a.thickness);
+        w.lit(", \"matId\": ");
+        w.integer(a.matId);
+        w.lit(", \"secId\": ");
+        w.integer(a.secId);
+        if (a.drilling) {
+            w.lit(", \"drilling\": true}");
+        } else {
+            w.lit(", \"drilling\": false}");
+        }
+    }
+    w.arrayEnd(model.areas.size());
+    w.lit(",\n  \"solids\": [");
+    for (size_t i = 0; i < model.solids.size(); ++i) {
+        const Solid& s = model.solids[i];
+        w.recordStart(i);
+        w.integer(s.id);
+        w.lit(", \"kind\": \"");
+        w.str(s.kind);
+        w.lit("\", \"nodes\": ");
+        w.idList(s.nodes);
+        w.lit(", \"matId\": ");
+        w.integer(s.matId);
+        w.lit("}");
+    }
+    w.arrayEnd(model.solids.size());
+    w.lit("\n}\n");
+    return !out.fail();
+}

@@ -1,0 +1,83 @@
+#include "structured/hex_block.hpp"
+
+#include "geom/predicates.hpp"
+
+Point3 trilinearPoint(const std::array<Point3, 8>& c, double u, double v, double w) {
+    const double weight[8] = {
+        (1 - v) * (1 - u) * (1 - w),
+        (1 - v) * u * (1 - w),
+        u * v * (1 - w),
+        (1 - u) * v * (1 - w),
+        (1 - v) * (1 - u) * w,
+        (1 - v) * u * w,
+        u * v * w,
+        (1 - u) * v * w,
+    };
+    // Summed from zero in corner order.
+    Point3 p{0.0, 0.0, 0.0};
+    for (int i = 0; i < 8; ++i) {
+        p.x = p.x + c[i].x * weight[i];
+        p.y = p.y + c[i].y * weight[i];
+        p.z = p.z + c[i].z * weight[i];
+    }
+    return p;
+}
+
+namespace {
+
+/// The split of a cell along its 0-6 diagonal into six tetrahedra (cell corner numbers);
+/// each is positively oriented for an undistorted cell.
+constexpr int kTestTets[6][4] = {
+    {0, 4, 6, 5}, {0, 4, 7, 6}, {0, 1, 6, 2}, {0, 1, 5, 6}, {0, 2, 7, 3}, {0, 2, 6, 7},
+};
+
+bool cellIsValid(const std::vector<Point3>& points, const HexCell& cell) {
+    for (const auto& t : kTestTets) {
+        double o = orient3d(points[cell.v[t[0]]], points[cell.v[t[1]]], points[cell.v[t[2]]],
+                            points[cell.v[t[3]]]);
+        if (!(o > 0)) return false;  // flat, inverted or not a number
+    }
+    return true;
+}
+
+}  // namespace
+
+HexBlockMesh meshHexBlock(const std::array<Point3, 8>& corners, int32_t nx, int32_t ny, int32_t nz) {
+    HexBlockMesh mesh;
+    if (nx < 1 || ny < 1 || nz < 1) return mesh;
+    const int64_t sx = int64_t{nx} + 1, sy = int64_t{ny} + 1, sz = int64_t{nz} + 1;
+    // Checked one factor at a time so that the products cannot overflow.
+    if (sx * sy > kMaxHexBlockCount || sx * sy * sz > kMaxHexBlockCount) return mesh;
+
+    mesh.points.reserve(static_cast<size_t>(sx * sy * sz));
+    for (int32_t k = 0; k <= nz; ++k) {
+        for (int32_t j = 0; j <= ny; ++j) {
+            for (int32_t i = 0; i <= nx; ++i) {
+                mesh.points.push_back(trilinearPoint(corners, static_cast<double>(i) / nx,
+                                                     static_cast<double>(j) / ny,
+                                                     static_cast<double>(k) / nz));
+            }
+        }
+    }
+
+    auto P = [&](int64_t i, int64_t j, int64_t k) { return i + sx * (j + sy * k); };
+    mesh.hexes.reserve(static_cast<size_t>(int64_t{nx} * ny * nz));
+    for (int64_t k = 0; k < nz; ++k) {
+        for (int64_t j = 0; j < ny; ++j) {
+            for (int64_t i = 0; i < nx; ++i) {
+                HexCell cell{{P(i, j, k), P(i + 1, j, k), P(i + 1, j + 1, k), P(i, j + 1, k),
+                              P(i, j, k + 1), P(i + 1, j, k + 1), P(i + 1, j + 1, k + 1),
+                              P(i, j + 1, k + 1)}};
+                if (!cellIsValid(mesh.points, cell)) return HexBlockMesh{};
+                mesh.hexes.push_back(cell);
+            }
+        }
+    }
+    mesh.ok = true;
+    return mesh;
+}
+
+Model hexBlockToModel(const HexBlockMesh& mesh, const SolidNumbering& numbering) {
+    if (!mesh.ok) return Model{};
+    return buildSolidModel(mesh.points, {}, mesh.hexes, numbering);
+}
