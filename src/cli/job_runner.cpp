@@ -2,9 +2,6 @@
 
 #include <cmath>
 
-namespace {
-
-/// Names the first record holding a non-finite real, or returns false when there is none.
 bool findNonFinite(const Model& model, std::string& what) {
     for (const Node& n : model.nodes) {
         if (!std::isfinite(n.x) || !std::isfinite(n.y) || !std::isfinite(n.z)) {
@@ -20,8 +17,6 @@ bool findNonFinite(const Model& model, std::string& what) {
     }
     return false;
 }
-
-}  // namespace
 
 JobResult runJob(const std::string& jobText) {
     JsonValue job;
