@@ -1,5 +1,9 @@
 #include "model/model_writer.hpp"
 
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include <gtest/gtest.h>
@@ -26,6 +30,24 @@ TEST(FormatReal, SeventeenSignificantDigitsInGeneralForm) {
     EXPECT_EQ(formatReal(1e17), "1e+17");
     EXPECT_EQ(formatReal(-2.5e-300), "-2.5e-300");
     EXPECT_EQ(formatReal(1.0 / 3.0), "0.33333333333333331");
+}
+
+TEST(FormatReal, AgreesWithPrintfAcrossMagnitudes) {
+    // A deterministic sweep of bit patterns: normal, subnormal, huge, negative, integral.
+    uint64_t bits = 0x9E3779B97F4A7C15ull;
+    for (int i = 0; i < 200000; ++i) {
+        bits ^= bits << 13;
+        bits ^= bits >> 7;
+        bits ^= bits << 17;
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        if (!std::isfinite(value)) continue;
+        for (double v : {value, std::round(value), static_cast<double>(static_cast<int32_t>(bits)) / 1024.0}) {
+            char expected[64];
+            std::snprintf(expected, sizeof expected, "%.17g", v);
+            ASSERT_EQ(formatReal(v), expected);
+        }
+    }
 }
 
 TEST(ModelWriter, EmptyModelIsSixLines) {
