@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "mesh2d/quality_refine.hpp"
+
 bool readNumber(const JsonValue& params, const std::string& key, double fallback, double& out,
                 std::string& error) {
     const JsonValue* value = findMember(params, key);
@@ -84,6 +86,19 @@ bool readHoleLoops(const JsonValue& value, std::vector<std::vector<Point3>>& out
         std::vector<Point3> loop;
         if (!readPointList(item, loop, error)) return false;
         out.push_back(std::move(loop));
+    }
+    return true;
+}
+
+bool readSizing(const JsonValue& params, RefineOptions& options, SizingField& field, std::string& error) {
+    if (!readNumber(params, "max_area", options.maxArea, options.maxArea, error)) return false;
+    double targetSize = 0.0;
+    if (!readNumber(params, "target_size", 0.0, targetSize, error)) return false;
+    if (targetSize > 0) {
+        field = SizingField{targetSize, {}};
+        options.sizing = &field;
+    } else {
+        options.sizing = nullptr;
     }
     return true;
 }

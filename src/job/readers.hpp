@@ -24,3 +24,11 @@ bool readCount(const JsonValue& params, const std::string& key, int32_t fallback
 bool readPoint3(const JsonValue& value, Point3& out, std::string& error);
 bool readPointList(const JsonValue& value, std::vector<Point3>& out, std::string& error);
 bool readHoleLoops(const JsonValue& value, std::vector<std::vector<Point3>>& out, std::string& error);
+
+struct RefineOptions;
+struct SizingField;
+
+/// Reads "max_area" (default: the options' current maximum area) into the options and
+/// "target_size" (default 0). A positive target size makes `field` a uniform size field of
+/// that base size and points the options at it; otherwise the options get no size field.
+bool readSizing(const JsonValue& params, RefineOptions& options, SizingField& field, std::string& error);
