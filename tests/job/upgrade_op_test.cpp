@@ -59,16 +59,6 @@ TEST(UpgradeOp, OneHexBlockCellBecomesOneHex20) {
     EXPECT_EQ(r.model.nodes[8].x, 1.0);  // between (0,0,0) and (2,0,0)
 }
 
-TEST(UpgradeOp, DiscAndAnnulusQuadsBecomeQuad8) {
-    JobResult r = run(upgradeOf(R"({"op": "mesh_disc", "params": {"radius": 1, "divisions": 2}})"));
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.model.nodes.size(), 9u + 12u);
-    for (const Area& a : r.model.areas) EXPECT_EQ(a.kind, "QUAD8");
-    r = run(upgradeOf(R"({"op": "mesh_annulus", "params": {"r_inner": 1, "r_outer": 2, "radial": 1, "around": 3}})"));
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.model.nodes.size(), 6u + 9u);  // 3 + 3 ring edges, 3 spokes
-}
-
 TEST(UpgradeOp, DoubleNestingGivesTheSameModelAsSingle) {
     JobResult once = run(upgradeOf(kOneHex));
     JobResult twice = run(upgradeOf(upgradeOf(kOneHex)));

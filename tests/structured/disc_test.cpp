@@ -161,19 +161,6 @@ TEST(MeshDisc, QuadsRunCounterClockwiseAboutAnyNormalInItsPlane) {
     }
 }
 
-TEST(MeshDisc, SquareCornersAndEdgeMidpointsLandOnTheCircle) {
-    const StructuredAreaMesh mesh = meshDisc(Point3{0, 0, 0}, Point3{0, 1, 0}, 3.0, 4, props());
-    ASSERT_TRUE(mesh.ok);
-    // Rows and columns 0, 2 and 4 on the square's edges; (2, 2) is the centre.
-    for (int r : {0, 2, 4}) {
-        for (int c : {0, 2, 4}) {
-            const Node& n = mesh.model.nodes[static_cast<size_t>(r * 5 + c)];
-            const double dist = norm(Point3{n.x, n.y, n.z});
-            EXPECT_NEAR(dist, (r == 2 && c == 2) ? 0.0 : 3.0, 1e-15);
-        }
-    }
-}
-
 TEST(MeshDisc, CopiesPropsAndNumbersFromTheFirstIds) {
     const StructuredAreaProps p{100, 20, 7, 3, 0.25};
     const StructuredAreaMesh mesh = meshDisc(Point3{0, 0, 0}, Point3{0, 0, 1}, 1.0, 2, p);
