@@ -564,8 +564,9 @@ DxfBoundary readDxfBoundary(const std::string& text, const DxfImportOptions& opt
         if (name == "LWPOLYLINE" || name == "CIRCLE") {
             DxfLoop loop = name == "LWPOLYLINE" ? readLwPolyline(pairs, cursor, options, budget)
                                                 : readCircle(pairs, cursor, options, budget);
-            // Geometry pushed beyond the range of a double is unusable and skipped.
-            if (!loop.empty() && isFiniteLoop(loop)) loops.push_back(std::move(loop));
+            // Geometry pushed beyond the range of a double is unusable and skipped, and so is
+            // a two-vertex polyline whose bulges are too flat to add a point: it bounds nothing.
+            if (loop.size() >= 3 && isFiniteLoop(loop)) loops.push_back(std::move(loop));
         } else if (name == "LINE") {
             segments.push_back(readLine(pairs, cursor, budget));
         } else if (name == "ARC") {

@@ -298,6 +298,9 @@ TEST(DxfLwPolyline, TwoBulgedVerticesMakeACircle) {
     b = readText(DxfText().lwpolyline({{0, 0}, {10, 0, 1e-17}, {10, 10, 1}, {10, 10}}, 1).text);
     ASSERT_TRUE(b.ok);
     EXPECT_EQ(b.outer.size(), 4u);
+    // A two-vertex polyline whose bulge adds no point bounds nothing and is skipped.
+    EXPECT_EQ(readText(DxfText().lwpolyline({{0, 0, 1e-17}, {10, 0}}, 1).text).error, kNoLoops);
+    EXPECT_EQ(readText(DxfText().lwpolyline({{3, 3, 1}, {3, 3, 1}}, 1).text).error, kNoLoops);
 }
 
 TEST(DxfChain, RectangleOfLinesInAnyOrderAndDirection) {
