@@ -320,9 +320,15 @@ bool readDxfPairs(const std::string& text, std::vector<DxfPair>& pairs, std::str
         error = "malformed DXF: odd number of content lines (expected alternating group-code/value pairs)";
         return false;
     }
+    auto trimmedLine = [&](size_t k) {
+        size_t from = starts[k], to = ends[k];
+        while (from < to && isDxfSpace(text[from])) ++from;
+        while (to > from && isDxfSpace(text[to - 1])) --to;
+        return text.substr(from, to - from);
+    };
     pairs.reserve(starts.size() / 2);
     for (size_t k = 0; k < starts.size(); k += 2) {
-        const std::string code = trimDxfText(text.substr(starts[k], ends[k] - starts[k]));
+        const std::string code = trimmedLine(k);
         DxfPair pair;
         if (!parseGroupCode(code, pair.code)) {
             pairs.clear();
@@ -330,7 +336,7 @@ bool readDxfPairs(const std::string& text, std::vector<DxfPair>& pairs, std::str
                     std::to_string(k + 1) + ")";
             return false;
         }
-        pair.value = trimDxfText(text.substr(starts[k + 1], ends[k + 1] - starts[k + 1]));
+        pair.value = trimmedLine(k + 1);
         pairs.push_back(std::move(pair));
     }
     return true;

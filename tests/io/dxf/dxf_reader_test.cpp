@@ -102,6 +102,8 @@ TEST(DxfPairs, LineEndsAndTrailingBlankLinesReadTheSame) {
             EXPECT_EQ(other[i].value, pairs[i].value);
         }
     }
+    EXPECT_EQ(trimDxfText(" \t\r\nA B\r\n"), "A B");
+    EXPECT_EQ(trimDxfText("\r\n \t"), "");
     EXPECT_TRUE(pairsOf("").empty());
     EXPECT_TRUE(pairsOf("\n \n\r\n").empty());
     // An empty value line inside the file is a value like any other.
