@@ -30,7 +30,7 @@ JobResult runJob(const std::string& jobText) {
     std::string what;
     if (result.ok && findNonFinite(result.model, what)) {
         JobResult failed;
-        failed.error = what + " (a job number is beyond the range of doubles); no model written";
+        failed.error = what + " (a number beyond the range of doubles); the model cannot be written";
         return failed;
     }
     return result;

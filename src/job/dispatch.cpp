@@ -38,13 +38,13 @@ JobResult dispatchJob(const JsonValue& job) {
         result.error = "missing required string field 'op'";
         return result;
     }
-    static const JsonValue kNoParams{};  // a Null value: every lookup in it finds nothing
+    const JsonValue noParams;  // a Null value: every lookup in it finds nothing
     const JsonValue* params = findMember(job, "params");
     if (params != nullptr && params->kind != JsonKind::Object) {
         result.error = "'params' must be an object";
         return result;
     }
-    if (params == nullptr) params = &kNoParams;
+    if (params == nullptr) params = &noParams;
 
     for (const OperationEntry& entry : kOperations) {
         if (op->text != entry.op) continue;

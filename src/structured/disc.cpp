@@ -87,7 +87,7 @@ StructuredAreaMesh meshDisc(const Point3& center, const Point3& normal, double r
     if (!(radius > 0)) return refuse("disc mesh needs a positive radius");
     Point3 n = normal;
     if (!normalize3(n)) return refuse("disc mesh needs a non-zero normal");
-    if (divisions > kMaxDiscDivisions) return refuse("disc mesh needs divisions <= 5000");
+    if (divisions > kMaxDiscDivisions) return refuse("disc mesh needs divisions <= 4000");
     const int64_t side = int64_t{divisions} + 1;
     if (!idsFit(props.firstNodeId, side * side) ||
         !idsFit(props.firstAreaId, int64_t{divisions} * divisions)) {
@@ -136,7 +136,7 @@ StructuredAreaMesh meshAnnulus(const Point3& center, const Point3& normal, doubl
     const int64_t rings = int64_t{radial} + 1;
     // Compared by division so that the product cannot overflow.
     if (rings > kMaxAnnulusNodes / around) {
-        return refuse("annulus mesh needs (radial + 1) * around <= 25000000");
+        return refuse("annulus mesh needs (radial + 1) * around <= 16000000");
     }
     if (!idsFit(props.firstNodeId, rings * around) ||
         !idsFit(props.firstAreaId, int64_t{radial} * around)) {

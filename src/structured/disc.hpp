@@ -25,9 +25,9 @@ struct StructuredAreaMesh {
 };
 
 /// The largest disc meshed: (divisions + 1)^2 nodes and divisions^2 areas.
-constexpr int32_t kMaxDiscDivisions = 5000;
+constexpr int32_t kMaxDiscDivisions = 4000;
 /// The largest annulus meshed, counted in nodes: (radial + 1) * around.
-constexpr int64_t kMaxAnnulusNodes = 25000000;
+constexpr int64_t kMaxAnnulusNodes = 16000000;
 
 /// False, leaving v unchanged, when |v| < 1e-12; otherwise divides v by its length.
 /// A vector whose length overflows is scaled down by its largest component first.

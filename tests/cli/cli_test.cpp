@@ -66,6 +66,14 @@ TEST(Cli, FailingJobLeavesExistingOutputUntouched) {
     EXPECT_EQ(readFile(dir + "/keep.s3d"), "precious");
 }
 
+TEST(Cli, WriteErrorOnASmallModelIsReported) {
+    if (!fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+    CliRun r = runCli({"-", "/dev/full"}, kCubeJob);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "error: could not write '/dev/full'\n");
+    EXPECT_EQ(r.out, "");
+}
+
 TEST(Cli, UnwritableOutput) {
     CliRun r = runCli({"-", "no/such/dir/out.s3d"}, kCubeJob);
     EXPECT_EQ(r.status, 1);

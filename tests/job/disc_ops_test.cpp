@@ -86,7 +86,7 @@ TEST(MeshDiscOp, PrefixesTheMeshersMessage) {
     EXPECT_EQ(errorOf(R"({"op": "mesh_disc", "params": {"radius": 1, "normal": [0, 0, 0]}})"),
               "mesh_disc failed: disc mesh needs a non-zero normal");
     EXPECT_EQ(errorOf(R"({"op": "mesh_disc", "params": {"radius": 1, "divisions": 1e9}})"),
-              "mesh_disc failed: disc mesh needs divisions <= 5000");
+              "mesh_disc failed: disc mesh needs divisions <= 4000");
     // Beyond the 32-bit range the count is refused as below one.
     EXPECT_EQ(errorOf(R"({"op": "mesh_disc", "params": {"radius": 1, "divisions": 1e12}})"),
               "mesh_disc failed: disc mesh needs divisions >= 1");
@@ -119,7 +119,7 @@ TEST(MeshAnnulusOp, ReadsInOrderAndPrefixesTheMeshersMessage) {
     EXPECT_EQ(errorOf(R"({"op": "mesh_annulus", "params": {"r_inner": 1, "r_outer": 2, "around": 2}})"),
               "mesh_annulus failed: annulus mesh needs radial >= 1 and around >= 3");
     EXPECT_EQ(errorOf(R"({"op": "mesh_annulus", "params": {"r_inner": 1, "r_outer": 2, "radial": 5000, "around": 5000}})"),
-              "mesh_annulus failed: annulus mesh needs (radial + 1) * around <= 25000000");
+              "mesh_annulus failed: annulus mesh needs (radial + 1) * around <= 16000000");
 }
 
 }  // namespace

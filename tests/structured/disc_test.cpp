@@ -192,8 +192,8 @@ TEST(MeshDisc, ChecksRunInOrderAndLeaveTheModelEmpty) {
         {0.0, 1, zero, "disc mesh needs a positive radius"},
         {nan, 3, n, "disc mesh needs a positive radius"},
         {1.0, 3, Point3{0, 1e-13, 0}, "disc mesh needs a non-zero normal"},
-        {1.0, 5001, n, "disc mesh needs divisions <= 5000"},
-        {1.0, std::numeric_limits<int32_t>::max(), n, "disc mesh needs divisions <= 5000"},
+        {1.0, 4001, n, "disc mesh needs divisions <= 4000"},
+        {1.0, std::numeric_limits<int32_t>::max(), n, "disc mesh needs divisions <= 4000"},
     };
     for (const Case& k : cases) {
         const StructuredAreaMesh mesh = meshDisc(c, k.normal, k.radius, k.divisions, props());
@@ -297,10 +297,10 @@ TEST(MeshAnnulus, ChecksRunInOrderAndLeaveTheModelEmpty) {
         {1, 1, 1, 3, zero, "annulus mesh needs 0 <= r_inner < r_outer"},
         {-0.5, 1, 1, 3, zero, "annulus mesh needs 0 <= r_inner < r_outer"},
         {0, 1, 1, 3, zero, "annulus mesh needs a non-zero normal"},
-        {0, 1, 10000, 10000, n, "annulus mesh needs (radial + 1) * around <= 25000000"},
+        {0, 1, 10000, 10000, n, "annulus mesh needs (radial + 1) * around <= 16000000"},
         {0, 1, std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(), n,
-         "annulus mesh needs (radial + 1) * around <= 25000000"},
-        {0, 1, 1, 12500001, n, "annulus mesh needs (radial + 1) * around <= 25000000"},
+         "annulus mesh needs (radial + 1) * around <= 16000000"},
+        {0, 1, 1, 12500001, n, "annulus mesh needs (radial + 1) * around <= 16000000"},
     };
     for (const Case& k : cases) {
         const StructuredAreaMesh mesh =
