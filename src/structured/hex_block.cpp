@@ -31,7 +31,9 @@ constexpr int kTestTets[6][4] = {
     {0, 4, 6, 5}, {0, 4, 7, 6}, {0, 1, 6, 2}, {0, 1, 5, 6}, {0, 2, 7, 3}, {0, 2, 6, 7},
 };
 
-bool cellIsValid(const std::vector<Point3>& points, const HexCell& cell) {
+}  // namespace
+
+bool hexCellIsValid(const std::vector<Point3>& points, const HexCell& cell) {
     for (const auto& t : kTestTets) {
         double o = orient3d(points[cell.v[t[0]]], points[cell.v[t[1]]], points[cell.v[t[2]]],
                             points[cell.v[t[3]]]);
@@ -39,8 +41,6 @@ bool cellIsValid(const std::vector<Point3>& points, const HexCell& cell) {
     }
     return true;
 }
-
-}  // namespace
 
 HexBlockMesh meshHexBlock(const std::array<Point3, 8>& corners, int32_t nx, int32_t ny, int32_t nz) {
     HexBlockMesh mesh;
@@ -68,7 +68,7 @@ HexBlockMesh meshHexBlock(const std::array<Point3, 8>& corners, int32_t nx, int3
                 HexCell cell{{P(i, j, k), P(i + 1, j, k), P(i + 1, j + 1, k), P(i, j + 1, k),
                               P(i, j, k + 1), P(i + 1, j, k + 1), P(i + 1, j + 1, k + 1),
                               P(i, j + 1, k + 1)}};
-                if (!cellIsValid(mesh.points, cell)) return HexBlockMesh{};
+                if (!hexCellIsValid(mesh.points, cell)) return HexBlockMesh{};
                 mesh.hexes.push_back(cell);
             }
         }

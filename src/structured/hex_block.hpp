@@ -23,6 +23,11 @@ struct HexBlockMesh {
 /// The point of parameters (u, v, w) of the unit cube mapped onto the eight corners.
 Point3 trilinearPoint(const std::array<Point3, 8>& corners, double u, double v, double w);
 
+/// The six-tetrahedron test of a cell: its corners split along the 0-6 diagonal into six
+/// tetrahedra, each of which must have a positive orient3d. False for a flat or inverted
+/// cell.
+bool hexCellIsValid(const std::vector<Point3>& points, const HexCell& cell);
+
 /// Meshes the block; ok is false for a division count below 1, a block too large to hold,
 /// or any cell with a flat or inverted tetrahedron in its six-tetrahedron split.
 HexBlockMesh meshHexBlock(const std::array<Point3, 8>& corners, int32_t nx, int32_t ny, int32_t nz);
