@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -535,6 +536,45 @@ TEST(DxfBoundaryScan, CoordinatesOutOfRangeAreSkipped) {
     EXPECT_EQ(b.outer[0].x, 1.0);
     EXPECT_TRUE(b.holes.empty());
     EXPECT_EQ(readText(DxfText().arc(1e308, 0, 1e308, 0, 360).text, 0.0).error, kNoLoops);
+}
+
+}  // namespace
+
+namespace {
+
+std::string plateDrawing() {
+    std::FILE* f = std::fopen((std::string(QUILM_TEST_DATA_DIR) + "/job/dxf_plate.dxf").c_str(), "rb");
+    std::string text;
+    if (f == nullptr) return text;
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    std::fclose(f);
+    return text;
+}
+
+void expectCleanResult(const DxfBoundary& b) {
+    if (b.ok) {
+        EXPECT_GE(b.outer.size(), 3u);
+        EXPECT_TRUE(b.error.empty());
+    } else {
+        EXPECT_TRUE(b.outer.empty());
+        EXPECT_TRUE(b.holes.empty());
+        EXPECT_FALSE(b.error.empty());
+    }
+}
+
+TEST(DxfBoundaryScan, TruncatedAndCorruptedDrawingsFailCleanly) {
+    const std::string plate = plateDrawing();
+    ASSERT_FALSE(plate.empty());
+    EXPECT_TRUE(readText(plate).ok);
+    for (size_t length = 0; length < plate.size(); length += 3) expectCleanResult(readText(plate.substr(0, length)));
+    const char replacements[] = {'\n', '-', 'e', '9', ' ', '0', '\0'};
+    for (size_t at = 0; at < plate.size(); at += 5) {
+        std::string corrupted = plate;
+        corrupted[at] = replacements[at % sizeof replacements];
+        expectCleanResult(readText(corrupted));
+    }
 }
 
 }  // namespace
