@@ -13,9 +13,10 @@ Point3 trilinearPoint(const std::array<Point3, 8>& c, double u, double v, double
         u * v * w,
         (1 - u) * v * w,
     };
-    // Summed from zero in corner order.
-    Point3 p{0.0, 0.0, 0.0};
-    for (int i = 0; i < 8; ++i) {
+    // The eight terms added in corner order, starting from corner 0's own term (not from
+    // +0.0, which would turn an all-negative-zero sum into +0).
+    Point3 p{c[0].x * weight[0], c[0].y * weight[0], c[0].z * weight[0]};
+    for (int i = 1; i < 8; ++i) {
         p.x = p.x + c[i].x * weight[i];
         p.y = p.y + c[i].y * weight[i];
         p.z = p.z + c[i].z * weight[i];

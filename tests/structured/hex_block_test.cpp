@@ -1,5 +1,7 @@
 #include "structured/hex_block.hpp"
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -106,6 +108,17 @@ TEST(HexBlock, ParallelepipedSucceedsWithPointsOnItsEdges) {
     EXPECT_EQ(m.hexes.size(), 60u);
     // Along the bottom edge from corner 0 to corner 1 the points are exactly i/4 of the way.
     for (int i = 0; i <= 4; ++i) expectPoint(m.points[i], 2.0 * i / 4, 0, 0);
+}
+
+TEST(HexBlock, NegativeZeroSurvivesTheTrilinearSum) {
+    // A block in x, y <= 0 whose corners at the origin side are written as -0.
+    const Corners c = {{{-1, -1, 0}, {-0.0, -1, 0}, {-0.0, -0.0, 0}, {-1, -0.0, 0},
+                        {-1, -1, 1}, {-0.0, -1, 1}, {-0.0, -0.0, 1}, {-1, -0.0, 1}}};
+    Point3 p = trilinearPoint(c, 1, 1, 0);
+    EXPECT_EQ(p.x, 0.0);
+    EXPECT_TRUE(std::signbit(p.x));
+    EXPECT_TRUE(std::signbit(p.y));
+    EXPECT_FALSE(std::signbit(p.z));
 }
 
 TEST(HexBlock, ThinButPositiveCellsAreAccepted) {
