@@ -12,8 +12,9 @@
 #include "model/model.hpp"
 
 /// The largest sweep made: a sweep whose point count or solid count exceeds this is
-/// refused before its layers are allocated.
-constexpr int64_t kMaxSweepCount = 40000000;
+/// refused before its layers are allocated. A model of this many solids takes about
+/// 4 GiB, and more than twice that after a quadratic upgrade.
+constexpr int64_t kMaxSweepCount = 16000000;
 
 struct SweepParams {
     int32_t layers = 1;        ///< number of equal layers

@@ -185,12 +185,14 @@ TEST(Sweep, SweepsTooLargeToHoldAreRefusedQuickly) {
     const SweepMesh huge = sweepSourceFace(kUnitSquare, {}, 1.0, layers(std::numeric_limits<int32_t>::max()));
     EXPECT_FALSE(huge.ok);
     EXPECT_TRUE(huge.points.empty());
-    // Passes the 3-node estimate, fails on the unit square's 4 nodes per layer.
-    const SweepMesh wide = sweepSourceFace(kUnitSquare, {}, 1.0, layers(10000000));
+    // Passes the 3-node estimate (15000003 points), fails on the unit square's 4 nodes
+    // per layer (20000004 points).
+    static_assert(kMaxSweepCount == 16000000, "the layer counts below assume this bound");
+    const SweepMesh wide = sweepSourceFace(kUnitSquare, {}, 1.0, layers(5000000));
     EXPECT_FALSE(wide.ok);
     EXPECT_TRUE(wide.points.empty());
-    // A tenth of the bound still sweeps: 4 * 1000000 points and 999999 hexahedra.
-    EXPECT_TRUE(sweepSourceFace(kUnitSquare, {}, 1.0, layers(999999)).ok);
+    // A sizeable sweep within the bound still runs: 4 * 250000 points, 249999 hexahedra.
+    EXPECT_TRUE(sweepSourceFace(kUnitSquare, {}, 1.0, layers(249999)).ok);
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0);
 }
 
