@@ -10,10 +10,11 @@
 #include "json/json.hpp"
 #include "model/model_writer.hpp"
 
-// The model file can hold millions of records, so it is not parsed as one document: a
-// small scanner walks the outer object and its four arrays, and each record is handed to
-// the JSON parser on its own and checked at once. Memory stays proportional to the model,
-// not to a document tree of it.
+// The model file can hold millions of records, so it is neither held whole nor parsed as
+// one document: the text passes through a sliding window, a small scanner walks the outer
+// object and its four arrays, records in the writer's own layout are read directly, and
+// any other record is handed to the JSON parser on its own and checked at once. Memory
+// stays proportional to the model, not to the file or to a document tree of it.
 
 namespace {
 
@@ -386,7 +387,7 @@ struct CanonicalRecord {
         return true;
     }
 
-    /// A quoted string from `choices`-like short words: the text between the quotes.
+    /// A string of printable ASCII without escapes: where its text starts, and its length.
     bool quoted(const char*& begin, size_t& length) {
         if (p >= end || *p != '"') return false;
         const char* q = p + 1;
