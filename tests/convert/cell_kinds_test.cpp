@@ -112,24 +112,6 @@ TEST(CellKinds, EveryKindMapsToTheFormatsNodeOrders) {
     }
 }
 
-TEST(CellKinds, FormatTypeNumbers) {
-    const int vtk[kKindCount] = {3, 5, 9, 22, 23, 10, 12, 24, 25};
-    const int msh[kKindCount] = {1, 2, 3, 9, 16, 4, 5, 11, 17};
-    for (int i = 0; i < kKindCount; ++i) {
-        EXPECT_EQ(kindAt(i).vtkType, vtk[i]) << kindAt(i).name;
-        EXPECT_EQ(kindAt(i).mshType, msh[i]) << kindAt(i).name;
-    }
-}
-
-TEST(CellKinds, LookupIsByFamilyAndExactName) {
-    EXPECT_NE(findAreaKind("QUAD8"), nullptr);
-    EXPECT_EQ(findAreaKind("HEX8"), nullptr);
-    EXPECT_EQ(findSolidKind("CST"), nullptr);
-    EXPECT_EQ(findSolidKind("hex8"), nullptr);
-    EXPECT_EQ(findSolidKind("HEX8 "), nullptr);
-    EXPECT_EQ(findAreaKind("LINE"), nullptr);
-}
-
 TEST(CellKinds, SolidFacesCloseUp) {
     // Every edge of a solid belongs to exactly two of its faces, and a quadratic face's
     // mid-side node between two corners is the one of that edge.

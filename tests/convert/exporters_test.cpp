@@ -149,14 +149,4 @@ TEST(Exporters, EmptyModelGivesEmptyGrids) {
     EXPECT_NE(render(writeVtu, m).find("<Piece NumberOfPoints=\"0\" NumberOfCells=\"0\">"), std::string::npos);
 }
 
-TEST(Exporters, LongArraysWrapAtSixteenValues) {
-    std::string text = "{\"nodes\": [";
-    for (int i = 1; i <= 17; ++i) {
-        text += (i > 1 ? ", " : "") + std::string("{\"id\": ") + std::to_string(i) + ", \"x\": 0, \"y\": 0, \"z\": 0}";
-    }
-    text += "], \"elements\": [], \"areas\": [], \"solids\": []}";
-    std::string vtk = render(writeLegacyVtk, load(text));
-    EXPECT_NE(vtk.find("LOOKUP_TABLE default\n1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n17\n"), std::string::npos) << vtk;
-}
-
 }  // namespace
