@@ -101,37 +101,6 @@ TEST(QuadDominate, EqualQualitiesAreTakenInCornerTupleOrder) {
     EXPECT_EQ(cells[1].v, (Cell{0, 1, 4, 2}));
 }
 
-TEST(QuadDominate, GridOfSplitSquaresBecomesAllQuadsInSortedOrder) {
-    // 3 x 2 squares, each split along a diagonal; neighbouring squares' triangles also form
-    // (worse) parallelogram candidates, which must lose.
-    std::vector<Point2> points;
-    for (int j = 0; j <= 2; ++j) {
-        for (int i = 0; i <= 3; ++i) points.push_back({double(i), double(j)});
-    }
-    std::vector<Triangle> triangles;
-    for (int j = 0; j < 2; ++j) {
-        for (int i = 0; i < 3; ++i) {
-            const int64_t a = j * 4 + i, b = a + 1, c = a + 5, d = a + 4;
-            triangles.push_back(tri(a, b, c));
-            triangles.push_back(tri(a, c, d));
-        }
-    }
-    const std::vector<MeshCell> cells = quadDominate(points, triangles, 0.0);
-    ASSERT_EQ(cells.size(), 6u);
-    std::array<int64_t, 4> previous{-2, -2, -2, -2};
-    for (const MeshCell& c : cells) {
-        ASSERT_TRUE(c.isQuad);
-        std::array<int64_t, 4> key = c.v;
-        std::sort(key.begin(), key.end());
-        EXPECT_LT(previous, key);
-        previous = key;
-        // Each quad is one grid square: corners a, a+1, a+4, a+5.
-        EXPECT_EQ(key[1], key[0] + 1);
-        EXPECT_EQ(key[2], key[0] + 4);
-        EXPECT_EQ(key[3], key[0] + 5);
-    }
-}
-
 // ---------------------------------------------------------------------------------------
 // meshQuadDominantArea
 

@@ -197,22 +197,21 @@ TEST(Sweep, SweepsTooLargeToHoldAreRefusedQuickly) {
 }
 
 TEST(Sweep, ModelHasTetsBeforeHexesAndIsEmptyForAFailedSweep) {
-    SweepMesh m;
-    m.points = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}, {1, 0, 1}, {0, 1, 1}, {1, 1, 0}};
-    m.hexes = {HexCell{{0, 1, 7, 2, 3, 5, 4, 6}}};
-    m.tets = {TetCell{{0, 1, 2, 3}}, TetCell{{1, 2, 3, 4}}};
-    EXPECT_TRUE(sweepMeshToModel(m, SolidNumbering{1, 1, 0}).solids.empty());
-    m.ok = true;
+    // A house-shaped face: a quad below, a triangle for the roof.
+    SweepMesh m = sweepSourceFace({{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 2, 0}, {0, 1, 0}}, {}, 1.0, layers(2));
+    ASSERT_TRUE(m.ok);
+    ASSERT_FALSE(m.tets.empty());
+    ASSERT_FALSE(m.hexes.empty());
+    EXPECT_NEAR(checkedVolume(m), 3.0, 1e-12);
     const Model model = sweepMeshToModel(m, SolidNumbering{1, 1, 9});
-    ASSERT_EQ(model.nodes.size(), 8u);
-    ASSERT_EQ(model.solids.size(), 3u);
-    EXPECT_EQ(model.solids[0].kind, "TET4");
-    EXPECT_EQ(model.solids[1].kind, "TET4");
-    EXPECT_EQ(model.solids[2].kind, "HEX8");
-    EXPECT_EQ(model.solids[2].id, 3);
-    EXPECT_EQ(model.solids[2].nodes, (std::vector<int32_t>{1, 2, 8, 3, 4, 6, 5, 7}));
+    ASSERT_EQ(model.solids.size(), m.tets.size() + m.hexes.size());
+    EXPECT_EQ(model.solids[m.tets.size() - 1].kind, "TET4");
+    EXPECT_EQ(model.solids[m.tets.size()].kind, "HEX8");
     EXPECT_EQ(model.solids[0].matId, 9);
-    EXPECT_TRUE(model.areas.empty());
+    m.ok = false;
+    const Model empty = sweepMeshToModel(m, SolidNumbering{1, 1, 9});
+    EXPECT_TRUE(empty.nodes.empty());
+    EXPECT_TRUE(empty.solids.empty());
 }
 
 }  // namespace
