@@ -300,7 +300,7 @@ TEST(MeshAnnulus, ChecksRunInOrderAndLeaveTheModelEmpty) {
         {0, 1, 10000, 10000, n, "annulus mesh needs (radial + 1) * around <= 16000000"},
         {0, 1, std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(), n,
          "annulus mesh needs (radial + 1) * around <= 16000000"},
-        {0, 1, 1, 12500001, n, "annulus mesh needs (radial + 1) * around <= 16000000"},
+        {0, 1, 1, 8000001, n, "annulus mesh needs (radial + 1) * around <= 16000000"},
     };
     for (const Case& k : cases) {
         const StructuredAreaMesh mesh =
@@ -311,10 +311,10 @@ TEST(MeshAnnulus, ChecksRunInOrderAndLeaveTheModelEmpty) {
         EXPECT_TRUE(mesh.model.areas.empty());
     }
     // Exactly at the limit by count (checked without building it) is not refused by it:
-    // 1 radial and 12500000 around is 25000000 nodes.
+    // 1 radial and 8000000 around is 16000000 nodes.
     StructuredAreaProps p = props();
     p.firstNodeId = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
-    const StructuredAreaMesh atLimit = meshAnnulus(Point3{0, 0, 0}, n, 0, 1, 1, 12500000, p);
+    const StructuredAreaMesh atLimit = meshAnnulus(Point3{0, 0, 0}, n, 0, 1, 1, 8000000, p);
     EXPECT_EQ(atLimit.message, "annulus mesh ids would exceed 2147483647");
 }
 
