@@ -1,6 +1,9 @@
 #include "mesh2d/area_mesher.hpp"
 
+#include <algorithm>
 #include <cmath>
+
+#include "geom/predicates.hpp"
 
 namespace {
 
@@ -22,7 +25,63 @@ double largestMagnitude(const std::vector<Point2>& points) {
     return largest;
 }
 
+/// One loop segment with its end point indices and bounding box.
+struct LoopSegment {
+    Point2 a, b;
+    int64_t ia = 0, ib = 0;
+    double minx = 0, maxx = 0, miny = 0, maxy = 0;
+};
+
+void collectLoopSegments(const std::vector<Point2>& loop, int64_t& base, std::vector<LoopSegment>& out) {
+    const int64_t n = static_cast<int64_t>(loop.size());
+    if (n < 3) return;
+    for (int64_t i = 0; i < n; ++i) {
+        LoopSegment s;
+        s.a = loop[i];
+        s.b = loop[(i + 1) % n];
+        s.ia = base + i;
+        s.ib = base + (i + 1) % n;
+        s.minx = std::min(s.a.x, s.b.x);
+        s.maxx = std::max(s.a.x, s.b.x);
+        s.miny = std::min(s.a.y, s.b.y);
+        s.maxy = std::max(s.a.y, s.b.y);
+        out.push_back(s);
+    }
+    base += n;
+}
+
+bool oppositeSides(double o1, double o2) { return (o1 > 0 && o2 < 0) || (o1 < 0 && o2 > 0); }
+
+bool crossProperly(const LoopSegment& s, const LoopSegment& t) {
+    return oppositeSides(orient2d(s.a, s.b, t.a), orient2d(s.a, s.b, t.b)) &&
+           oppositeSides(orient2d(t.a, t.b, s.a), orient2d(t.a, t.b, s.b));
+}
+
 }  // namespace
+
+bool domainLoopsCross(const PlanarDomain& domain) {
+    std::vector<LoopSegment> segments;
+    int64_t base = 0;
+    collectLoopSegments(domain.outer, base, segments);
+    for (const std::vector<Point2>& hole : domain.holes) collectLoopSegments(hole, base, segments);
+
+    // Sweep along x: only segments whose x ranges overlap are compared.
+    std::vector<size_t> order(segments.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t i, size_t j) {
+        return segments[i].minx < segments[j].minx || (segments[i].minx == segments[j].minx && i < j);
+    });
+    for (size_t i = 0; i < order.size(); ++i) {
+        const LoopSegment& s = segments[order[i]];
+        for (size_t j = i + 1; j < order.size() && segments[order[j]].minx <= s.maxx; ++j) {
+            const LoopSegment& t = segments[order[j]];
+            if (t.maxy < s.miny || t.miny > s.maxy) continue;
+            if (s.ia == t.ia || s.ia == t.ib || s.ib == t.ia || s.ib == t.ib) continue;
+            if (crossProperly(s, t)) return true;
+        }
+    }
+    return false;
+}
 
 PlanarInput preparePlanarInput(const std::vector<Point3>& boundary,
                                const std::vector<std::vector<Point3>>& holes,
@@ -116,6 +175,7 @@ AreaMesh meshPolygonArea(const std::vector<Point3>& boundary, const std::vector<
         mesh.message = input.message;
         return mesh;
     }
+    if (domainLoopsCross(input.domain)) return mesh;
     const ConformingMesh conforming = conformingTriangulate(input.domain, kConformingPasses);
     if (!conforming.ok) return mesh;
     finishAreaMesh(input, conforming.points, conforming.triangles, props, mesh);

@@ -42,11 +42,17 @@ struct PlanarInput {
 
 /// Fits the frame to the boundary and projects every point. Fails (without message) for a
 /// degenerate boundary, a non-finite coordinate or coordinates outside the range the
-/// predicates handle, and with a message for a hole of fewer than 3 points: such a loop
-/// bounds nothing and would shift the numbering of every later point.
+/// predicates handle, and with a message for a hole of fewer than 3
+/// points: such a loop bounds nothing and would shift the numbering of every later point.
 PlanarInput preparePlanarInput(const std::vector<Point3>& boundary,
                                const std::vector<std::vector<Point3>>& holes,
                                const std::vector<Point3>& interior);
+
+/// True when two segments of the domain's loops (outer and holes, each closed) cross at a
+/// point inside both, by exact orientation tests. Segments that only touch do not count.
+/// Crossing segments can never both become triangle edges: splitting chases the crossing
+/// point down to rounding level and refinement exhausts its budget there.
+bool domainLoopsCross(const PlanarDomain& domain);
 
 /// Nodes for `points` (input points from `spatial`, the others lifted through the frame)
 /// and one "CST" area per triangle, numbered from the props' first ids.
@@ -62,6 +68,7 @@ void finishAreaMesh(const PlanarInput& input, const std::vector<Point2>& points,
 AreaMesh meshPlanarArea(const std::vector<Point3>& boundary, const std::vector<Point3>& interior,
                         const AreaProps& props);
 
-/// The conforming triangulation of the boundary with holes, clipped to the region.
+/// The conforming triangulation of the boundary with holes, clipped to the region. Loops
+/// that cross each other fail at once: no pass could make both crossing segments edges.
 AreaMesh meshPolygonArea(const std::vector<Point3>& boundary, const std::vector<std::vector<Point3>>& holes,
                          const std::vector<Point3>& interior, const AreaProps& props);

@@ -39,10 +39,10 @@ int64_t firstVertexEncroachedSegment(const std::vector<Point2>& points, const st
     return -1;
 }
 
-/// The first segment from position `from` on whose diametral circle holds p; -1 for none.
+/// The first segment whose diametral circle holds p strictly inside; -1 for none.
 int64_t firstSegmentEncroachedBy(const Point2& p, const std::vector<Point2>& points,
-                                 const std::vector<Segment>& segments, size_t from) {
-    for (size_t s = from; s < segments.size(); ++s) {
+                                 const std::vector<Segment>& segments) {
+    for (size_t s = 0; s < segments.size(); ++s) {
         if (encroaches(p, points[segments[s].v[0]], points[segments[s].v[1]])) return static_cast<int64_t>(s);
     }
     return -1;
@@ -173,12 +173,6 @@ RefinedMesh refineRuppert(const PlanarDomain& domain, const RefineOptions& optio
         // split leaves that triangulation unused.
         const int64_t encroached = firstVertexEncroachedSegment(points, segments);
         if (encroached >= 0) {
-            const Segment s = segments[encroached];
-            const Point2 m = midpoint(points[s.v[0]], points[s.v[1]]);
-            // A midpoint that rounds onto an end point leaves a copy of the segment that
-            // the same vertex still encroaches: every later step splits again and the
-            // budget runs out. That is the outcome, so give up now.
-            if (samePoint(m, points[s.v[0]]) || samePoint(m, points[s.v[1]])) return mesh;
             splitSegment(points, segments, static_cast<size_t>(encroached));
         } else {
             const std::vector<Triangle> triangles = delaunayTriangulate(points);
@@ -207,20 +201,16 @@ RefinedMesh refineRuppert(const PlanarDomain& domain, const RefineOptions& optio
                 mesh.ok = true;
                 return mesh;
             }
-            const int64_t hit = firstSegmentEncroachedBy(centre, points, segments, 0);
+            const int64_t hit = firstSegmentEncroachedBy(centre, points, segments);
             if (hit >= 0) {
-                const Segment s = segments[hit];
-                const Point2 m = midpoint(points[s.v[0]], points[s.v[1]]);
-                // A midpoint on an end point changes no triangle, so the next step finds the
-                // same centre and, unless a later segment takes the split, the same segment
-                // again (in its copy): the steps repeat until the budget runs out.
-                if (samePoint(m, points[s.v[1]])) return mesh;
-                if (samePoint(m, points[s.v[0]]) &&
-                    firstSegmentEncroachedBy(centre, points, segments, static_cast<size_t>(hit) + 1) < 0) {
-                    return mesh;
-                }
                 splitSegment(points, segments, static_cast<size_t>(hit));
             } else {
+                // A centre that rounds onto an existing point changes no triangle and no
+                // segment, so every later step would find and append it again until the
+                // budget runs out.
+                for (const Point2& p : points) {
+                    if (samePoint(p, centre)) return mesh;
+                }
                 points.push_back(centre);
             }
         }
@@ -239,6 +229,8 @@ AreaMesh meshQualityArea(const std::vector<Point3>& boundary, const std::vector<
         mesh.message = input.message;
         return mesh;
     }
+    // Crossing loops: refinement would chase the crossing point until the budget runs out.
+    if (domainLoopsCross(input.domain)) return mesh;
     const RefinedMesh refined = refineRuppert(input.domain, options);
     if (!refined.ok) {
         mesh.message = refined.message;
