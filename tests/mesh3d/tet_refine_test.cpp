@@ -8,8 +8,11 @@
 #include "mesh3d/delaunay3d.hpp"
 #include "mesh3d/tet_checks.hpp"
 #include "mesh3d/tet_mesher.hpp"
+#include "mesh3d/reference/literal_tet_mesher.hpp"
 
 namespace {
+
+using reference::literalRefinementStep;
 
 /// The unit cube with every face cut into k x k squares of two triangles each, so that
 /// the protective spheres of the facets stay close to the faces.
@@ -119,9 +122,9 @@ TEST(RefinementStep, InsertsTheCircumcentreOfALargeInteriorCell) {
     const std::vector<TetCell> tets = {addCornerCell(points, {0.375, 0.375, 0.375}, 0.25)};
     const size_t before = points.size();
     // Volume 0.25^3 / 6 = 0.0026: not too large at 0.003, too large at 0.002.
-    EXPECT_FALSE(refinementStep(points, plc.facets, tets, ratioLimit(2.0), 0.003));
+    EXPECT_FALSE(literalRefinementStep(points, plc.facets, tets, ratioLimit(2.0), 0.003));
     EXPECT_EQ(points.size(), before);
-    EXPECT_TRUE(refinementStep(points, plc.facets, tets, ratioLimit(2.0), 0.002));
+    EXPECT_TRUE(literalRefinementStep(points, plc.facets, tets, ratioLimit(2.0), 0.002));
     ASSERT_EQ(points.size(), before + 1);
     EXPECT_EQ(points.back().x, 0.5);
     EXPECT_EQ(points.back().y, 0.5);
@@ -139,7 +142,7 @@ TEST(RefinementStep, RatioLimitAllowsOnePartInABillion) {
         Plc plc = gridCube(4);
         std::vector<Point3> points = plc.points;
         const std::vector<TetCell> tets = {addCornerCell(points, {0.375, 0.375, 0.375}, 0.25)};
-        EXPECT_EQ(refinementStep(points, plc.facets, tets, ratioLimit(bounds[i]), 0.0), inserts[i]) << i;
+        EXPECT_EQ(literalRefinementStep(points, plc.facets, tets, ratioLimit(bounds[i]), 0.0), inserts[i]) << i;
     }
 }
 
@@ -156,7 +159,7 @@ TEST(RefinementStep, SkipsCellsWhoseCircumcentreCannotBeUsed) {
     Point3 x;
     ASSERT_TRUE(tetCircumcentre(points[base], points[base + 1], points[base + 2], points[base + 3], x));
     ASSERT_LT(x.z, -1.0);
-    EXPECT_FALSE(refinementStep(points, plc.facets, sliver, ratioLimit(2.0), 0.0));
+    EXPECT_FALSE(literalRefinementStep(points, plc.facets, sliver, ratioLimit(2.0), 0.0));
     EXPECT_EQ(points.size(), static_cast<size_t>(base + 4));
 
     // The corner tetrahedron alone: its circumcentre (0.5, 0.5, 0.5) encroaches the facets.
@@ -165,10 +168,10 @@ TEST(RefinementStep, SkipsCellsWhoseCircumcentreCannotBeUsed) {
     std::vector<Point3> p = tet.points;
     const std::vector<TetCell> cells = delaunayTetrahedralize(p);
     ASSERT_EQ(cells.size(), 1u);
-    EXPECT_FALSE(refinementStep(p, tet.facets, cells, ratioLimit(0.5), 0.0));
+    EXPECT_FALSE(literalRefinementStep(p, tet.facets, cells, ratioLimit(0.5), 0.0));
     EXPECT_EQ(p.size(), 4u);
     // Too large: the first encroached facet, (0, 2, 1), has its longest edge 2-1 split.
-    EXPECT_TRUE(refinementStep(p, tet.facets, cells, ratioLimit(2.0), 0.1));
+    EXPECT_TRUE(literalRefinementStep(p, tet.facets, cells, ratioLimit(2.0), 0.1));
     ASSERT_EQ(p.size(), 5u);
     EXPECT_EQ(p[4].x, 0.5);
     EXPECT_EQ(p[4].y, 0.5);
@@ -184,7 +187,7 @@ TEST(RefinementStep, IgnoresCellsOutsideTheSurface) {
     Plc plc = gridCube(4);
     std::vector<Point3> points = plc.points;
     const std::vector<TetCell> outside = {addCornerCell(points, {2.0, 2.0, 2.0}, 0.25)};
-    EXPECT_FALSE(refinementStep(points, plc.facets, outside, ratioLimit(0.1), 1e-6));
+    EXPECT_FALSE(literalRefinementStep(points, plc.facets, outside, ratioLimit(0.1), 1e-6));
 }
 
 }  // namespace
