@@ -51,12 +51,10 @@ bool appendTessellatedFace(const TessellatedFace& face, StepNumbering& numbering
         return false;
     }
     int64_t base = numbering.nextNodeId;
-    out.nodes.reserve(out.nodes.size() + face.points.size());
     for (const Point3& p : face.points) {
         out.nodes.push_back(Node{static_cast<int32_t>(numbering.nextNodeId), p.x, p.y, p.z});
         ++numbering.nextNodeId;
     }
-    out.areas.reserve(out.areas.size() + face.triangles.size());
     for (const auto& t : face.triangles) {
         Area area;
         area.id = static_cast<int32_t>(numbering.nextAreaId);

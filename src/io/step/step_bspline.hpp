@@ -21,8 +21,9 @@ constexpr int32_t kMaxBsplineDegree = 32;
 constexpr int64_t kMaxExpandedKnots = 1 << 22;
 
 /// The evaluation work one tessellator call may spend, in units of one homogeneous
-/// interpolation step of de Boor's algorithm. Faces met after it is spent are declined.
-constexpr int64_t kMaxBsplineWork = 20000000000LL;
+/// interpolation step of de Boor's algorithm (some twenty seconds of evaluation; a model of
+/// ten thousand bicubic faces needs far less). Faces met after it is spent are declined.
+constexpr int64_t kMaxBsplineWork = 10000000000LL;
 
 /// A homogeneous point (w x, w y, w z, w).
 struct Point4 {
