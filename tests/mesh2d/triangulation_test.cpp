@@ -266,9 +266,16 @@ TEST(ConformingTriangulate, SegmentThroughAPointFailsWithinBoundedGrowth) {
     EXPECT_FALSE(conformingTriangulate(d, 64).ok);
 }
 
-TEST(ConformingTriangulate, PointLimitGrowsWithTheInput) {
-    EXPECT_EQ(conformingPointLimit(0), 4096);
-    EXPECT_EQ(conformingPointLimit(10), 128 * 10 + 4096);
+TEST(ConformingTriangulate, RunawaySplittingStopsAtThePointLimit) {
+    // At this scale the in-circle products underflow to zero, no point is ever inserted,
+    // every segment is missing in every pass and the pieces double pass after pass.
+    PlanarDomain d;
+    d.outer = {{0, 0}, {1e-100, 0}, {1e-100, 1e-100}, {0, 1e-100}};
+    const ConformingMesh m = conformingTriangulate(d, 64);
+    EXPECT_FALSE(m.ok);
+    EXPECT_EQ(conformingPointLimit(4), 128 * 4 + 4096);
+    EXPECT_GE(static_cast<int64_t>(m.points.size()), conformingPointLimit(4));
+    EXPECT_LE(static_cast<int64_t>(m.points.size()), conformingPointLimit(4) + 1);
 }
 
 }  // namespace
