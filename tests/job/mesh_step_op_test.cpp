@@ -131,8 +131,6 @@ TEST(MeshStep, ParametersAreReadInOrder) {
     // The text is parsed before any number is read.
     EXPECT_EQ(runStep("ISO-10303-21;\nHEADER;\nENDSEC;\n", {JsonMember{"min_angle_deg", stringValue("x")}}).error,
               "STEP parse failed: no DATA section found (expected a 'DATA;' marker)");
-    EXPECT_EQ(runStep("DATA;\n#1=A(1,);\nENDSEC;\n").error,
-              "STEP parse failed: unexpected character ')' where a value was expected (at offset 13)");
     const std::string ok = cubeStep();
     EXPECT_EQ(runStep(ok, {JsonMember{"cylinder_segments", stringValue("8")}, JsonMember{"min_angle_deg", JsonValue()}})
                   .error,
