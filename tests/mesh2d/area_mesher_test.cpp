@@ -111,18 +111,6 @@ const Loop3 kSquareHole = {{1, 1, 0}, {1, 2, 0}, {2, 2, 0}, {2, 1, 0}};
 const Loop3 kTriangleHole = {{4, 1, 0}, {4.5, 2.2, 0}, {5, 1, 0}};
 const double kPlateRegion = 18 - 1 - 0.6;
 
-TEST(MeshPlanarArea, UnitSquareGivesFourNodesAndTwoAreas) {
-    const Loop3 square = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
-    const AreaMesh m = meshPlanarArea(square, {}, AreaProps{});
-    ASSERT_TRUE(m.ok);
-    ASSERT_EQ(m.model.nodes.size(), 4u);
-    ASSERT_EQ(m.model.areas.size(), 2u);
-    expectInputNodes(m.model, {square});
-    EXPECT_NEAR(inspect(m).area, 1.0, 1e-15);
-    EXPECT_TRUE(m.model.solids.empty());
-    EXPECT_TRUE(m.model.elements.empty());
-}
-
 TEST(MeshPlanarArea, LShapeIsFilledToItsHullAndInteriorPointsFollowTheBoundary) {
     const Loop3 interior = {{0.5, 0.5, 0}, {1.5, 0.4, 0}};
     const AreaMesh m = meshPlanarArea(kL, interior, AreaProps{});
@@ -311,22 +299,6 @@ TEST(MeshQualityArea, LShapeWithInteriorPointAndSizeField) {
             EXPECT_LE(norm(sub(nodeAt(m.model, a.nodes[k]), nodeAt(m.model, a.nodes[(k + 1) % 3]))), 0.4 + 1e-12);
         }
     }
-}
-
-TEST(MeshQualityArea, IsDeterministic) {
-    RefineOptions options;
-    options.maxArea = 0.5;
-    const AreaMesh a = meshQualityArea(tilted(kPlate), {tilted(kSquareHole)}, {}, options, AreaProps{});
-    const AreaMesh b = meshQualityArea(tilted(kPlate), {tilted(kSquareHole)}, {}, options, AreaProps{});
-    ASSERT_TRUE(a.ok);
-    ASSERT_EQ(a.model.nodes.size(), b.model.nodes.size());
-    for (size_t i = 0; i < a.model.nodes.size(); ++i) {
-        EXPECT_EQ(std::memcmp(&a.model.nodes[i].x, &b.model.nodes[i].x, sizeof(double)), 0);
-        EXPECT_EQ(std::memcmp(&a.model.nodes[i].y, &b.model.nodes[i].y, sizeof(double)), 0);
-        EXPECT_EQ(std::memcmp(&a.model.nodes[i].z, &b.model.nodes[i].z, sizeof(double)), 0);
-    }
-    ASSERT_EQ(a.model.areas.size(), b.model.areas.size());
-    for (size_t i = 0; i < a.model.areas.size(); ++i) EXPECT_EQ(a.model.areas[i].nodes, b.model.areas[i].nodes);
 }
 
 TEST(MeshQualityArea, PropsNumberNodesAndAreas) {

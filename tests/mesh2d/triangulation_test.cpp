@@ -117,13 +117,6 @@ TEST(DelaunayTriangulate, GridAndScatteredPointsAreDelaunayAndCoverTheHull) {
     for (int64_t i = 0; i < static_cast<int64_t>(points.size()); ++i) EXPECT_TRUE(usesPoint(t, i)) << i;
 }
 
-TEST(EdgeKey, PacksBothIndices) {
-    EXPECT_EQ(edgeKey(0, 0), 0u);
-    EXPECT_EQ(edgeKey(1, 2), (uint64_t{1} << 32) + 2);
-    EXPECT_NE(edgeKey(1, 2), edgeKey(2, 1));
-    EXPECT_EQ(edgeKey(int64_t{1} << 32, 7), 7u);  // taken modulo 2^32
-}
-
 TEST(AddLoop, AppendsPointsAndClosingSegmentsAfterExistingPoints) {
     std::vector<Point2> points = {{9, 9}};
     std::vector<Segment> segments;
