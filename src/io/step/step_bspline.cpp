@@ -64,10 +64,15 @@ bool readIntegers(const StepValue& value, std::vector<int32_t>& out) {
 
 bool readPointRows(const StepFile& file, const StepValue& value, std::vector<std::vector<Point3>>& out) {
     if (value.kind != StepValueKind::List) return false;
+    int64_t total = 0;
+    for (const StepValue& rowValue : value.items) {
+        if (rowValue.kind != StepValueKind::List) return false;
+        total += static_cast<int64_t>(rowValue.items.size());
+    }
+    if (total > kMaxControlPoints) return false;
     out.clear();
     out.reserve(value.items.size());
     for (const StepValue& rowValue : value.items) {
-        if (rowValue.kind != StepValueKind::List) return false;
         std::vector<Point3> row;
         row.reserve(rowValue.items.size());
         for (const StepValue& item : rowValue.items) {
@@ -487,7 +492,9 @@ BsplineRead readBsplineCurve(const StepFile& file, const StepEntity& entity, Bsp
 
     BsplineCurve c;
     if (!readDegree(*degree, c.degree)) return BsplineRead::Invalid;
-    if (control->kind != StepValueKind::List) return BsplineRead::Invalid;
+    if (control->kind != StepValueKind::List || static_cast<int64_t>(control->items.size()) > kMaxControlPoints) {
+        return BsplineRead::Invalid;
+    }
     c.controlPoints.reserve(control->items.size());
     for (const StepValue& item : control->items) {
         Point3 p;

@@ -17,6 +17,10 @@
 /// stay far below it, and it keeps one evaluation cheap.
 constexpr int32_t kMaxBsplineDegree = 32;
 
+/// The most control points of one surface or curve; a larger net makes it invalid. Real
+/// surfaces stay far below it; it bounds what one entity can make the tessellator hold.
+constexpr int64_t kMaxControlPoints = 1 << 20;
+
 /// The longest expanded knot vector read; longer ones are refused before they are built.
 constexpr int64_t kMaxExpandedKnots = 1 << 22;
 

@@ -648,6 +648,25 @@ TEST(BsplineHostile, AbsurdCountsAreRefusedQuickly) {
     for (const Point3& p : r.faces[0].points) EXPECT_TRUE(std::isfinite(p.x));
 }
 
+TEST(BsplineHostile, ControlNetsBeyondTheLimitAreInvalid) {
+    // 1024 rows of 1024 references would be the largest net; one row more is refused.
+    for (int rows : {1025}) {
+        std::string row = "(";
+        for (int j = 0; j < 1024; ++j) row += j ? ",#1" : "#1";
+        row += ")";
+        std::string grid = "(";
+        for (int i = 0; i < rows; ++i) grid += (i ? "," : "") + row;
+        grid += ")";
+        std::string text = "DATA;\n#1=CARTESIAN_POINT('',(0.,0.,0.));\n#2=B_SPLINE_SURFACE_WITH_KNOTS('',1,1," + grid +
+                           ",.U.,.F.,.F.,.F.,(2,2),(2,2),(0.,1.),(0.,1.),.U.);\nENDSEC;\n";
+        StepFile file = parseStepFile(text);
+        ASSERT_TRUE(file.ok) << file.error;
+        BsplineSurface s;
+        EXPECT_EQ(readBsplineSurface(file, file.instances.at(2), s),
+                  rows == 1024 ? BsplineRead::Read : BsplineRead::Invalid);
+    }
+}
+
 TEST(BsplineHostile, GridSizeAndBudgetsDeclineFaces) {
     BsplineScene s;
     s.bilinear({0, 0, 0}, {0, 1, 0}, {1, 0, 0}, {1, 1, 0});
