@@ -9,18 +9,6 @@
 
 namespace {
 
-/// The facet step gives up after this many facet steps without fewer missing facets.
-constexpr int32_t kMaxStalledFacetSteps = 64;
-
-/// The fixed direction of the ray parity test, chosen to avoid axis-parallel edges and faces.
-constexpr Point3 kRayDirection{0.6123529, 0.7356789, 0.2871234};
-
-bool exceedsSizeLimits(const Plc& plc) {
-    return static_cast<int64_t>(plc.points.size()) > kMaxTetMeshPoints ||
-           static_cast<int64_t>(plc.facets.size()) > kMaxTetMeshFacets ||
-           static_cast<int64_t>(plc.segments.size()) > kMaxTetMeshSegments;
-}
-
 /// Whether every index lies in the point list and no index repeats; otherwise a message
 /// naming the item ("facet 3 ...").
 template <size_t N>
@@ -45,28 +33,6 @@ bool checkIndices(const std::array<int64_t, N>& v, const char* what, size_t item
 
 double signedTripleProduct(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
     return dot3(sub3(p1, p0), cross3(sub3(p2, p0), sub3(p3, p0)));
-}
-
-struct FaceTriple {
-    std::array<int64_t, 3> v{};
-    bool operator<(const FaceTriple& o) const { return v < o.v; }
-};
-
-FaceTriple ascending(int64_t a, int64_t b, int64_t c) {
-    FaceTriple t{{a, b, c}};
-    std::sort(t.v.begin(), t.v.end());
-    return t;
-}
-
-/// Every face of every tetrahedron as an ascending triple, sorted for lookup.
-std::vector<FaceTriple> tetFaceSet(const std::vector<TetCell>& tets) {
-    std::vector<FaceTriple> faces;
-    faces.reserve(tets.size() * 4);
-    for (const TetCell& t : tets) {
-        for (const auto& f : kTetFaces) faces.push_back(ascending(t.v[f[0]], t.v[f[1]], t.v[f[2]]));
-    }
-    std::sort(faces.begin(), faces.end());
-    return faces;
 }
 
 }  // namespace
@@ -150,23 +116,9 @@ std::array<int64_t, 2> longestFacetEdge(const std::vector<Point3>& points, const
 }
 
 bool isInsideSurface(const Point3& p, const std::vector<Point3>& points, const std::vector<Facet>& facets) {
-    const Point3& d = kRayDirection;
     int64_t crossings = 0;
     for (const Facet& f : facets) {
-        const Point3& a = points[f.v[0]];
-        const Point3 e1 = sub3(points[f.v[1]], a);
-        const Point3 e2 = sub3(points[f.v[2]], a);
-        const Point3 h = cross3(d, e2);
-        const double det = dot3(e1, h);
-        if (std::fabs(det) < 1e-14) continue;  // ray parallel to the facet
-        const Point3 s = sub3(p, a);
-        const double u = dot3(s, h) / det;
-        if (u < 0 || u > 1) continue;
-        const Point3 q = cross3(s, e1);
-        const double v = dot3(d, q) / det;
-        if (v < 0 || u + v > 1) continue;
-        const double t = dot3(e2, q) / det;
-        if (t > 1e-9) ++crossings;
+        if (rayCrossesFacet(p, points[f.v[0]], points[f.v[1]], points[f.v[2]])) ++crossings;
     }
     return crossings % 2 == 1;
 }
@@ -204,119 +156,6 @@ bool salvageMesh(double enclosed, const std::vector<Point3>& points, const std::
     result.tets = std::move(inside);
     result.ok = true;
     return true;
-}
-
-TetMesh meshQualityTets(const Plc& plc, const TetMeshParams& params) {
-    TetMesh result;
-    result.points = plc.points;
-    if (plc.facets.empty()) return result;
-    std::string unused;
-    if (!checkPlc(plc, unused)) {
-        result.pointLimitReached = exceedsSizeLimits(plc);
-        return result;
-    }
-    if (static_cast<int64_t>(plc.points.size()) > params.maxPoints) {
-        result.pointLimitReached = true;
-        return result;
-    }
-
-    std::vector<Point3>& points = result.points;
-    std::vector<Segment> segments = plc.segments;
-    std::vector<Facet> facets = plc.facets;
-    const int64_t limit = params.iterationLimit > 0
-                              ? params.iterationLimit
-                              : recoveryIterationLimit(static_cast<int64_t>(segments.size()),
-                                                       static_cast<int64_t>(facets.size()));
-    const double enclosed = enclosedVolume(plc.points, plc.facets);
-    const double rho = ratioLimit(params.radiusEdgeBound);
-    int64_t bestMissing = static_cast<int64_t>(facets.size()) + 1;
-    int32_t stall = 0;
-    int64_t iterations = 0;
-
-    // After a boundary-recovery split: true when the budget or the iteration limit is used up.
-    auto recoveryExhausted = [&]() {
-        ++result.steinerCount;
-        ++iterations;
-        return result.steinerCount > params.maxSteinerPoints || iterations > limit;
-    };
-    auto overPointLimit = [&]() {
-        if (static_cast<int64_t>(points.size()) <= params.maxPoints) return false;
-        result.pointLimitReached = true;
-        return true;
-    };
-
-    for (;;) {
-        const std::vector<TetCell> tets = delaunayTetrahedralize(points);
-        if (tets.empty()) return result;
-
-        // Segment step: split the first segment whose diametral sphere holds a point.
-        bool split = false;
-        for (size_t s = 0; s < segments.size() && !split; ++s) {
-            const int64_t a = segments[s].v[0];
-            const int64_t b = segments[s].v[1];
-            for (int64_t v = 0; v < static_cast<int64_t>(points.size()); ++v) {
-                if (v == a || v == b) continue;
-                if (dot3(sub3(points[v], points[a]), sub3(points[v], points[b])) < 0) {
-                    const int64_t m = splitBoundaryEdge(points, facets, a, b);
-                    segments[s] = Segment{{a, m}};
-                    segments.push_back(Segment{{m, b}});
-                    split = true;
-                    break;
-                }
-            }
-        }
-        if (split) {
-            if (recoveryExhausted()) {
-                salvageMesh(enclosed, points, facets, result);
-                return result;
-            }
-            if (overPointLimit()) return result;
-            continue;
-        }
-
-        // Facet step: every facet must be a face of the tetrahedralization.
-        const std::vector<FaceTriple> faces = tetFaceSet(tets);
-        int64_t missing = 0;
-        size_t firstMissing = 0;
-        for (size_t i = 0; i < facets.size(); ++i) {
-            const Facet& f = facets[i];
-            if (!std::binary_search(faces.begin(), faces.end(), ascending(f.v[0], f.v[1], f.v[2]))) {
-                if (missing == 0) firstMissing = i;
-                ++missing;
-            }
-        }
-        if (missing > 0) {
-            if (missing >= bestMissing && stall + 1 > kMaxStalledFacetSteps) {
-                salvageMesh(enclosed, points, facets, result);
-                return result;
-            }
-            stall = missing >= bestMissing ? stall + 1 : 0;
-            bestMissing = std::min(bestMissing, missing);
-            const std::array<int64_t, 2> edge = longestFacetEdge(points, facets[firstMissing]);
-            splitBoundaryEdge(points, facets, edge[0], edge[1]);
-            if (recoveryExhausted()) {
-                salvageMesh(enclosed, points, facets, result);
-                return result;
-            }
-            if (overPointLimit()) return result;
-            continue;
-        }
-
-        // Refinement step; running out of budget here ends the run normally.
-        if (result.steinerCount < params.maxSteinerPoints &&
-            refinementStep(points, facets, tets, rho, params.maxVolume)) {
-            iterations = 0;
-            ++result.steinerCount;
-            if (overPointLimit()) return result;
-            continue;
-        }
-
-        // A surface that encloses nothing (a facet list that cancels itself) leaves no
-        // interior tetrahedron: that is no mesh of a solid.
-        result.tets = interiorTets(points, facets, tets);
-        result.ok = !result.tets.empty();
-        return result;
-    }
 }
 
 Model tetMeshToModel(const TetMesh& mesh, const SolidNumbering& numbering) {

@@ -8,8 +8,15 @@
 // bounds the insertions and an iteration limit the consecutive boundary-recovery splits;
 // when either runs out, a volume test decides whether the mesh reached so far is kept.
 // Tetrahedra outside the surface are removed at the end by a ray parity test.
+//
+// The passes are not recomputed from nothing: the tetrahedralization is updated by one
+// insertion, and the encroached segments, the missing facets and the verdict of every
+// poor tetrahedron are kept up to date as cells and facets come and go, so each pass
+// costs about as much as its one insertion. The result is the same, point for point
+// and cell for cell, as recomputing everything in every pass.
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,16 +26,13 @@
 #include "mesh3d/solid_output.hpp"
 #include "model/model.hpp"
 
-/// The most points (input and Steiner points together) the mesher handles. Every inserted
-/// point costs a full tetrahedralization, quadratic in the point count, so a run grows
-/// roughly with the cube of its points: about a minute at this limit for a refined cube,
-/// several minutes for inputs full of cospherical points. A run that needs more stops and
-/// reports `pointLimitReached` instead of running for hours.
-constexpr int64_t kMaxTetMeshPoints = 1000;
-/// The most facets and segments of an input complex (a closed surface through
-/// kMaxTetMeshPoints points has fewer than twice as many facets).
-constexpr int64_t kMaxTetMeshFacets = 4 * kMaxTetMeshPoints;
-constexpr int64_t kMaxTetMeshSegments = 4 * kMaxTetMeshPoints;
+/// The most points (input and Steiner points together) a run may hold; a run that needs
+/// more stops and reports `pointLimitReached`. The engine keeps about 250 bytes per point,
+/// so this bounds a run near 500 MB (and a face of three points packs into 64 bits).
+constexpr int64_t kMaxTetMeshPoints = 2000000;
+/// The most facets and segments of an input complex.
+constexpr int64_t kMaxTetMeshFacets = 1000000;
+constexpr int64_t kMaxTetMeshSegments = 1000000;
 /// Input coordinates larger than this in magnitude would overflow the exact in-sphere
 /// test (a polynomial of degree five in coordinate differences).
 constexpr double kMaxTetMeshCoordinate = 1e50;
@@ -56,6 +60,9 @@ struct TetMesh {
     /// Set (with ok false) when the run was stopped because it needed more than
     /// `maxPoints` points, or the input exceeds one of the size limits above.
     bool pointLimitReached = false;
+    /// How often an internal check of the incremental state failed and the run took the
+    /// plain computation instead (expected to stay 0).
+    int64_t fallbacks = 0;
 };
 
 /// Checks what the mesher relies on: at most kMaxTetMeshPoints points with finite
@@ -83,6 +90,29 @@ int64_t splitBoundaryEdge(std::vector<Point3>& points, std::vector<Facet>& facet
 /// The longest edge of a facet (a, b, c): a-b when |ab| >= |bc| and |ab| >= |ca|,
 /// otherwise b-c when |bc| >= |ca|, otherwise c-a.
 std::array<int64_t, 2> longestFacetEdge(const std::vector<Point3>& points, const Facet& facet);
+
+/// The fixed direction of the ray parity test, chosen to avoid axis-parallel edges and faces.
+constexpr Point3 kRayDirection{0.6123529, 0.7356789, 0.2871234};
+
+/// Whether the ray from p along kRayDirection crosses the triangle (a, b, c): the
+/// barycentric bounds are inclusive and the hit must lie more than 1e-9 along the ray; a
+/// triangle nearly parallel to the ray (|det| < 1e-14) never counts.
+inline bool rayCrossesFacet(const Point3& p, const Point3& a, const Point3& b, const Point3& c) {
+    const Point3& d = kRayDirection;
+    const Point3 e1{b.x - a.x, b.y - a.y, b.z - a.z};
+    const Point3 e2{c.x - a.x, c.y - a.y, c.z - a.z};
+    const Point3 h{d.y * e2.z - d.z * e2.y, d.z * e2.x - d.x * e2.z, d.x * e2.y - d.y * e2.x};
+    const double det = e1.x * h.x + e1.y * h.y + e1.z * h.z;
+    if (std::fabs(det) < 1e-14) return false;
+    const Point3 s{p.x - a.x, p.y - a.y, p.z - a.z};
+    const double u = (s.x * h.x + s.y * h.y + s.z * h.z) / det;
+    if (u < 0 || u > 1) return false;
+    const Point3 q{s.y * e1.z - s.z * e1.y, s.z * e1.x - s.x * e1.z, s.x * e1.y - s.y * e1.x};
+    const double v = (d.x * q.x + d.y * q.y + d.z * q.z) / det;
+    if (v < 0 || u + v > 1) return false;
+    const double t = (e2.x * q.x + e2.y * q.y + e2.z * q.z) / det;
+    return t > 1e-9;
+}
 
 /// Ray parity test: p is inside when a ray from p in a fixed direction crosses an odd
 /// number of facets (edges and corners count for every facet they belong to).

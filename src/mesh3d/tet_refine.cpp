@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "mesh3d/tet_mesher.hpp"
 #include "mesh3d/vec3.hpp"
 
 TetSphere tetCircumsphere(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
@@ -44,73 +43,37 @@ TetQuality tetQuality(const Point3& p0, const Point3& p1, const Point3& p2, cons
     return q;
 }
 
-bool facetSphereContains(const Point3& p, const Point3& a, const Point3& b, const Point3& c) {
+FacetSphere facetSphere(const Point3& a, const Point3& b, const Point3& c) {
+    FacetSphere s;
     const double lab = norm2(sub3(b, a));
     const double lbc = norm2(sub3(c, b));
     const double lca = norm2(sub3(a, c));
-    Point3 centre;
-    double r2 = 0.0;
     if (lbc >= lca + lab) {  // right or obtuse angle at a
-        centre = midpoint3(b, c);
-        r2 = lbc / 4.0;
+        s.centre = midpoint3(b, c);
+        s.radius2 = lbc / 4.0;
     } else if (lca >= lbc + lab) {
-        centre = midpoint3(c, a);
-        r2 = lca / 4.0;
+        s.centre = midpoint3(c, a);
+        s.radius2 = lca / 4.0;
     } else if (lab >= lca + lbc) {
-        centre = midpoint3(a, b);
-        r2 = lab / 4.0;
+        s.centre = midpoint3(a, b);
+        s.radius2 = lab / 4.0;
     } else {
         const Point3 u = sub3(b, a);
         const Point3 w = sub3(c, a);
         const Point3 n = cross3(u, w);
         const double den = 2.0 * norm2(n);
-        if (den == 0.0) return false;
+        if (den == 0.0) return s;
         const Point3 sum = add3(scale3(cross3(w, n), norm2(u)), scale3(cross3(n, u), norm2(w)));
         const Point3 offset{sum.x / den, sum.y / den, sum.z / den};
-        centre = add3(a, offset);
-        r2 = norm2(offset);
+        s.centre = add3(a, offset);
+        s.radius2 = norm2(offset);
     }
-    return r2 > norm2(sub3(p, centre));
+    s.ok = true;
+    return s;
+}
+
+bool facetSphereContains(const Point3& p, const Point3& a, const Point3& b, const Point3& c) {
+    return facetSphereHolds(facetSphere(a, b, c), p);
 }
 
 double ratioLimit(double radiusEdgeBound) { return (1.0 + 1e-9) * radiusEdgeBound; }
-
-bool refinementStep(std::vector<Point3>& points, std::vector<Facet>& facets, const std::vector<TetCell>& tets,
-                    double ratioLimitValue, double maxVolume) {
-    for (const TetCell& t : tets) {
-        const Point3& p0 = points[t.v[0]];
-        const Point3& p1 = points[t.v[1]];
-        const Point3& p2 = points[t.v[2]];
-        const Point3& p3 = points[t.v[3]];
-        if (!isInsideSurface(centroid4(p0, p1, p2, p3), points, facets)) continue;
-
-        const TetQuality q = tetQuality(p0, p1, p2, p3);
-        const bool tooLarge = maxVolume > 0 && q.volume > maxVolume;
-        if (!(q.radiusEdgeRatio > ratioLimitValue || tooLarge)) continue;
-
-        Point3 x;
-        if (!tetCircumcentre(p0, p1, p2, p3, x)) continue;
-
-        const Facet* encroached = nullptr;
-        for (const Facet& f : facets) {
-            if (facetSphereContains(x, points[f.v[0]], points[f.v[1]], points[f.v[2]])) {
-                encroached = &f;
-                break;
-            }
-        }
-        if (encroached == nullptr) {
-            if (isInsideSurface(x, points, facets)) {
-                points.push_back(x);  // p0..p3 may dangle from here on
-                return true;
-            }
-            continue;
-        }
-        if (tooLarge) {
-            // Copied: the split rewrites the facet list.
-            const std::array<int64_t, 2> edge = longestFacetEdge(points, *encroached);
-            splitBoundaryEdge(points, facets, edge[0], edge[1]);
-            return true;
-        }
-    }
-    return false;
-}

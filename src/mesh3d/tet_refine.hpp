@@ -1,7 +1,9 @@
 #pragma once
-// The refinement step of the volume mesher: once the tetrahedralization conforms to the
-// boundary, find the first interior tetrahedron that is too poorly shaped or too large
-// and insert one point to improve it.
+// The measures of the volume mesher's refinement: tetrahedron quality and circumsphere,
+// and the protective sphere of a boundary facet. Once the tetrahedralization conforms to
+// the boundary, the mesher finds the first interior tetrahedron that is too poorly shaped
+// or too large and inserts its circumcentre, or splits the facet whose protective sphere
+// that circumcentre encroaches.
 
 #include <cstdint>
 #include <vector>
@@ -30,6 +32,26 @@ bool tetCircumcentre(const Point3& p0, const Point3& p1, const Point3& p2, const
 
 TetQuality tetQuality(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3);
 
+/// The smallest sphere enclosing the triangle (a, b, c): the sphere on the side opposite a
+/// right or obtuse angle, else the circumsphere of the triangle centred in its plane; not
+/// ok for a triangle whose corners are collinear without a right or obtuse angle.
+struct FacetSphere {
+    bool ok = false;
+    Point3 centre;
+    double radius2 = 0.0;
+};
+
+FacetSphere facetSphere(const Point3& a, const Point3& b, const Point3& c);
+
+/// Whether p lies strictly inside the sphere (never for a sphere that is not ok).
+inline bool facetSphereHolds(const FacetSphere& s, const Point3& p) {
+    if (!s.ok) return false;
+    const double dx = p.x - s.centre.x;
+    const double dy = p.y - s.centre.y;
+    const double dz = p.z - s.centre.z;
+    return s.radius2 > dx * dx + dy * dy + dz * dz;
+}
+
 /// Whether p lies strictly inside the smallest sphere enclosing the triangle (a, b, c):
 /// the sphere on the side opposite a right or obtuse angle, else the circumsphere of the
 /// triangle centred in its plane.
@@ -37,13 +59,3 @@ bool facetSphereContains(const Point3& p, const Point3& a, const Point3& b, cons
 
 /// The ratio limit of a run: radius-edge ratios up to (1 + 1e-9) * bound are accepted.
 double ratioLimit(double radiusEdgeBound);
-
-/// One refinement insertion. Scans `tets` in order for the first interior tetrahedron
-/// (centroid inside the surface) whose radius-edge ratio exceeds `ratioLimitValue` or whose
-/// volume exceeds `maxVolume` (when positive) and whose circumcentre x can be used:
-/// - x encroaches no facet's protective sphere and is inside the surface: x is appended;
-/// - x encroaches a facet and the tetrahedron is too large: that facet's longest edge is
-///   split (splitBoundaryEdge).
-/// Returns true when it appended a point, false when no tetrahedron needed or allowed one.
-bool refinementStep(std::vector<Point3>& points, std::vector<Facet>& facets, const std::vector<TetCell>& tets,
-                    double ratioLimitValue, double maxVolume);
