@@ -27,9 +27,10 @@
 #include "model/model.hpp"
 
 /// The most points (input and Steiner points together) a run may hold; a run that needs
-/// more stops and reports `pointLimitReached`. The engine keeps about 250 bytes per point,
-/// so this bounds a run near 500 MB (and a face of three points packs into 64 bits).
-constexpr int64_t kMaxTetMeshPoints = 2000000;
+/// more stops and reports `pointLimitReached`. The mesher keeps about 1.5 KB per point
+/// (cells, their verdicts, indexes), so a run stays within about 2 GB; a face of three
+/// point indices packs into 64 bits.
+constexpr int64_t kMaxTetMeshPoints = 1000000;
 /// The most facets and segments of an input complex.
 constexpr int64_t kMaxTetMeshFacets = 1000000;
 constexpr int64_t kMaxTetMeshSegments = 1000000;

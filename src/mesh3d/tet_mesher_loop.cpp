@@ -104,6 +104,10 @@ struct Mesher {
     std::vector<Segment> segments;
     std::vector<uint8_t> segmentEncroached;
     std::priority_queue<int64_t, std::vector<int64_t>, std::greater<int64_t>> segmentHeap;
+    SpatialGrid<3> pointGrid;    ///< the points, for the segments' spheres
+    size_t pointsAtGridBuild = 0;
+    SpatialGrid<3> segmentGrid;  ///< segment positions by diametral box (old boxes linger)
+    std::vector<int32_t> segmentsAlways;
 
     std::vector<FacetRecord> facets;
     int64_t liveFacets = 0;
@@ -639,23 +643,88 @@ struct Mesher {
         return dot3(sub3(points[v], points[a]), sub3(points[v], points[b])) < 0;
     }
 
+    /// The box around the diametral sphere of a segment outside which the float test
+    /// (p - a).(p - b) < 0 cannot hold: its rounding is far below the relative margin.
+    /// False when the sphere is too small (or the scale too extreme) for that argument.
+    bool segmentBox(const Segment& seg, double* lo, double* hi) const {
+        const Point3& a = points[seg.v[0]];
+        const Point3& b = points[seg.v[1]];
+        const Point3 m = midpoint3(a, b);
+        const double r = 0.5 * length3(sub3(b, a));
+        if (!indexed || !(r * r >= 1e-200) || !std::isfinite(r)) return false;
+        const double reach =
+            r * (1 + 1e-6) + 1e-12 * (std::fabs(m.x) + std::fabs(m.y) + std::fabs(m.z) + r);
+        lo[0] = m.x - reach;
+        lo[1] = m.y - reach;
+        lo[2] = m.z - reach;
+        hi[0] = m.x + reach;
+        hi[1] = m.y + reach;
+        hi[2] = m.z + reach;
+        return true;
+    }
+
+    void rebuildPointGrid() {
+        const double origin[3] = {boxLo.x, boxLo.y, boxLo.z};
+        const double extent = std::max(boxHi.x - boxLo.x, std::max(boxHi.y - boxLo.y, boxHi.z - boxLo.z));
+        gridReset(pointGrid, origin, extent / std::cbrt(static_cast<double>(points.size()) + 1));
+        for (size_t v = 0; v < points.size(); ++v) {
+            const double p[3] = {points[v].x, points[v].y, points[v].z};
+            gridInsertPoint(pointGrid, static_cast<int32_t>(v), p);
+        }
+        pointsAtGridBuild = points.size();
+    }
+
+    void indexSegment(size_t s) {
+        double lo[3], hi[3];
+        if (segmentBox(segments[s], lo, hi)) {
+            gridInsertBox(segmentGrid, static_cast<int32_t>(s), lo, hi);
+        } else {
+            segmentsAlways.push_back(static_cast<int32_t>(s));
+        }
+    }
+
+    /// Whether some point lies strictly inside the diametral sphere of segment s.
     void markSegment(size_t s) {
         segmentEncroached[s] = 0;
-        for (size_t v = 0; v < points.size(); ++v) {
-            if (encroaches(static_cast<int64_t>(v), segments[s])) {
-                segmentEncroached[s] = 1;
-                segmentHeap.push(static_cast<int64_t>(s));
-                return;
-            }
+        indexSegment(s);
+        bool found = false;
+        double lo[3], hi[3];
+        if (segmentBox(segments[s], lo, hi)) {
+            gridForBox(pointGrid, lo, hi, [&](int32_t v) {
+                if (!found && encroaches(v, segments[s])) found = true;
+            });
+        } else {
+            for (size_t v = 0; v < points.size() && !found; ++v) found = encroaches(static_cast<int64_t>(v), segments[s]);
+        }
+        if (found) {
+            segmentEncroached[s] = 1;
+            segmentHeap.push(static_cast<int64_t>(s));
         }
     }
 
     void pointAdded(int64_t v) {
-        for (size_t s = 0; s < segments.size(); ++s) {
+        if (segments.empty()) return;
+        if (points.size() >= 2 * pointsAtGridBuild) {
+            rebuildPointGrid();
+        } else {
+            const double p[3] = {points[v].x, points[v].y, points[v].z};
+            gridInsertPoint(pointGrid, static_cast<int32_t>(v), p);
+        }
+        auto test = [&](int32_t s) {
             if (!segmentEncroached[s] && encroaches(v, segments[s])) {
                 segmentEncroached[s] = 1;
                 segmentHeap.push(static_cast<int64_t>(s));
             }
+        };
+        const double p[3] = {points[v].x, points[v].y, points[v].z};
+        gridForPoint(segmentGrid, p, test);
+        for (int32_t s : segmentsAlways) test(s);
+        // Split segments leave their old boxes behind: start afresh now and then.
+        if (segmentGrid.entryItem.size() > 8 * segments.size() + 1024) {
+            const double origin[3] = {boxLo.x, boxLo.y, boxLo.z};
+            gridReset(segmentGrid, origin, 1.0 / pointGrid.inverseCell);
+            segmentsAlways.clear();
+            for (size_t s = 0; s < segments.size(); ++s) indexSegment(s);
         }
     }
 
@@ -801,6 +870,11 @@ void Mesher::run(const Plc& plc) {
     if (engine.degenerate || engine.realCells == 0) return;
     resyncVerdicts();
     resyncFaces();
+    if (!segments.empty()) {
+        rebuildPointGrid();
+        const double origin[3] = {boxLo.x, boxLo.y, boxLo.z};
+        gridReset(segmentGrid, origin, 1.0 / pointGrid.inverseCell);
+    }
     for (size_t s = 0; s < segments.size(); ++s) markSegment(s);
 
     auto recoveryExhausted = [&]() {

@@ -108,4 +108,25 @@ TEST(DelaunayDifferential, FallbackRebuildsFromTheScan) {
     EXPECT_TRUE(tetrahedralizeByScan({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}).empty());
 }
 
+TEST(DelaunayDifferential, BrokenLinksFallBackToTheScan) {
+    // With every neighbour link cut, the walk toward a point outside the last cell leaves
+    // through a face with nothing beyond: the engine counts a fallback and takes the cells
+    // of the plain insertion, links and all, and goes on from there.
+    std::vector<Point3> p = tetcheck::cube().points;
+    p.push_back(Point3{0.5, 0.5, 0.5});
+    TetEngine engine;
+    tetEngineBuild(engine, p);
+    ASSERT_EQ(engine.fallbacks, 0);
+    for (auto& links : engine.next) links = {-1, -1, -1, -1};
+    p.push_back(Point3{0.9, 0.1, 0.05});
+    tetEngineAppend(engine, p, -1);
+    EXPECT_EQ(engine.fallbacks, 1);
+    EXPECT_TRUE(engine.rebuilt);
+    expectSame(tetEngineCells(engine), reference::literalDelaunayTetrahedralize(p), 0);
+    p.push_back(Point3{0.2, 0.7, 0.4});
+    tetEngineAppend(engine, p, -1);
+    EXPECT_EQ(engine.fallbacks, 1);
+    expectSame(tetEngineCells(engine), reference::literalDelaunayTetrahedralize(p), 1);
+}
+
 }  // namespace

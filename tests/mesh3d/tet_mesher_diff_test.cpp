@@ -205,6 +205,14 @@ Case makeCase(uint64_t seed) {
                 c.plc.points.push_back(Point3{0.1 + 0.8 * r.next(), 0.1 + 0.8 * r.next(), 0.1 + 0.8 * r.next()});
             }
             if (r.coin()) c.plc.points.push_back(Point3{0.5, 0.5, 0.5});
+            // Segments between corners: edges, face diagonals (which may disagree with the
+            // facets) and the space diagonal through the inner points.
+            const int segmentCount = r.below(4);
+            for (int i = 0; i < segmentCount; ++i) {
+                const int a = r.below(8);
+                const int b = (a + 1 + r.below(7)) % 8;
+                c.plc.segments.push_back(Segment{{a, b}});
+            }
             break;
         }
         case 6: {  // a box whose faces are grids of triangles
