@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/job_runner.hpp"
-#include "model/model_writer.hpp"
+#include "cli/output_file.hpp"
 
 namespace {
 
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
         printError("error: %s\n", result.error.c_str());
         return 1;
     }
-    if (!writeModelFile(outputPath, result.model)) {
+    if (!writeModelFileSafely(outputPath, result.model)) {
         printError("error: could not write '%s'\n", outputPath.c_str());
         return 1;
     }

@@ -138,8 +138,8 @@ bool writeModelFile(const std::string& path, const Model& model) {
     }
     w.arrayEnd(model.solids.size());
     w.lit("\n}\n");
-    // Flush before judging: a write error that would otherwise only show when the stream
-    // closes must not be reported as success.
-    out.flush();
+    // Close before judging: a write error that would otherwise only show when the last
+    // buffer is flushed or the file is closed must not be reported as success.
+    out.close();
     return !out.fail();
 }

@@ -1,6 +1,12 @@
 // The program's command line, reading, exit status and output lines, run as a process.
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <limits>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -72,6 +78,60 @@ TEST(Cli, WriteErrorOnASmallModelIsReported) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "error: could not write '/dev/full'\n");
     EXPECT_EQ(r.out, "");
+}
+
+/// Names in `dir` other than the test's own files.
+std::vector<std::string> folderEntries(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        std::string name = entry.path().filename().string();
+        if (name != "job.json") names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Cli, OutputIsWholeOrUntouchedUnderAFileSizeLimit) {
+    std::string dir = makeScratchDir();
+    writeFile(dir + "/job.json", kCubeJob);
+    writeFile(dir + "/keep.s3d", "precious");
+    // A 1 KiB file-size limit: the model (about 3 KiB) cannot be written in full. SIGXFSZ is
+    // ignored so that the write fails with an error instead of killing the process.
+    std::string cmd = "cd '" + dir + "' && (trap '' XFSZ; ulimit -f 1; '" + QUILM_CLI_PATH +
+                      "' job.json keep.s3d) > out.txt 2> err.txt";
+    int raw = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    EXPECT_EQ(readFile(dir + "/err.txt"), "error: could not write 'keep.s3d'\n");
+    EXPECT_EQ(readFile(dir + "/out.txt"), "");
+    EXPECT_EQ(readFile(dir + "/keep.s3d"), "precious");
+    EXPECT_EQ(folderEntries(dir), (std::vector<std::string>{"err.txt", "keep.s3d", "out.txt"}));
+}
+
+TEST(Cli, SuccessReplacesTheOutputAndLeavesNoTemporaryFile) {
+    std::string dir = makeScratchDir();
+    writeFile(dir + "/model.s3d", "old");
+    CliRun r = runCli({"-", "model.s3d"}, kCubeJob, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(readFile(dir + "/model.s3d").substr(0, 14), "{\n  \"nodes\": [");
+    EXPECT_EQ(folderEntries(dir), (std::vector<std::string>{"model.s3d"}));
+    struct stat st;
+    ASSERT_EQ(stat((dir + "/model.s3d").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 0044, 0u) << "a model file must not keep the temporary file's private mode";
+}
+
+TEST(Cli, OutputToAPipeIsWrittenDirectly) {
+    std::string dir = makeScratchDir();
+    writeFile(dir + "/job.json", kCubeJob);
+    std::string cmd = "cd '" + dir + "' && '" + QUILM_CLI_PATH + "' job.json /dev/stdout | cat > piped.txt";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::string piped = readFile(dir + "/piped.txt");
+    EXPECT_EQ(piped.substr(0, 14), "{\n  \"nodes\": [");
+    EXPECT_NE(piped.find("}\nwrote /dev/stdout: 27 nodes, 0 areas, 8 solids\n"), std::string::npos);
+    // /dev/stdout is a symbolic link: it must still be one afterwards.
+    struct stat st;
+    ASSERT_EQ(lstat("/dev/stdout", &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 TEST(Cli, UnwritableOutput) {
