@@ -45,7 +45,7 @@ bool handleMeshDisc(const JsonValue& params, Model& out, std::string& error) {
     int32_t divisions = 8, matId = 0;
     double thickness = 0.0;
     if (!readCount(params, "divisions", 8, divisions, error)) return false;
-    if (!readCount(params, "mat_id", 0, matId, error)) return false;
+    if (!readMaterialId(params, matId, error)) return false;
     if (!readNumber(params, "thickness", 0.0, thickness, error)) return false;
 
     StructuredAreaMesh mesh = meshDisc(center, normal, radius, divisions, structuredProps(matId, thickness));
@@ -71,7 +71,7 @@ bool handleMeshAnnulus(const JsonValue& params, Model& out, std::string& error) 
     double thickness = 0.0;
     if (!readCount(params, "radial", 4, radial, error)) return false;
     if (!readCount(params, "around", 32, around, error)) return false;
-    if (!readCount(params, "mat_id", 0, matId, error)) return false;
+    if (!readMaterialId(params, matId, error)) return false;
     if (!readNumber(params, "thickness", 0.0, thickness, error)) return false;
 
     StructuredAreaMesh mesh = meshAnnulus(center, normal, rInner, rOuter, radial, around,

@@ -28,7 +28,7 @@ bool handleHexBlock(const JsonValue& params, Model& out, std::string& error) {
         return false;
     }
     int32_t matId = 0;
-    if (!readCount(params, "mat_id", 0, matId, error)) return false;
+    if (!readMaterialId(params, matId, error)) return false;
     out = hexBlockToModel(mesh, SolidNumbering{1, 1, matId});
     return true;
 }

@@ -33,6 +33,17 @@ bool readCount(const JsonValue& params, const std::string& key, int32_t fallback
     return true;
 }
 
+bool readMaterialId(const JsonValue& params, int32_t& out, std::string& error) {
+    double value = 0.0;
+    if (!readNumber(params, "mat_id", 0.0, value, error)) return false;
+    if (!(value > -2147483649.0 && value < 2147483648.0)) {
+        error = "'mat_id' must be an integer from -2147483648 to 2147483647";
+        return false;
+    }
+    out = static_cast<int32_t>(value);
+    return true;
+}
+
 namespace {
 
 /// The three numbers of a [x, y, z] array; `value` is known to be a 3-item array.

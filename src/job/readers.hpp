@@ -21,6 +21,11 @@ int32_t truncateToCount(double value);
 bool readCount(const JsonValue& params, const std::string& key, int32_t fallback, int32_t& out,
                std::string& error);
 
+/// "mat_id" (default 0) truncated toward zero. A material id is written to the model as
+/// given, so a value outside the 32-bit range is refused rather than mapped:
+/// "'mat_id' must be an integer from -2147483648 to 2147483647".
+bool readMaterialId(const JsonValue& params, int32_t& out, std::string& error);
+
 bool readPoint3(const JsonValue& value, Point3& out, std::string& error);
 bool readPointList(const JsonValue& value, std::vector<Point3>& out, std::string& error);
 bool readHoleLoops(const JsonValue& value, std::vector<std::vector<Point3>>& out, std::string& error);

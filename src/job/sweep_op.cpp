@@ -36,7 +36,7 @@ bool handleSweepSourceFace(const JsonValue& params, Model& out, std::string& err
         return false;
     }
     int32_t matId = 0;
-    if (!readCount(params, "mat_id", 0, matId, error)) return false;
+    if (!readMaterialId(params, matId, error)) return false;
     out = sweepMeshToModel(mesh, SolidNumbering{1, 1, matId});
     return true;
 }

@@ -73,6 +73,24 @@ TEST(Readers, NumbersAndCounts) {
     EXPECT_EQ(truncateToCount(2147483648.0), INT32_MIN);
 }
 
+TEST(Readers, MaterialIdsOutsideThe32BitRangeAreRefused) {
+    JsonValue params = parsed(R"({"mat_id": 2147483647.9})");
+    int32_t id = 0;
+    std::string error;
+    EXPECT_TRUE(readMaterialId(params, id, error));
+    EXPECT_EQ(id, 2147483647);
+    EXPECT_TRUE(readMaterialId(parsed(R"({"mat_id": -7.5})"), id, error));
+    EXPECT_EQ(id, -7);
+    EXPECT_TRUE(readMaterialId(parsed("{}"), id, error));
+    EXPECT_EQ(id, 0);
+    for (const char* bad : {R"({"mat_id": 3e9})", R"({"mat_id": -2147483649})", R"({"mat_id": 1e400})"}) {
+        EXPECT_FALSE(readMaterialId(parsed(bad), id, error)) << bad;
+        EXPECT_EQ(error, "'mat_id' must be an integer from -2147483648 to 2147483647");
+    }
+    EXPECT_FALSE(readMaterialId(parsed(R"({"mat_id": "1"})"), id, error));
+    EXPECT_EQ(error, "'mat_id' must be a number");
+}
+
 TEST(Readers, PointsListsAndHoleLoops) {
     Point3 p;
     std::string error;
