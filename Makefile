@@ -6,7 +6,7 @@
 JOBS ?= 2
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
-DEMO_JOB ?= examples/hex_block.json
+DEMO_JOB ?= examples/mesh_quality_area.json
 
 .PHONY: build demo test test-sanitize bench clean
 
