@@ -137,6 +137,7 @@ struct Mesher {
     SpatialGrid<3> verdictGrid3;  ///< items slot, by circumcentre
     std::vector<int32_t> farItems;  ///< slot * 2 + which
     int64_t facetsAtIndexBuild = 0;
+    int64_t liveCandidates = 0;  ///< live cells that are candidates, for the grids' upkeep
     bool gridsReady = false;
 
     std::vector<uint32_t> cellStamp;
@@ -376,6 +377,7 @@ struct Mesher {
         }
         c.encroached = sphereQuery(x);
         registerVerdict(slot);
+        ++liveCandidates;
         if (acts(c)) actHeap.push(slot);
     }
 
@@ -443,19 +445,29 @@ struct Mesher {
         const double origin3[3] = {boxLo.x, boxLo.y, boxLo.z};
         gridReset(rayGrid, origin2, cell);
         gridReset(sphereGrid, origin3, cell);
-        gridReset(verdictGrid2, origin2, cell);
-        gridReset(verdictGrid3, origin3, cell);
         rayAlways.clear();
         sphereAlways.clear();
-        farItems.clear();
         for (size_t id = 0; id < facets.size(); ++id) {
             if (facets[id].alive) indexFacet(static_cast<int32_t>(id));
         }
-        for (size_t slot = 0; slot < verdict.size(); ++slot) {
-            if (liveCandidate(static_cast<int32_t>(slot))) registerVerdict(static_cast<int32_t>(slot));
-        }
         facetsAtIndexBuild = liveFacets;
         gridsReady = true;
+        rebuildVerdictGrids();
+    }
+
+    /// The grids of the candidates' points, on the cells of the facet grids; entries of
+    /// dead cells are dropped.
+    void rebuildVerdictGrids() {
+        gridReset(verdictGrid2, rayGrid.origin, 1.0 / rayGrid.inverseCell);
+        gridReset(verdictGrid3, sphereGrid.origin, 1.0 / sphereGrid.inverseCell);
+        farItems.clear();
+        liveCandidates = 0;
+        for (size_t slot = 0; slot < verdict.size(); ++slot) {
+            if (liveCandidate(static_cast<int32_t>(slot))) {
+                registerVerdict(static_cast<int32_t>(slot));
+                ++liveCandidates;
+            }
+        }
     }
 
     void resyncVerdicts() {
@@ -515,13 +527,20 @@ struct Mesher {
                 resyncFaces();
             } else {
                 verdict.resize(engine.cell.size());
-                for (int32_t slot : engine.killed) countFaces(slot, -1);
+                for (int32_t slot : engine.killed) {
+                    countFaces(slot, -1);
+                    if (verdict[slot].candidate) --liveCandidates;
+                }
                 for (int32_t slot : engine.created) {
                     countFaces(slot, 1);
                     judgeCell(slot);
                 }
             }
-            if (tetEngineWantsCompaction(engine)) compact();
+            if (tetEngineWantsCompaction(engine)) {
+                compact();
+            } else if (verdictGrid3.entryItem.size() > static_cast<size_t>(4 * liveCandidates) + 4096) {
+                rebuildVerdictGrids();
+            }
         }
         result.fallbacks = engine.fallbacks + mesherFallbacks;
         return !engine.degenerate && engine.realCells > 0;
