@@ -55,6 +55,18 @@ TEST(Cli, UnopenableAndUnreadableJobFiles) {
     EXPECT_EQ(directory.err, "error: could not read job file '" + dir + "'\n");
 }
 
+TEST(Cli, UnreadableStandardInput) {
+    // A directory on standard input opens but cannot be read.
+    std::string dir = makeScratchDir();
+    std::string cmd = "cd '" + dir + "' && '" + QUILM_CLI_PATH + "' - < . > out.txt 2> err.txt";
+    int raw = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    EXPECT_EQ(readFile(dir + "/err.txt"), "error: could not read job JSON from stdin\n");
+    EXPECT_EQ(readFile(dir + "/out.txt"), "");
+    EXPECT_FALSE(fileExists(dir + "/output.s3d"));
+}
+
 TEST(Cli, ParseFailuresCarryThePrefixAndOffset) {
     EXPECT_EQ(runCli({"-"}, "").err, "error: invalid JSON: unexpected end of input at offset 0\n");
     EXPECT_EQ(runCli({"-"}, "\xEF\xBB\xBF{}").err, "error: invalid JSON: invalid number at offset 0\n");
