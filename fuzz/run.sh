@@ -20,13 +20,20 @@ for src in "$root"/fuzz/fuzz_*.cpp; do
   [ "$target" = job ] && extra+=(-max_len=4096)
   mkdir -p "$work/$target" "$work/artifacts/$target"
   echo "== fuzz $target (${seconds}s)"
-  if "$build/$name" -fork=1 -ignore_timeouts=1 -timeout=1 -rss_limit_mb=512 -max_total_time="$seconds" \
+  # In fork mode the exit status also reflects ignored timeouts, so the verdict comes from
+  # the last progress line's oom/timeout/crash counts.
+  "$build/$name" -fork=1 -ignore_timeouts=1 -timeout=1 -rss_limit_mb=512 -max_total_time="$seconds" \
        "${extra[@]}" -artifact_prefix="$work/artifacts/$target/" \
-       "$work/$target" "$root/fuzz/corpus/$target" > "$work/$target.log" 2>&1; then
-    grep -E '^#[0-9]+: cov:' "$work/$target.log" | tail -1 || true
-  else
+       "$work/$target" "$root/fuzz/corpus/$target" > "$work/$target.log" 2>&1 || true
+  last="$(grep -E '^#[0-9]+: cov:' "$work/$target.log" | tail -1 || true)"
+  echo "$last"
+  counts="$(echo "$last" | sed -n 's/.*oom\/timeout\/crash: \([0-9]*\)\/\([0-9]*\)\/\([0-9]*\).*/\1 \2 \3/p')"
+  read -r ooms timeouts crashes <<< "${counts:-0 0 0}"
+  if [ -z "$last" ] || [ "$ooms" != 0 ] || [ "$crashes" != 0 ]; then
     tail -40 "$work/$target.log"
     failed+=("$target")
+  elif [ "$timeouts" != 0 ]; then
+    echo "note: $timeouts input(s) of $target ran over 1 s"
   fi
 done
 if [ ${#failed[@]} -gt 0 ]; then
