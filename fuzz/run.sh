@@ -18,13 +18,16 @@ for src in "$root"/fuzz/fuzz_*.cpp; do
   extra=()
   # Meshing is slow for large jobs: the job runner only sees small documents.
   [ "$target" = job ] && extra+=(-max_len=4096)
+  corpora=("$root/fuzz/corpus/$target")
+  # The face extractors read STEP text too: they start from the file parser's corpus as well.
+  [ "$target" = step_faces ] && corpora+=("$root/fuzz/corpus/step_file")
   mkdir -p "$work/$target" "$work/artifacts/$target"
   echo "== fuzz $target (${seconds}s)"
   # In fork mode the exit status also reflects ignored timeouts, so the verdict comes from
   # the last progress line's oom/timeout/crash counts.
   "$build/$name" -fork=1 -ignore_timeouts=1 -timeout=1 -rss_limit_mb=512 -max_total_time="$seconds" \
        "${extra[@]}" -artifact_prefix="$work/artifacts/$target/" \
-       "$work/$target" "$root/fuzz/corpus/$target" > "$work/$target.log" 2>&1 || true
+       "$work/$target" "${corpora[@]}" > "$work/$target.log" 2>&1 || true
   last="$(grep -E '^#[0-9]+: cov:' "$work/$target.log" | tail -1 || true)"
   echo "$last"
   counts="$(echo "$last" | sed -n 's/.*oom\/timeout\/crash: \([0-9]*\)\/\([0-9]*\)\/\([0-9]*\).*/\1 \2 \3/p')"
