@@ -1,8 +1,25 @@
 #pragma once
 // Quality triangulation of a planar region with holes by Delaunay refinement: encroached
 // boundary segments are split at their midpoints and circumcentres of bad triangles are
-// inserted, one point at a time, re-triangulating all points after every insertion, until
-// every triangle inside the region meets the angle, area and size bounds.
+// inserted, one point at a time, until every triangle inside the region meets the angle,
+// area and size bounds.
+//
+// Each step sees the Delaunay triangulation of all points so far and takes the first
+// encroached segment, else the first bad triangle, in list order. The refinement keeps that
+// state between steps instead of recomputing it, with the very same answers:
+// - the triangulation grows by one insertion per step (tri_engine.hpp);
+// - segment positions never move (a split keeps (a, k) in place and appends (k, b)), so the
+//   first encroached segment is the smallest position in a min-heap of encroached
+//   segments. A segment's state changes only when it is split or a point is added;
+//   encroaching points and encroached segments are found through a uniform grid whose
+//   cells hold the points and the boxes of the diametral circles, widened by margins that
+//   bound the rounding of the encroachment test;
+// - a triangle's verdict depends on its corners only, and each insertion creates
+//   triangles numbered above all others, so the bad in-domain triangles found as they are
+//   created form a sorted queue whose first live entry is the first bad triangle;
+// - the domain test runs on the banded loop index (domain_index.hpp).
+// Outside the coordinate range the margins cover (exactSafeCoordinate), the refinement
+// answers the encroachment questions by scanning every segment and point, and counts it.
 
 #include <cstdint>
 #include <string>
@@ -40,12 +57,20 @@ struct RefinedMesh {
     std::vector<Point2> points;      ///< domain order, then Steiner points in insertion order
     std::vector<Triangle> triangles; ///< the triangles inside the region
     int32_t steinerCount = 0;        ///< insertions made
+    int64_t fallbacks = 0;           ///< steps and insertions made by scanning
 };
 
 /// Refines the conforming Delaunay triangulation of the domain. Fails with a message when
 /// an input corner is sharper than the minimum angle, and without one when the outer loop
-/// has fewer than 3 points or the Steiner budget is exceeded.
+/// has fewer than 3 points, the Steiner budget is exceeded or a circumcentre repeats a
+/// point. A run that would grow beyond kMaxPlanarPoints points while its budget lasts
+/// fails with planarPointLimitMessage().
 RefinedMesh refineRuppert(const PlanarDomain& domain, const RefineOptions& options);
+
+/// refineRuppert with another point limit.
+RefinedMesh refineRuppertWithinPoints(const PlanarDomain& domain, const RefineOptions& options, int64_t pointLimit);
+
+std::string planarPointLimitMessage(int64_t limit);
 
 /// The quality mesher: the pipeline of meshPolygonArea with refineRuppert as triangulator.
 AreaMesh meshQualityArea(const std::vector<Point3>& boundary, const std::vector<std::vector<Point3>>& holes,

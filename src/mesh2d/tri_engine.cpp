@@ -558,11 +558,3 @@ bool triEngineHasPointAt(TriEngine& e, const Point2& p, int32_t hint) {
     }
     return false;
 }
-
-std::vector<Triangle> delaunayTriangulateCounted(const std::vector<Point2>& points, int64_t& fallbacks) {
-    if (points.size() < 3) return {};
-    TriEngine engine;
-    triEngineBuild(engine, points);
-    fallbacks += engine.fallbacks;
-    return triEngineTriangles(engine);
-}

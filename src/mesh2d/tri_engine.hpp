@@ -122,10 +122,6 @@ std::vector<Triangle> triEngineTriangles(const TriEngine& engine);
 /// Whether points a and b are joined by an edge of a live triangle without a super corner.
 bool triEngineHasEdge(const TriEngine& engine, int64_t a, int64_t b);
 
-/// The Delaunay triangulation as delaunayTriangulate gives it, adding the engine's
-/// fallbacks to `fallbacks`.
-std::vector<Triangle> delaunayTriangulateCounted(const std::vector<Point2>& points, int64_t& fallbacks);
-
 /// True for a coordinate the engine's reasoning covers: finite, and zero or of magnitude
 /// between 2^-200 and 2^200.
 bool exactSafeCoordinate(double c);

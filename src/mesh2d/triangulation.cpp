@@ -2,95 +2,23 @@
 
 #include <algorithm>
 #include <cmath>
-#include <set>
-#include <unordered_set>
+#include <cstring>
 #include <utility>
 
-#include "geom/predicates.hpp"
+#include "mesh2d/domain_index.hpp"
+#include "mesh2d/tri_engine.hpp"
 
-namespace {
-
-/// Keys sorted for membership tests; a cavity rarely has more than a dozen edges.
-bool containsKey(const std::vector<uint64_t>& sortedKeys, uint64_t key) {
-    return std::binary_search(sortedKeys.begin(), sortedKeys.end(), key);
+std::vector<Triangle> delaunayTriangulate(const std::vector<Point2>& points) {
+    int64_t fallbacks = 0;
+    return delaunayTriangulate(points, fallbacks);
 }
 
-}  // namespace
-
-std::vector<Triangle> delaunayTriangulate(const std::vector<Point2>& input) {
-    std::vector<Triangle> result;
-    if (input.size() < 3) return result;
-    const int64_t n = static_cast<int64_t>(input.size());
-    std::vector<Point2> P(input);
-
-    double minx = P[0].x, maxx = P[0].x, miny = P[0].y, maxy = P[0].y;
-    for (const Point2& p : P) {
-        if (p.x < minx) minx = p.x;
-        if (p.x > maxx) maxx = p.x;
-        if (p.y < miny) miny = p.y;
-        if (p.y > maxy) maxy = p.y;
-    }
-    double size = std::max(maxx - minx, maxy - miny);
-    if (size <= 0) size = 1.0;
-    const Point2 c{(minx + maxx) * 0.5, (miny + maxy) * 0.5};
-
-    // The super triangle: big enough that its corners lie far outside every circumcircle
-    // of well-shaped triangles of the input.
-    P.push_back(Point2{c.x - 20 * size, c.y - 20 * size});
-    P.push_back(Point2{c.x + 20 * size, c.y - 20 * size});
-    P.push_back(Point2{c.x, c.y + 20 * size});
-
-    std::vector<Triangle> triangles;
-    if (orient2d(P[n], P[n + 1], P[n + 2]) >= 0) {
-        triangles.push_back(Triangle{{n, n + 1, n + 2}});
-    } else {
-        triangles.push_back(Triangle{{n, n + 2, n + 1}});
-    }
-
-    std::vector<Triangle> bad;
-    std::vector<uint64_t> cavityKeys;
-    for (int64_t i = 0; i < n; ++i) {
-        const Point2 p = P[i];
-        // Bad triangles (p strictly inside the circumcircle) leave the list; the kept ones
-        // close up in place, keeping their order.
-        bad.clear();
-        size_t kept = 0;
-        for (size_t t = 0; t < triangles.size(); ++t) {
-            const Triangle& tri = triangles[t];
-            if (incircle(P[tri.v[0]], P[tri.v[1]], P[tri.v[2]], p) > 0) {
-                bad.push_back(tri);
-            } else {
-                triangles[kept++] = tri;
-            }
-        }
-        triangles.resize(kept);
-        if (bad.empty()) continue;
-
-        cavityKeys.clear();
-        for (const Triangle& tri : bad) {
-            for (int e = 0; e < 3; ++e) cavityKeys.push_back(edgeKey(tri.v[e], tri.v[(e + 1) % 3]));
-        }
-        std::sort(cavityKeys.begin(), cavityKeys.end());
-
-        // An edge of the cavity whose reverse is not also a cavity edge is on its boundary
-        // and is joined to p.
-        for (const Triangle& tri : bad) {
-            for (int e = 0; e < 3; ++e) {
-                const int64_t u = tri.v[e], v = tri.v[(e + 1) % 3];
-                if (containsKey(cavityKeys, edgeKey(v, u))) continue;
-                if (orient2d(P[u], P[v], p) >= 0) {
-                    triangles.push_back(Triangle{{u, v, i}});
-                } else {
-                    triangles.push_back(Triangle{{u, i, v}});
-                }
-            }
-        }
-    }
-
-    for (const Triangle& tri : triangles) {
-        if (tri.v[0] < n && tri.v[1] < n && tri.v[2] < n) result.push_back(tri);
-    }
-    return result;
+std::vector<Triangle> delaunayTriangulate(const std::vector<Point2>& points, int64_t& fallbacks) {
+    if (points.size() < 3) return {};
+    TriEngine engine;
+    triEngineBuild(engine, points);
+    fallbacks += engine.fallbacks;
+    return triEngineTriangles(engine);
 }
 
 void addLoop(const std::vector<Point2>& loop, std::vector<Point2>& points, std::vector<Segment>& segments) {
@@ -129,18 +57,59 @@ bool triangleInDomain(const Point2& a, const Point2& b, const Point2& c, const P
 int64_t conformingPointLimit(int64_t inputCount) {
     // Splitting resolves each feature of the input with at most a few points per pass; a
     // point list beyond this has stopped converging and would only double pass after pass.
-    return 128 * inputCount + 4096;
+    return std::min<int64_t>(128 * inputCount + 4096, kMaxPlanarPoints);
 }
 
 namespace {
 
-/// Coordinates of the points made so far, to recognise a point that repeats one of them.
-using PointSet = std::set<std::pair<double, double>>;
+/// Coordinates already seen, to recognise a point that repeats one of them: an open
+/// addressing table of coordinate pairs. Pairs are equal when both coordinates compare
+/// equal, so 0 and -0 are one value.
+struct PointSet {
+    std::vector<Point2> slots;
+    std::vector<uint8_t> used;
+    size_t count = 0;
+};
+
+uint64_t hashPoint(const Point2& p) {
+    uint64_t bx, by;
+    std::memcpy(&bx, &p.x, sizeof bx);
+    std::memcpy(&by, &p.y, sizeof by);
+    uint64_t h = bx * 0x9E3779B97F4A7C15ull;
+    h ^= (h >> 29) ^ (by * 0xC2B2AE3D27D4EB4Full);
+    return h ^ (h >> 32);
+}
+
+void placeInto(PointSet& set, const Point2& p) {
+    const size_t mask = set.used.size() - 1;
+    size_t h = hashPoint(p) & mask;
+    while (set.used[h]) h = (h + 1) & mask;
+    set.used[h] = 1;
+    set.slots[h] = p;
+}
 
 /// Adds p; false when an equal point (or a non-finite one) was there already.
-bool addDistinct(PointSet& seen, const Point2& p) {
+bool addDistinct(PointSet& set, const Point2& p) {
     if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
-    return seen.insert(std::make_pair(p.x, p.y)).second;
+    const Point2 q{p.x == 0 ? 0.0 : p.x, p.y == 0 ? 0.0 : p.y};
+    if (2 * (set.count + 1) > set.used.size()) {
+        PointSet bigger;
+        const size_t size = std::max<size_t>(64, 2 * set.used.size());
+        bigger.slots.resize(size);
+        bigger.used.assign(size, 0);
+        for (size_t i = 0; i < set.used.size(); ++i) {
+            if (set.used[i]) placeInto(bigger, set.slots[i]);
+        }
+        bigger.count = set.count;
+        set = std::move(bigger);
+    }
+    const size_t mask = set.used.size() - 1;
+    for (size_t h = hashPoint(q) & mask; set.used[h]; h = (h + 1) & mask) {
+        if (set.slots[h].x == q.x && set.slots[h].y == q.y) return false;
+    }
+    placeInto(set, q);
+    set.count += 1;
+    return true;
 }
 
 }  // namespace
@@ -166,23 +135,22 @@ ConformingMesh conformingTriangulate(const PlanarDomain& domain, int32_t maxPass
     }
     const int64_t pointLimit = conformingPointLimit(static_cast<int64_t>(points.size()));
 
-    std::vector<Triangle> triangles;
-    std::unordered_set<uint64_t> edges;
-    for (int32_t pass = 1; pass <= maxPasses; ++pass) {
-        triangles = delaunayTriangulate(points);
-        edges.clear();
-        for (const Triangle& t : triangles) {
-            for (int e = 0; e < 3; ++e) {
-                const int64_t p = t.v[e], q = t.v[(e + 1) % 3];
-                edges.insert(edgeKey(std::min(p, q), std::max(p, q)));
-            }
+    TriEngine engine;
+    std::vector<Segment> next;
+    bool converged = false;
+    for (int32_t pass = 1; pass <= maxPasses && !converged; ++pass) {
+        if (pass == 1) {
+            triEngineBuild(engine, points);
+        } else {
+            triEngineAppend(engine, points);
         }
-        std::vector<Segment> next;
+        mesh.fallbacks = engine.fallbacks;
+        next.clear();
         next.reserve(segments.size());
         bool split = false;
         for (const Segment& s : segments) {
             const int64_t a = s.v[0], b = s.v[1];
-            if (edges.count(edgeKey(std::min(a, b), std::max(a, b))) != 0) {
+            if (triEngineHasEdge(engine, a, b)) {
                 next.push_back(s);
                 continue;
             }
@@ -197,27 +165,25 @@ ConformingMesh conformingTriangulate(const PlanarDomain& domain, int32_t maxPass
             if (!addDistinct(seen, m) || k >= pointLimit) return mesh;
         }
         segments.swap(next);
-        if (!split) {
-            mesh.ok = true;
-            break;
-        }
+        converged = !split;
     }
-    if (!mesh.ok) return mesh;
+    if (!converged) return mesh;
+    mesh.ok = true;
 
-    for (const Triangle& t : triangles) {
-        const Point2& a = points[t.v[0]];
-        const Point2& b = points[t.v[1]];
-        const Point2& c = points[t.v[2]];
+    // The centroid here is divided by 3 (triangleInDomain multiplies by 1/3).
+    const DomainIndex index = buildDomainIndex(domain);
+    std::vector<int32_t> scratch;
+    const std::vector<int32_t> slots = triEngineRealSlots(engine);
+    mesh.triangles.reserve(slots.size());
+    for (const int32_t s : slots) {
+        const std::array<int32_t, 3>& t = engine.slots[s].v;
+        const Point2& a = engine.pts[t[0]];
+        const Point2& b = engine.pts[t[1]];
+        const Point2& c = engine.pts[t[2]];
         const Point2 g{(a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3};
-        if (!pointInPolygon(g, domain.outer)) continue;
-        bool inHole = false;
-        for (const std::vector<Point2>& hole : domain.holes) {
-            if (pointInPolygon(g, hole)) {
-                inHole = true;
-                break;
-            }
+        if (domainIndexContains(index, g, scratch)) {
+            mesh.triangles.push_back(Triangle{{int64_t{t[0]} - 3, int64_t{t[1]} - 3, int64_t{t[2]} - 3}});
         }
-        if (!inHole) mesh.triangles.push_back(t);
     }
     return mesh;
 }

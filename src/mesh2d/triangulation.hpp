@@ -3,9 +3,11 @@
 // insertion, and the conforming triangulation of a region with holes by splitting missing
 // boundary segments at their midpoints.
 //
-// A triangulation is a flat list of index triples without adjacency. Points are numbered
-// in domain order: the outer loop, then each hole, then the interior points, then the
-// points created by splitting, in creation order.
+// A triangulation is a flat list of index triples. Points are numbered in domain order:
+// the outer loop, then each hole, then the interior points, then the points created by
+// splitting, in creation order. The work is done by the incremental engine of
+// tri_engine.hpp, which gives the triangles in the order of inserting every point into a
+// list of triangles that is scanned in full for each point.
 
 #include <array>
 #include <cstdint>
@@ -35,10 +37,15 @@ struct ConformingMesh {
     bool ok = false;
     std::vector<Point2> points;        ///< domain order, then the split points
     std::vector<Triangle> triangles;   ///< the triangles inside the region
+    int64_t fallbacks = 0;             ///< insertions the engine made by scanning
 };
 
 /// The passes every caller gives conformingTriangulate.
 constexpr int32_t kConformingPasses = 64;
+
+/// The largest point list the conforming passes and the refinement build: about 8 million
+/// triangles, a model of about a gigabyte.
+constexpr int64_t kMaxPlanarPoints = int64_t{1} << 22;
 
 /// The key of the directed edge (p, q): (p mod 2^32) * 2^32 + (q mod 2^32).
 inline uint64_t edgeKey(int64_t p, int64_t q) {
@@ -50,15 +57,20 @@ inline uint64_t edgeKey(int64_t p, int64_t q) {
 /// equal to an earlier one belongs to no triangle.
 std::vector<Triangle> delaunayTriangulate(const std::vector<Point2>& points);
 
-/// Triangulates all points from scratch in every pass and splits every boundary segment
-/// that is not a triangle edge at its midpoint, until none is missing (ok) or `maxPasses`
-/// passes have split something (not ok). The triangles whose centroid lies inside the
-/// region are kept. A segment whose end point repeats an earlier point can never become an
-/// edge, and a run whose point list outgrows conformingPointLimit() is not converging:
-/// both end the run at once with ok false, the outcome the passes would reach.
+/// delaunayTriangulate, adding to `fallbacks` the insertions the engine made by scanning.
+std::vector<Triangle> delaunayTriangulate(const std::vector<Point2>& points, int64_t& fallbacks);
+
+/// Triangulates all points in every pass and splits every boundary segment that is not a
+/// triangle edge at its midpoint, until none is missing (ok) or `maxPasses` passes have
+/// split something (not ok). The triangles whose centroid lies inside the region are kept.
+/// A segment whose end point repeats an earlier point can never become an edge, and a run
+/// whose point list outgrows conformingPointLimit() is not converging: both end the run at
+/// once with ok false, the outcome the passes would reach. Midpoints lie inside the
+/// bounding box, so each pass inserts only its new points into the last triangulation.
 ConformingMesh conformingTriangulate(const PlanarDomain& domain, int32_t maxPasses);
 
-/// The largest point list conformingTriangulate builds for `inputCount` domain points.
+/// The largest point list conformingTriangulate builds for `inputCount` domain points:
+/// 128 per input point and 4096 more, at most kMaxPlanarPoints.
 int64_t conformingPointLimit(int64_t inputCount);
 
 /// Appends a loop of 3 or more points and its closing chain of segments; shorter loops

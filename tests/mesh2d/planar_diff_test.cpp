@@ -18,7 +18,7 @@
 
 #include <gtest/gtest.h>
 
-#include "mesh2d/fast_planar.hpp"
+#include "mesh2d/quality_refine.hpp"
 #include "mesh2d/reference/literal_planar.hpp"
 #include "mesh2d/tri_engine.hpp"
 
@@ -274,12 +274,13 @@ int64_t runCase(uint64_t seed, double scale = 1) {
     if (family == 0) {
         std::vector<Point2> points = makePointSet(seed / 3);
         for (Point2& p : points) p = {p.x * scale, p.y * scale};
-        const std::vector<Triangle> fast = delaunayTriangulateCounted(points, fallbacks);
+        const std::vector<Triangle> fast = delaunayTriangulate(points, fallbacks);
         EXPECT_TRUE(sameTriangles(fast, reference::literalDelaunayTriangulate(points))) << "delaunay seed " << seed;
     } else if (family == 1) {
         const PlanarDomain d = scaled(makeDomain(seed / 3), scale);
         const int32_t passes = (seed / 3) % 11 == 5 ? static_cast<int32_t>(seed % 4) : kConformingPasses;
-        const ConformingMesh fast = conformingTriangulateCounted(d, passes, fallbacks);
+        const ConformingMesh fast = conformingTriangulate(d, passes);
+        fallbacks += fast.fallbacks;
         const ConformingMesh literal = reference::literalConformingTriangulate(d, passes);
         EXPECT_EQ(fast.ok, literal.ok) << "conforming seed " << seed;
         EXPECT_TRUE(samePoints(fast.points, literal.points)) << "conforming seed " << seed;
@@ -288,7 +289,8 @@ int64_t runCase(uint64_t seed, double scale = 1) {
         const PlanarDomain d = scaled(makeDomain(seed / 3), scale);
         SizingField sizing;
         const RefineOptions o = makeOptions(seed, d, sizing);
-        const RefinedMesh fast = refineRuppertCounted(d, o, fallbacks);
+        const RefinedMesh fast = refineRuppert(d, o);
+        fallbacks += fast.fallbacks;
         const RefinedMesh literal = reference::literalRefineRuppert(d, o);
         EXPECT_EQ(fast.ok, literal.ok) << "refine seed " << seed;
         EXPECT_EQ(fast.message, literal.message) << "refine seed " << seed;
@@ -353,10 +355,9 @@ TEST(PlanarDifferential, OneFarPointSwitchesARunningRefinementToScanning) {
     RefineOptions o;
     o.maxSteinerPoints = 60;
     o.maxArea = 0.05;
-    int64_t fallbacks = 0;
-    const RefinedMesh fast = refineRuppertCounted(d, o, fallbacks);
+    const RefinedMesh fast = refineRuppert(d, o);
     const RefinedMesh literal = reference::literalRefineRuppert(d, o);
-    EXPECT_GT(fallbacks, 0);
+    EXPECT_GT(fast.fallbacks, 0);
     EXPECT_EQ(fast.ok, literal.ok);
     EXPECT_EQ(fast.steinerCount, literal.steinerCount);
     EXPECT_TRUE(samePoints(fast.points, literal.points));

@@ -227,6 +227,34 @@ TEST(RefineRuppert, CentreRepeatingAPointEndsTheRunEarly) {
     EXPECT_LT(m.steinerCount, 1000);  // far below the budget of 20000
 }
 
+TEST(RefineRuppert, PointLimitEndsARunThatItsBudgetWouldLetGoOn) {
+    PlanarDomain d;
+    d.outer = {{0, 0}, {3, 0}, {3, 2}, {0, 2}};
+    RefineOptions o;
+    o.maxArea = 0.01;
+    const RefinedMesh full = refineRuppert(d, o);
+    ASSERT_TRUE(full.ok);
+    EXPECT_EQ(full.fallbacks, 0);
+    ASSERT_GT(full.points.size(), 100u);
+
+    const RefinedMesh limited = refineRuppertWithinPoints(d, o, 100);
+    EXPECT_FALSE(limited.ok);
+    EXPECT_EQ(limited.message, "refinement stopped at its limit of 100 points: the mesh asked for is too fine for "
+                               "the region (raise max_area or target_size)");
+    EXPECT_EQ(limited.points.size(), 100u);
+    EXPECT_EQ(limited.steinerCount, 96);
+    // Where the budget ends the run at the same step, the budget's outcome stands.
+    o.maxSteinerPoints = 96;
+    const RefinedMesh budget = refineRuppertWithinPoints(d, o, 100);
+    EXPECT_FALSE(budget.ok);
+    EXPECT_TRUE(budget.message.empty());
+    // A limit the mesh stays within changes nothing.
+    o.maxSteinerPoints = 20000;
+    const RefinedMesh roomy = refineRuppertWithinPoints(d, o, static_cast<int64_t>(full.points.size()));
+    ASSERT_TRUE(roomy.ok);
+    EXPECT_EQ(roomy.triangles.size(), full.triangles.size());
+}
+
 TEST(RefineRuppert, OuterLoopOfFewerThanThreePointsFailsWithoutMessage) {
     PlanarDomain d;
     d.outer = {{0, 0}, {1, 0}};

@@ -175,6 +175,7 @@ TEST(ConformingTriangulate, MissingSegmentsAreSplitUntilEveryPieceIsAnEdge) {
     d.interior = {{3.9, 0.01}, {-1, -1}};
     const ConformingMesh m = conformingTriangulate(d, 64);
     ASSERT_TRUE(m.ok);
+    EXPECT_EQ(m.fallbacks, 0);
     ASSERT_GT(m.points.size(), 9u);  // some segment was split
     // Every created point is a midpoint lying on the boundary, and the outer loop is
     // covered by triangle edges piece by piece: the kept area equals the polygon's.
@@ -261,14 +262,19 @@ TEST(ConformingTriangulate, SegmentThroughAPointFailsWithinBoundedGrowth) {
 
 TEST(ConformingTriangulate, RunawaySplittingStopsAtThePointLimit) {
     // At this scale the in-circle products underflow to zero, no point is ever inserted,
-    // every segment is missing in every pass and the pieces double pass after pass.
+    // every segment is missing in every pass and the pieces double pass after pass. The
+    // coordinates lie outside the range the engine's reasoning covers: it inserts by
+    // scanning, as the plain algorithm does, and counts that.
     PlanarDomain d;
     d.outer = {{0, 0}, {1e-100, 0}, {1e-100, 1e-100}, {0, 1e-100}};
     const ConformingMesh m = conformingTriangulate(d, 64);
     EXPECT_FALSE(m.ok);
+    EXPECT_GT(m.fallbacks, 0);
     EXPECT_EQ(conformingPointLimit(4), 128 * 4 + 4096);
     EXPECT_GE(static_cast<int64_t>(m.points.size()), conformingPointLimit(4));
     EXPECT_LE(static_cast<int64_t>(m.points.size()), conformingPointLimit(4) + 1);
+    // The limit never exceeds the planar point limit.
+    EXPECT_EQ(conformingPointLimit(1000000), kMaxPlanarPoints);
 }
 
 }  // namespace
