@@ -2,18 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
+#include <utility>
 
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-
-/// The uses of one undirected edge, in the order they were added. Only edges with exactly
-/// two uses matter, so the first two are kept and the rest only counted.
-struct EdgeUses {
-    EdgeUse use[2];
-    int64_t count = 0;
-};
 
 /// The z component of (p x q).
 double cross(double px, double py, double qx, double qy) { return px * qy - py * qx; }
@@ -57,43 +50,69 @@ double quadQuality(const Point2& p0, const Point2& p1, const Point2& p2, const P
 
 std::vector<MeshCell> quadDominate(const std::vector<Point2>& points, const std::vector<Triangle>& triangles,
                                    double minQuality) {
-    std::unordered_map<uint64_t, EdgeUses> edges;
-    edges.reserve(triangles.size() * 2 + 1);
-    auto addUse = [&](int64_t tri, int64_t opposite, int64_t first, int64_t second) {
-        EdgeUses& uses = edges[edgeKey(std::min(first, second), std::max(first, second))];
-        if (uses.count < 2) uses.use[uses.count] = EdgeUse{tri, opposite, first, second};
-        uses.count += 1;
+    // The uses of every edge, bucketed by the edge's smaller vertex with a counting sort
+    // that keeps the order of addition (triangle by triangle, edges (t0, t1), (t1, t2),
+    // (t2, t0)); within a bucket, uses of one edge share the larger vertex.
+    const size_t useCount = 3 * triangles.size();
+    int64_t vertexCount = 0;
+    for (const Triangle& t : triangles) {
+        for (const int64_t v : t.v) vertexCount = std::max(vertexCount, v + 1);
+    }
+    auto useOf = [&](size_t u) {
+        const std::array<int64_t, 3>& v = triangles[u / 3].v;
+        const int64_t ti = static_cast<int64_t>(u / 3);
+        switch (u % 3) {
+            case 0: return EdgeUse{ti, v[2], v[0], v[1]};
+            case 1: return EdgeUse{ti, v[0], v[1], v[2]};
+            default: return EdgeUse{ti, v[1], v[2], v[0]};
+        }
     };
-    for (size_t t = 0; t < triangles.size(); ++t) {
-        const std::array<int64_t, 3>& v = triangles[t].v;
-        const int64_t ti = static_cast<int64_t>(t);
-        addUse(ti, v[2], v[0], v[1]);
-        addUse(ti, v[0], v[1], v[2]);
-        addUse(ti, v[1], v[2], v[0]);
+    std::vector<int64_t> bucketStart(static_cast<size_t>(vertexCount) + 1, 0);
+    for (size_t u = 0; u < useCount; ++u) {
+        const EdgeUse e = useOf(u);
+        bucketStart[static_cast<size_t>(std::min(e.first, e.second)) + 1] += 1;
+    }
+    for (size_t i = 1; i < bucketStart.size(); ++i) bucketStart[i] += bucketStart[i - 1];
+    std::vector<int64_t> fill(bucketStart.begin(), bucketStart.end() - 1);
+    std::vector<uint32_t> uses(useCount);
+    for (size_t u = 0; u < useCount; ++u) {
+        const EdgeUse e = useOf(u);
+        uses[static_cast<size_t>(fill[static_cast<size_t>(std::min(e.first, e.second))]++)] = static_cast<uint32_t>(u);
     }
 
-    // The map is visited in whatever order it keeps; the sort below fixes the order, since
-    // no two edges give the same corner tuple.
     std::vector<QuadCandidate> candidates;
-    for (const auto& entry : edges) {
-        const EdgeUses& uses = entry.second;
-        if (uses.count != 2) continue;
-        const EdgeUse& u0 = uses.use[0];
-        const EdgeUse& u1 = uses.use[1];
-        if (u0.first != u1.second || u0.second != u1.first) continue;
+    candidates.reserve(triangles.size() * 3 / 2 + 1);
+    auto consider = [&](const EdgeUse& u0, const EdgeUse& u1) {
+        if (u0.first != u1.second || u0.second != u1.first) return;
         const int64_t o0 = u0.opposite, a = u0.first, b = u0.second, o1 = u1.opposite;
         const Point2& P0 = points[o0];
         const Point2& Pa = points[a];
         const Point2& P1 = points[o1];
         const Point2& Pb = points[b];
         // Strictly convex and counter-clockwise: all four turns to the left.
-        if (!(turn(Pb, P0, Pa) > 0 && turn(P0, Pa, P1) > 0 && turn(Pa, P1, Pb) > 0 && turn(P1, Pb, P0) > 0)) {
-            continue;
-        }
+        if (!(turn(Pb, P0, Pa) > 0 && turn(P0, Pa, P1) > 0 && turn(Pa, P1, Pb) > 0 && turn(P1, Pb, P0) > 0)) return;
         const double quality = quadQuality(P0, Pa, P1, Pb);
-        if (!(quality >= minQuality)) continue;
+        if (!(quality >= minQuality)) return;
         candidates.push_back(QuadCandidate{u0.tri, u1.tri, {o0, a, o1, b}, quality});
+    };
+    std::vector<std::pair<int64_t, uint32_t>> group;
+    for (size_t v = 0; v + 1 < bucketStart.size(); ++v) {
+        // Uses of the bucket ordered by the larger vertex, then by their order of addition.
+        group.clear();
+        for (int64_t i = bucketStart[v]; i < bucketStart[v + 1]; ++i) {
+            const EdgeUse e = useOf(uses[static_cast<size_t>(i)]);
+            group.emplace_back(std::max(e.first, e.second), uses[static_cast<size_t>(i)]);
+        }
+        std::sort(group.begin(), group.end());
+        for (size_t i = 0; i < group.size();) {
+            size_t j = i;
+            while (j < group.size() && group[j].first == group[i].first) ++j;
+            if (j - i == 2) consider(useOf(group[i].second), useOf(group[i + 1].second));
+            i = j;
+        }
     }
+    // No two edges give the same corner tuple, so the order is fixed whatever the order
+    // in which candidates were found.
     std::sort(candidates.begin(), candidates.end(), candidateBefore);
 
     std::vector<MeshCell> cells;

@@ -18,8 +18,10 @@
 
 #include <gtest/gtest.h>
 
+#include "mesh2d/quad_dominant.hpp"
 #include "mesh2d/quality_refine.hpp"
 #include "mesh2d/reference/literal_planar.hpp"
+#include "mesh2d/reference/literal_quad_dominant.hpp"
 #include "mesh2d/tri_engine.hpp"
 
 namespace {
@@ -266,6 +268,14 @@ uint64_t bitsOf(double v) {
     return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult sameCells(const std::vector<MeshCell>& a, const std::vector<MeshCell>& b) {
+    if (a.size() != b.size()) return ::testing::AssertionFailure() << "cell counts " << a.size() << " and " << b.size();
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].isQuad != b[i].isQuad || a[i].v != b[i].v) return ::testing::AssertionFailure() << "cell " << i << " differs";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 /// One differential case chosen by the seed, its coordinates multiplied by `scale`;
 /// returns the fast side's fallbacks.
 int64_t runCase(uint64_t seed, double scale = 1) {
@@ -297,6 +307,13 @@ int64_t runCase(uint64_t seed, double scale = 1) {
         EXPECT_EQ(fast.steinerCount, literal.steinerCount) << "refine seed " << seed;
         EXPECT_TRUE(samePoints(fast.points, literal.points)) << "refine seed " << seed;
         EXPECT_TRUE(sameTriangles(fast.triangles, literal.triangles)) << "refine seed " << seed;
+        if (fast.ok) {
+            // Quad pairing of the refined mesh at a minimum quality from 0 to 1.
+            const double minQuality = static_cast<double>(seed % 11) / 10;
+            const std::vector<MeshCell> cells = quadDominate(fast.points, fast.triangles, minQuality);
+            const std::vector<MeshCell> expected = reference::literalQuadDominate(fast.points, fast.triangles, minQuality);
+            EXPECT_TRUE(sameCells(cells, expected)) << "quad seed " << seed;
+        }
     }
     return fallbacks;
 }
@@ -335,6 +352,30 @@ TEST(PlanarDifferential, AppendingEqualsTriangulatingTheLongerList) {
             }
         }
         EXPECT_EQ(engine.fallbacks, 0);
+    }
+}
+
+TEST(PlanarDifferential, QuadPairingOfTriangleSoupsMatchesTheReference) {
+    // Arbitrary triangle lists: edges used once, twice either way, or three times, and
+    // repeated triangles, on grid points (many quads of equal quality).
+    for (uint64_t seed = 0; seed < 300; ++seed) {
+        Rng r{seed + 99};
+        std::vector<Point2> points;
+        for (int i = 0; i < 5; ++i) {
+            for (int j = 0; j < 4; ++j) points.push_back({i + (seed % 3 == 0 ? r.range(-0.2, 0.2) : 0.0), static_cast<double>(j)});
+        }
+        std::vector<Triangle> triangles;
+        const int n = 1 + r.below(30);
+        for (int k = 0; k < n; ++k) {
+            const int64_t a = r.below(20), b = r.below(20), c = r.below(20);
+            if (a == b || b == c || a == c) continue;
+            triangles.push_back(Triangle{{a, b, c}});
+            if (r.below(5) == 0) triangles.push_back(triangles[r.below(static_cast<int>(triangles.size()))]);
+        }
+        for (const double q : {0.0, 0.4, 1.0}) {
+            ASSERT_TRUE(sameCells(quadDominate(points, triangles, q), reference::literalQuadDominate(points, triangles, q)))
+                << "seed " << seed;
+        }
     }
 }
 
