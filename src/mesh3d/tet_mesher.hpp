@@ -43,7 +43,7 @@ struct TetMeshParams {
     int32_t maxSteinerPoints = 20000; ///< most points the mesher may insert
     double maxVolume = 0.0;           ///< largest tetrahedron volume accepted; <= 0: no limit
     /// Most points a run may hold, input and Steiner points together; a run that needs
-    /// more stops with `pointLimitReached`. Never above kMaxTetMeshPoints in practice.
+    /// more stops with `pointLimitReached`. Values above kMaxTetMeshPoints act as it.
     int64_t maxPoints = kMaxTetMeshPoints;
     /// Most consecutive boundary-recovery splits; 0 (the operations' setting) takes
     /// recoveryIterationLimit of the complex.
