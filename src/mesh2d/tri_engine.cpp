@@ -41,6 +41,7 @@ void freeSlot(TriEngine& e, int32_t s) {
 uint32_t nextStamps(TriEngine& e) {
     if (e.stampValue > 0xfffffff0u) {
         for (TriSlot& t : e.slots) t.stamp = 0;
+        std::fill(e.vertexMark.begin(), e.vertexMark.end(), 0u);
         e.stampValue = 0;
     }
     e.stampValue += 2;
@@ -140,6 +141,24 @@ int32_t locate(const TriEngine& e, const Point2& p, int32_t hint) {
     return kWalkFailed;
 }
 
+/// Sorts slots by creation number: in place for a few, else by packed integer keys.
+void sortByOrder(TriEngine& e, std::vector<int32_t>& slots) {
+    if (slots.size() <= 16) {
+        for (size_t i = 1; i < slots.size(); ++i) {
+            const int32_t s = slots[i];
+            const uint32_t o = e.slots[s].order;
+            size_t j = i;
+            for (; j > 0 && e.slots[slots[j - 1]].order > o; --j) slots[j] = slots[j - 1];
+            slots[j] = s;
+        }
+        return;
+    }
+    e.keys.clear();
+    for (const int32_t s : slots) e.keys.push_back((static_cast<uint64_t>(e.slots[s].order) << 32) | static_cast<uint32_t>(s));
+    std::sort(e.keys.begin(), e.keys.end());
+    for (size_t i = 0; i < slots.size(); ++i) slots[i] = static_cast<int32_t>(e.keys[i] & 0xffffffffu);
+}
+
 /// The index in `boundary` of the edge that starts at vertex u, or -1.
 int32_t edgeStartingAt(const TriEngine& e, int32_t u) {
     for (size_t i = 0; i < e.boundary.size(); ++i) {
@@ -163,14 +182,16 @@ bool boundaryIsOneCycle(TriEngine& e) {
         }
         return true;
     }
-    e.keys.clear();
-    for (const TriEngine::BoundaryEdge& edge : e.boundary) e.keys.push_back(static_cast<uint32_t>(edge.u));
-    std::sort(e.keys.begin(), e.keys.end());
-    if (std::adjacent_find(e.keys.begin(), e.keys.end()) != e.keys.end()) return false;
+    // Many edges: mark the starts in the per-vertex arrays.
+    const uint32_t mark = e.stampValue;
+    for (size_t i = 0; i < b; ++i) {
+        const int32_t u = e.boundary[i].u;
+        if (e.vertexMark[u] == mark) return false;
+        e.vertexMark[u] = mark;
+        e.startOf[u] = static_cast<int32_t>(i);
+    }
     for (const TriEngine::BoundaryEdge& edge : e.boundary) {
-        if (!std::binary_search(e.keys.begin(), e.keys.end(), static_cast<uint64_t>(static_cast<uint32_t>(edge.w)))) {
-            return false;
-        }
+        if (e.vertexMark[edge.w] != mark) return false;
     }
     return true;
 }
@@ -214,8 +235,7 @@ bool insertByWalk(TriEngine& e, int32_t id, int32_t hint) {
             }
         }
     }
-    std::sort(e.cavity.begin(), e.cavity.end(),
-              [&](int32_t a, int32_t b) { return e.slots[a].order < e.slots[b].order; });
+    sortByOrder(e, e.cavity);
 
     // The boundary in the scan's order; it must be one cycle that sees p strictly on its
     // inner side of every edge.
@@ -253,23 +273,9 @@ bool insertByWalk(TriEngine& e, int32_t id, int32_t hint) {
         e.liveCount += 1;
         if (b.u >= 3 && b.w >= 3) e.realCount += 1;
     }
-    const bool small = e.boundary.size() <= 32;
-    if (!small) {
-        // Starts sorted by vertex for the lookup below.
-        e.keys.clear();
-        for (size_t i = 0; i < e.boundary.size(); ++i) {
-            e.keys.push_back((static_cast<uint64_t>(static_cast<uint32_t>(e.boundary[i].u)) << 32) | i);
-        }
-        std::sort(e.keys.begin(), e.keys.end());
-    }
+    const bool small = e.boundary.size() <= 32;  // else startOf was filled by the cycle test
     for (const TriEngine::BoundaryEdge& b : e.boundary) {
-        int32_t next = 0;
-        if (small) {
-            next = edgeStartingAt(e, b.w);
-        } else {
-            const uint64_t key = static_cast<uint64_t>(static_cast<uint32_t>(b.w)) << 32;
-            next = static_cast<int32_t>(*std::lower_bound(e.keys.begin(), e.keys.end(), key) & 0xffffffffu);
-        }
+        const int32_t next = small ? edgeStartingAt(e, b.w) : e.startOf[b.w];
         const int32_t k = e.boundary[next].slot;
         e.slots[b.slot].n[1] = k;
         e.slots[k].n[2] = b.slot;
@@ -443,6 +449,8 @@ void triEngineBuild(TriEngine& e, const std::vector<Point2>& points) {
     e.slots.reserve(2 * static_cast<size_t>(n) + 8);
     e.freeSlots.clear();
     e.vertexTri.assign(e.pts.size(), -1);
+    e.vertexMark.assign(e.pts.size(), 0);
+    e.startOf.assign(e.pts.size(), -1);
     e.stampValue = 0;
     e.nextOrder = 0;
     e.liveCount = 0;
@@ -482,6 +490,8 @@ void triEngineAppend(TriEngine& e, const std::vector<Point2>& points, int32_t hi
     }
     e.pts.insert(e.pts.end(), points.begin() + static_cast<std::ptrdiff_t>(held), points.end());
     e.vertexTri.resize(e.pts.size(), -1);
+    e.vertexMark.resize(e.pts.size(), 0);
+    e.startOf.resize(e.pts.size(), -1);
     for (size_t i = held; i < points.size(); ++i) {
         insertVertex(e, static_cast<int32_t>(i + 3), i == held ? hint : -1);
     }

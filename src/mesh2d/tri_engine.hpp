@@ -85,6 +85,8 @@ struct TriEngine {
         int32_t slot;       ///< the new triangle
     };
     std::vector<BoundaryEdge> boundary;
+    std::vector<uint32_t> vertexMark;  ///< per id, for cavities with many boundary edges
+    std::vector<int32_t> startOf;      ///< per id: the boundary edge starting there
     std::vector<uint64_t> keys;
     std::vector<int32_t> kept;
 };

@@ -355,6 +355,27 @@ TEST(PlanarDifferential, AppendingEqualsTriangulatingTheLongerList) {
     }
 }
 
+TEST(PlanarDifferential, OutlinesInLoopOrderMatchTheReference) {
+    // Points in the order of a smooth or straight outline: each insertion's cavity reaches
+    // far back (dozens to hundreds of triangles), the case where the engine's large-cavity
+    // paths run.
+    for (int kind = 0; kind < 4; ++kind) {
+        std::vector<Point2> points;
+        const int n = 400;
+        for (int i = 0; i < n; ++i) {
+            const double t = 2 * kPi * i / n;
+            if (kind == 0) points.push_back({2 * std::cos(t), std::sin(t)});
+            if (kind == 1) points.push_back({(1 + 0.2 * std::sin(5 * t)) * std::cos(t), (1 + 0.2 * std::sin(5 * t)) * std::sin(t)});
+            if (kind == 2) points.push_back({i < n / 2 ? i * 0.01 : (n - i) * 0.01, i < n / 2 ? 0.0 : 1.0});
+            if (kind == 3) points.push_back({std::round(1e4 * std::cos(t)), std::round(1e4 * std::sin(t))});
+        }
+        int64_t fallbacks = 0;
+        EXPECT_TRUE(sameTriangles(delaunayTriangulate(points, fallbacks), reference::literalDelaunayTriangulate(points)))
+            << "outline " << kind;
+        EXPECT_EQ(fallbacks, 0);
+    }
+}
+
 TEST(PlanarDifferential, QuadPairingOfTriangleSoupsMatchesTheReference) {
     // Arbitrary triangle lists: edges used once, twice either way, or three times, and
     // repeated triangles, on grid points (many quads of equal quality).
