@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <queue>
 #include <utility>
 
@@ -210,7 +211,6 @@ void forSegmentsNear(const EncroachGrid& g, const Point2& p, F f) {
 // The refinement's state between steps.
 
 struct Refinement {
-    const PlanarDomain& domain;
     const RefineOptions& options;
     double bound = 0;
     int64_t pointLimit = 0;
@@ -232,8 +232,7 @@ struct Refinement {
     std::vector<BadEntry> badQueue;
     size_t badHead = 0;
 
-    Refinement(const PlanarDomain& d, const RefineOptions& o, std::vector<Point2>& p)
-        : domain(d), options(o), points(p) {}
+    Refinement(const RefineOptions& o, std::vector<Point2>& p) : options(o), points(p) {}
 };
 
 bool inDomain(Refinement& r, const Point2& a, const Point2& b, const Point2& c) {
@@ -512,7 +511,7 @@ RefinedMesh refineRuppertWithinPoints(const PlanarDomain& domain, const RefineOp
         return mesh;
     }
 
-    Refinement r(domain, options, mesh.points);
+    Refinement r(options, mesh.points);
     addLoop(domain.outer, r.points, r.segments);
     for (const std::vector<Point2>& hole : domain.holes) addLoop(hole, r.points, r.segments);
     r.points.insert(r.points.end(), domain.interior.begin(), domain.interior.end());
