@@ -364,8 +364,9 @@ void enterScanMode(TriEngine& e) {
     e.scanMode = true;
 }
 
-/// Numbers the live triangles 0, 1, ... in their order, when the numbers run high.
-void renumber(TriEngine& e) {
+}  // namespace
+
+void triEngineRenumber(TriEngine& e) {
     const std::vector<int32_t> inOrder = e.scanMode ? e.scanList : liveSlotsInOrder(e, false);
     uint32_t next = 0;
     for (const int32_t s : inOrder) e.slots[s].order = next++;
@@ -373,9 +374,11 @@ void renumber(TriEngine& e) {
     e.rebuilt = true;
 }
 
+namespace {
+
 void insertVertex(TriEngine& e, int32_t id, int32_t hint) {
     e.created.clear();
-    if (e.nextOrder >= kOrderLimit) renumber(e);
+    if (e.nextOrder >= kOrderLimit) triEngineRenumber(e);
     if (!e.scanMode) {
         const Point2& p = e.pts[id];
         if (exactSafeCoordinate(p.x) && exactSafeCoordinate(p.y) && insertByWalk(e, id, hint)) {

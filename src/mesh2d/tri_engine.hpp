@@ -115,6 +115,10 @@ inline bool triEngineIsReal(const TriEngine& engine, int32_t slot) {
 /// scanning the points (and counts a fallback) where the walk cannot.
 bool triEngineHasPointAt(TriEngine& engine, const Point2& p, int32_t hint);
 
+/// Numbers the live triangles 0, 1, ... in their order (the engine does so itself when the
+/// numbers run high) and sets `rebuilt`.
+void triEngineRenumber(TriEngine& engine);
+
 /// The live slots without a super corner, in creation order.
 std::vector<int32_t> triEngineRealSlots(const TriEngine& engine);
 

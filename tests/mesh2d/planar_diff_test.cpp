@@ -410,6 +410,36 @@ TEST(PlanarDifferential, OutOfRangeCoordinatesFallBackToTheScanAndStillMatch) {
     EXPECT_GT(fallbacks, 0);
 }
 
+TEST(PlanarDifferential, RenumberingKeepsTheOrder) {
+    Rng r{5};
+    std::vector<Point2> all;
+    for (int i = 0; i < 40; ++i) all.push_back({r.unit(), r.below(3) == 0 ? 0.5 : r.unit()});
+    std::vector<Point2> points(all.begin(), all.begin() + 20);
+    TriEngine engine;
+    triEngineBuild(engine, points);
+    triEngineRenumber(engine);
+    EXPECT_EQ(engine.nextOrder, static_cast<uint32_t>(engine.liveCount));
+    for (size_t n = 21; n <= all.size(); ++n) {
+        points.push_back(all[n - 1]);
+        triEngineAppend(engine, points);
+        if (n % 5 == 0) triEngineRenumber(engine);
+        ASSERT_TRUE(sameTriangles(triEngineTriangles(engine), reference::literalDelaunayTriangulate(points))) << n;
+    }
+}
+
+TEST(PlanarDifferential, NonFinitePointsAreInsertedByScanning) {
+    for (const double bad : {NAN, INFINITY, -INFINITY}) {
+        for (size_t at : {size_t{0}, size_t{2}, size_t{5}}) {
+            std::vector<Point2> points = {{0, 0}, {1, 0}, {0.3, 0.9}, {0.5, 0.4}, {1, 1}, {0.2, 0.6}, {0.9, 0.1}};
+            points[at] = {bad, 0.5};
+            int64_t fallbacks = 0;
+            EXPECT_TRUE(sameTriangles(delaunayTriangulate(points, fallbacks), reference::literalDelaunayTriangulate(points)))
+                << bad << " at " << at;
+            EXPECT_GT(fallbacks, 0);
+        }
+    }
+}
+
 TEST(PlanarDifferential, OneFarPointSwitchesARunningRefinementToScanning) {
     PlanarDomain d = makeDomain(9);
     d.interior.push_back({1e-70, 0.5});  // outside the range, inside the plate
