@@ -3,7 +3,7 @@
 // tetrahedra in the same order, the same Steiner count and the same verdict, with no
 // fallback. A few hundred cases with budgets up to 60 run with the suite; the long run
 // (10,000 cases, budgets up to 250) is a disabled test:
-// --gtest_also_run_disabled_tests --gtest_filter='*LongRun*'.
+// --gtest_also_run_disabled_tests --gtest_filter='TetMesherDifferential.*'.
 
 #include <cmath>
 #include <cstdint>
