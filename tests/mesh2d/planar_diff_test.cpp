@@ -4,7 +4,7 @@
 // cocircular points), collinear runs, repeated points, coordinates offset by 1e6 or scaled
 // by 1e-6, thin slivers, holes close to the boundary, interior points on segments.
 //
-// CI runs a few thousand cases; DISABLED_LongRun runs QUILM_PLANAR_DIFF_CASES of them
+// CI runs 3000 cases; DISABLED_LongRun runs QUILM_PLANAR_DIFF_CASES of them
 // (default 100000) and prints the fallback count.
 
 #include <cmath>
@@ -219,7 +219,7 @@ RefineOptions makeOptions(uint64_t seed, const PlanarDomain& d, SizingField& siz
     RefineOptions o;
     const double angles[] = {0, 10, 20, 20, 25, 28, 30, 33};
     o.minAngleDeg = angles[r.below(8)];
-    const int budgets[] = {0, 1, 3, 10, 40, 80, 80, 150};
+    const int budgets[] = {0, 1, 3, 10, 30, 60, 60, 100};
     o.maxSteinerPoints = budgets[r.below(8)];
     if (r.below(3) == 0) o.maxArea = span * span * r.range(0.01, 0.1);
     if (r.below(4) == 0) {
@@ -288,7 +288,10 @@ int64_t runCase(uint64_t seed, double scale = 1) {
         EXPECT_TRUE(sameTriangles(fast, reference::literalDelaunayTriangulate(points))) << "delaunay seed " << seed;
     } else if (family == 1) {
         const PlanarDomain d = scaled(makeDomain(seed / 3), scale);
-        const int32_t passes = (seed / 3) % 11 == 5 ? static_cast<int32_t>(seed % 4) : kConformingPasses;
+        // Few passes for some cases (failing early), and for most grids with points on the
+        // sides, which never converge and would otherwise run all 64 passes.
+        int32_t passes = (seed / 3) % 11 == 5 ? static_cast<int32_t>(seed % 4) : kConformingPasses;
+        if ((seed / 3) % 10 == 1 && (seed / 30) % 4 != 0) passes = 12;
         const ConformingMesh fast = conformingTriangulate(d, passes);
         fallbacks += fast.fallbacks;
         const ConformingMesh literal = reference::literalConformingTriangulate(d, passes);
@@ -404,7 +407,7 @@ TEST(PlanarDifferential, OutOfRangeCoordinatesFallBackToTheScanAndStillMatch) {
     // Below 2^-200 the in-circle products underflow and above 2^200 the grid's margins no
     // longer hold: the engine and the refinement scan, as the reference does.
     int64_t fallbacks = 0;
-    for (uint64_t seed = 0; seed < 60 && !::testing::Test::HasFailure(); ++seed) {
+    for (uint64_t seed = 0; seed < 30 && !::testing::Test::HasFailure(); ++seed) {
         fallbacks += runCase(seed, seed % 2 == 0 ? 1e-100 : 1e80);
     }
     EXPECT_GT(fallbacks, 0);
