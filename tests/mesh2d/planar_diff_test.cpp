@@ -4,8 +4,9 @@
 // cocircular points), collinear runs, repeated points, coordinates offset by 1e6 or scaled
 // by 1e-6, thin slivers, holes close to the boundary, interior points on segments.
 //
-// CI runs 3000 cases; DISABLED_LongRun runs QUILM_PLANAR_DIFF_CASES of them
-// (default 100000) and prints the fallback count.
+// CI runs 3000 cases; DISABLED_LongRun runs QUILM_PLANAR_DIFF_CASES of them (default
+// 100000) with budgets three times larger and every conforming pass, and prints the
+// fallback count.
 
 #include <cmath>
 #include <cstdint>
@@ -206,7 +207,8 @@ std::vector<Point2> makePointSet(uint64_t seed) {
     return p;
 }
 
-RefineOptions makeOptions(uint64_t seed, const PlanarDomain& d, SizingField& sizing) {
+/// Options for a refinement case; `deep` allows larger budgets (the long run).
+RefineOptions makeOptions(uint64_t seed, const PlanarDomain& d, SizingField& sizing, bool deep) {
     Rng r{seed * 0x94D049BB133111EBULL + 11};
     double minx = d.outer[0].x, maxx = minx, miny = d.outer[0].y, maxy = miny;
     for (const Point2& p : d.outer) {
@@ -220,7 +222,7 @@ RefineOptions makeOptions(uint64_t seed, const PlanarDomain& d, SizingField& siz
     const double angles[] = {0, 10, 20, 20, 25, 28, 30, 33};
     o.minAngleDeg = angles[r.below(8)];
     const int budgets[] = {0, 1, 3, 10, 30, 60, 60, 100};
-    o.maxSteinerPoints = budgets[r.below(8)];
+    o.maxSteinerPoints = budgets[r.below(8)] * (deep ? 3 : 1);
     if (r.below(3) == 0) o.maxArea = span * span * r.range(0.01, 0.1);
     if (r.below(4) == 0) {
         sizing.baseSize = span * r.range(0.1, 0.5);
@@ -277,8 +279,8 @@ uint64_t bitsOf(double v) {
 }
 
 /// One differential case chosen by the seed, its coordinates multiplied by `scale`;
-/// returns the fast side's fallbacks.
-int64_t runCase(uint64_t seed, double scale = 1) {
+/// returns the fast side's fallbacks. A `deep` case refines further and runs every pass.
+int64_t runCase(uint64_t seed, double scale = 1, bool deep = false) {
     int64_t fallbacks = 0;
     const int family = static_cast<int>(seed % 3);
     if (family == 0) {
@@ -291,7 +293,7 @@ int64_t runCase(uint64_t seed, double scale = 1) {
         // Few passes for some cases (failing early), and for most grids with points on the
         // sides, which never converge and would otherwise run all 64 passes.
         int32_t passes = (seed / 3) % 11 == 5 ? static_cast<int32_t>(seed % 4) : kConformingPasses;
-        if ((seed / 3) % 10 == 1 && (seed / 30) % 4 != 0) passes = 12;
+        if (!deep && (seed / 3) % 10 == 1 && (seed / 30) % 4 != 0) passes = 12;
         const ConformingMesh fast = conformingTriangulate(d, passes);
         fallbacks += fast.fallbacks;
         const ConformingMesh literal = reference::literalConformingTriangulate(d, passes);
@@ -301,7 +303,7 @@ int64_t runCase(uint64_t seed, double scale = 1) {
     } else {
         const PlanarDomain d = scaled(makeDomain(seed / 3), scale);
         SizingField sizing;
-        const RefineOptions o = makeOptions(seed, d, sizing);
+        const RefineOptions o = makeOptions(seed, d, sizing, deep);
         const RefinedMesh fast = refineRuppert(d, o);
         fallbacks += fast.fallbacks;
         const RefinedMesh literal = reference::literalRefineRuppert(d, o);
@@ -464,7 +466,7 @@ TEST(PlanarDifferential, DISABLED_LongRun) {
     if (const char* text = std::getenv("QUILM_PLANAR_DIFF_CASES")) cases = std::strtoull(text, nullptr, 10);
     int64_t fallbacks = 0;
     uint64_t seed = 0;
-    for (; seed < cases && !::testing::Test::HasFailure(); ++seed) fallbacks += runCase(seed);
+    for (; seed < cases && !::testing::Test::HasFailure(); ++seed) fallbacks += runCase(seed, 1, true);
     std::printf("planar differential: %llu cases, %lld fallbacks\n", static_cast<unsigned long long>(seed),
                 static_cast<long long>(fallbacks));
     EXPECT_EQ(fallbacks, 0);
