@@ -2,6 +2,8 @@
 // meshed by Delaunay triangulation (mesh_planar_area), conforming triangulation with holes
 // (mesh_polygon_area) or quality refinement (mesh_quality_area).
 
+#include <utility>
+
 #include <vector>
 
 #include "job/handlers.hpp"
@@ -61,14 +63,14 @@ bool handleMeshQualityArea(const JsonValue& params, Model& out, std::string& err
     options.maxArea = 0.0;
     if (!readSizing(params, options, sizing, error)) return false;
 
-    const AreaMesh mesh = meshQualityArea(boundary, holes, interior, options, boundaryAreaProps());
+    AreaMesh mesh = meshQualityArea(boundary, holes, interior, options, boundaryAreaProps());
     if (!mesh.ok) {
         error = !mesh.message.empty()
                     ? mesh.message
                     : "mesh_quality_area did not converge (degenerate boundary or Steiner budget exhausted)";
         return false;
     }
-    out = mesh.model;
+    out = std::move(mesh.model);
     return true;
 }
 
@@ -77,12 +79,12 @@ bool handleMeshPlanarArea(const JsonValue& params, Model& out, std::string& erro
     if (!readBoundary(params, boundary, error)) return false;
     if (!readOptionalPoints(params, "interior", interior, error)) return false;
 
-    const AreaMesh mesh = meshPlanarArea(boundary, interior, boundaryAreaProps());
+    AreaMesh mesh = meshPlanarArea(boundary, interior, boundaryAreaProps());
     if (!mesh.ok) {
         error = "mesh_planar_area failed (degenerate or non-planar boundary)";
         return false;
     }
-    out = mesh.model;
+    out = std::move(mesh.model);
     return true;
 }
 
@@ -93,7 +95,7 @@ bool handleMeshPolygonArea(const JsonValue& params, Model& out, std::string& err
     if (!readOptionalHoles(params, holes, error)) return false;
     if (!readOptionalPoints(params, "interior", interior, error)) return false;
 
-    const AreaMesh mesh = meshPolygonArea(boundary, holes, interior, boundaryAreaProps());
+    AreaMesh mesh = meshPolygonArea(boundary, holes, interior, boundaryAreaProps());
     if (!mesh.ok) {
         // The mesher explains a malformed hole itself; anything else gets the fixed sentence.
         error = !mesh.message.empty()
@@ -101,6 +103,6 @@ bool handleMeshPolygonArea(const JsonValue& params, Model& out, std::string& err
                     : "mesh_polygon_area failed (degenerate boundary or conforming triangulation did not converge)";
         return false;
     }
-    out = mesh.model;
+    out = std::move(mesh.model);
     return true;
 }

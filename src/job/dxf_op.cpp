@@ -1,5 +1,7 @@
 // mesh_dxf_area: the region outlined in a DXF drawing, meshed like mesh_polygon_area.
 
+#include <utility>
+
 #include "io/dxf/dxf_reader.hpp"
 #include "job/handlers.hpp"
 #include "job/readers.hpp"
@@ -25,11 +27,11 @@ bool handleMeshDxfArea(const JsonValue& params, Model& out, std::string& error) 
     props.firstNodeId = 1;
     props.firstAreaId = 1;
     props.behavior = "membrane";
-    const AreaMesh mesh = meshPolygonArea(boundary.outer, boundary.holes, {}, props);
+    AreaMesh mesh = meshPolygonArea(boundary.outer, boundary.holes, {}, props);
     if (!mesh.ok) {
         error = "mesh_dxf_area failed (imported boundary is degenerate or conforming triangulation did not converge)";
         return false;
     }
-    out = mesh.model;
+    out = std::move(mesh.model);
     return true;
 }

@@ -22,13 +22,18 @@ bool handleHexBlock(const JsonValue& params, Model& out, std::string& error) {
     if (!readCount(params, "ny", 1, ny, error)) return false;
     if (!readCount(params, "nz", 1, nz, error)) return false;
 
-    HexBlockMesh mesh = meshHexBlock(corners, nx, ny, nz);
-    if (!mesh.ok) {
+    // "mat_id" is read after the mesh has succeeded, so a failed mesh reports its own
+    // message first; the numbering is settled before the model is built.
+    int32_t matId = 0;
+    const bool meshable = meshHexBlockModel(corners, nx, ny, nz, SolidNumbering{1, 1, 0}, out);
+    if (!meshable) {
         error = "hex_block failed (degenerate/inverted corners or non-positive division count)";
         return false;
     }
-    int32_t matId = 0;
-    if (!readMaterialId(params, matId, error)) return false;
-    out = hexBlockToModel(mesh, SolidNumbering{1, 1, matId});
+    if (!readMaterialId(params, matId, error)) {
+        out = Model{};
+        return false;
+    }
+    for (Solid& solid : out.solids) solid.matId = matId;
     return true;
 }

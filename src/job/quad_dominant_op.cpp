@@ -1,6 +1,8 @@
 // mesh_quad_dominant_area: a planar region given by boundary points, meshed by quality
 // refinement and then merged into a mixed mesh of "QUAD" and "CST" areas.
 
+#include <utility>
+
 #include <vector>
 
 #include "job/handlers.hpp"
@@ -39,11 +41,11 @@ bool handleMeshQuadDominantArea(const JsonValue& params, Model& out, std::string
     props.drilling = false;
 
     // "interior" is not read: the mesher gets no interior points.
-    const AreaMesh mesh = meshQuadDominantArea(boundary, holes, {}, options, minQuality, props);
+    AreaMesh mesh = meshQuadDominantArea(boundary, holes, {}, options, minQuality, props);
     if (!mesh.ok) {
         error = !mesh.message.empty() ? mesh.message : "mesh_quad_dominant_area did not converge";
         return false;
     }
-    out = mesh.model;
+    out = std::move(mesh.model);
     return true;
 }

@@ -1,5 +1,7 @@
 #include "structured/hex_block.hpp"
 
+#include <utility>
+
 #include "geom/predicates.hpp"
 
 Point3 trilinearPoint(const std::array<Point3, 8>& c, double u, double v, double w) {
@@ -76,6 +78,71 @@ HexBlockMesh meshHexBlock(const std::array<Point3, 8>& corners, int32_t nx, int3
     }
     mesh.ok = true;
     return mesh;
+}
+
+bool meshHexBlockModel(const std::array<Point3, 8>& corners, int32_t nx, int32_t ny, int32_t nz,
+                       const SolidNumbering& numbering, Model& out) {
+    if (nx < 1 || ny < 1 || nz < 1) return false;
+    const int64_t sx = int64_t{nx} + 1, sy = int64_t{ny} + 1, sz = int64_t{nz} + 1;
+    if (sx * sy > kMaxHexBlockCount || sx * sy * sz > kMaxHexBlockCount) return false;
+
+    std::vector<Point3> points;
+    points.reserve(static_cast<size_t>(sx * sy * sz));
+    for (int32_t k = 0; k <= nz; ++k) {
+        for (int32_t j = 0; j <= ny; ++j) {
+            for (int32_t i = 0; i <= nx; ++i) {
+                points.push_back(trilinearPoint(corners, static_cast<double>(i) / nx,
+                                                static_cast<double>(j) / ny,
+                                                static_cast<double>(k) / nz));
+            }
+        }
+    }
+
+    // Every cell is tested before anything of the model is built; the cells themselves are
+    // not stored, only their solids.
+    auto cellAt = [&](int64_t i, int64_t j, int64_t k) {
+        auto P = [&](int64_t a, int64_t b, int64_t c) { return a + sx * (b + sy * c); };
+        return HexCell{{P(i, j, k), P(i + 1, j, k), P(i + 1, j + 1, k), P(i, j + 1, k),
+                        P(i, j, k + 1), P(i + 1, j, k + 1), P(i + 1, j + 1, k + 1),
+                        P(i, j + 1, k + 1)}};
+    };
+    for (int64_t k = 0; k < nz; ++k) {
+        for (int64_t j = 0; j < ny; ++j) {
+            for (int64_t i = 0; i < nx; ++i) {
+                if (!hexCellIsValid(points, cellAt(i, j, k))) return false;
+            }
+        }
+    }
+
+    Model model;
+    model.nodes.reserve(points.size());
+    for (size_t n = 0; n < points.size(); ++n) {
+        const Point3& p = points[n];
+        model.nodes.push_back(
+            Node{static_cast<int32_t>(numbering.firstNodeId + static_cast<int64_t>(n)), p.x, p.y, p.z});
+    }
+    std::vector<Point3>().swap(points);
+
+    model.solids.resize(static_cast<size_t>(int64_t{nx} * ny * nz));
+    int32_t nextId = numbering.firstSolidId;
+    size_t s = 0;
+    for (int64_t k = 0; k < nz; ++k) {
+        for (int64_t j = 0; j < ny; ++j) {
+            for (int64_t i = 0; i < nx; ++i) {
+                const HexCell cell = cellAt(i, j, k);
+                Solid& solid = model.solids[s++];
+                solid.id = nextId++;
+                solid.kind = "HEX8";
+                solid.nodes.resize(8);
+                for (int c = 0; c < 8; ++c) {
+                    solid.nodes[static_cast<size_t>(c)] = static_cast<int32_t>(numbering.firstNodeId + cell.v[c]);
+                }
+                solid.matId = numbering.matId;
+            }
+        }
+    }
+    out = std::move(model);
+    return true;
 }
 
 Model hexBlockToModel(const HexBlockMesh& mesh, const SolidNumbering& numbering) {

@@ -33,5 +33,10 @@ bool hexCellIsValid(const std::vector<Point3>& points, const HexCell& cell);
 /// or any cell with a flat or inverted tetrahedron in its six-tetrahedron split.
 HexBlockMesh meshHexBlock(const std::array<Point3, 8>& corners, int32_t nx, int32_t ny, int32_t nz);
 
+/// The block meshed straight into a model, as hexBlockToModel(meshHexBlock(...)) gives it,
+/// without holding the cell list; false (and `out` untouched) where meshHexBlock fails.
+bool meshHexBlockModel(const std::array<Point3, 8>& corners, int32_t nx, int32_t ny, int32_t nz,
+                       const SolidNumbering& numbering, Model& out);
+
 /// An empty model when the mesh failed; otherwise HEX8 solids numbered as given.
 Model hexBlockToModel(const HexBlockMesh& mesh, const SolidNumbering& numbering);

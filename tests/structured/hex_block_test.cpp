@@ -163,3 +163,40 @@ TEST(SolidOutput, TetrahedraBeforeHexahedraAndUnusedPointsKept) {
 }
 
 }  // namespace
+
+// The handler's direct path must give exactly the model of the two-step path, and fail
+// where it fails.
+TEST(HexBlockModel, DirectPathMatchesMeshThenModel) {
+    const std::array<Point3, 8> skewed = {{{0, 0, 0}, {2, 0.1, 0}, {2.2, 1.5, 0.2}, {-0.1, 1, 0},
+                                           {0.1, 0, 3}, {2, 0, 3.1}, {2.1, 1.4, 2.9}, {0, 1.1, 3}}};
+    const int32_t dims[][3] = {{1, 1, 1}, {3, 4, 5}, {7, 2, 3}};
+    for (const auto& d : dims) {
+        const SolidNumbering numbering{5, 9, 3};
+        Model direct;
+        ASSERT_TRUE(meshHexBlockModel(skewed, d[0], d[1], d[2], numbering, direct));
+        const Model twoStep = hexBlockToModel(meshHexBlock(skewed, d[0], d[1], d[2]), numbering);
+        ASSERT_EQ(direct.nodes.size(), twoStep.nodes.size());
+        ASSERT_EQ(direct.solids.size(), twoStep.solids.size());
+        for (size_t i = 0; i < direct.nodes.size(); ++i) {
+            EXPECT_EQ(direct.nodes[i].id, twoStep.nodes[i].id);
+            EXPECT_EQ(direct.nodes[i].x, twoStep.nodes[i].x);
+            EXPECT_EQ(direct.nodes[i].y, twoStep.nodes[i].y);
+            EXPECT_EQ(direct.nodes[i].z, twoStep.nodes[i].z);
+        }
+        for (size_t i = 0; i < direct.solids.size(); ++i) {
+            EXPECT_EQ(direct.solids[i].id, twoStep.solids[i].id);
+            EXPECT_EQ(direct.solids[i].kind, twoStep.solids[i].kind);
+            EXPECT_EQ(direct.solids[i].nodes, twoStep.solids[i].nodes);
+            EXPECT_EQ(direct.solids[i].matId, twoStep.solids[i].matId);
+        }
+    }
+    std::array<Point3, 8> mirrored = skewed;
+    std::swap(mirrored[1], mirrored[3]);
+    std::swap(mirrored[5], mirrored[7]);
+    Model untouched;
+    untouched.nodes.push_back(Node{1, 0, 0, 0});
+    EXPECT_FALSE(meshHexBlockModel(mirrored, 2, 2, 2, SolidNumbering{1, 1, 0}, untouched));
+    EXPECT_FALSE(meshHexBlockModel(skewed, 0, 2, 2, SolidNumbering{1, 1, 0}, untouched));
+    EXPECT_FALSE(meshHexBlockModel(skewed, 400, 400, 400, SolidNumbering{1, 1, 0}, untouched));
+    EXPECT_EQ(untouched.nodes.size(), 1u);
+}
