@@ -1,12 +1,15 @@
 #include "io/step/mesh_step_op.hpp"
 
+#include <cmath>
 #include <limits>
 #include <utility>
 #include <vector>
 
 #include "io/step/step_analytic.hpp"
 #include "io/step/step_bspline.hpp"
+#include "io/step/step_conforming.hpp"
 #include "io/step/step_planar.hpp"
+#include "io/step/step_units.hpp"
 #include "job/handlers.hpp"
 #include "job/readers.hpp"
 #include "mesh2d/quality_refine.hpp"
@@ -31,6 +34,64 @@ bool readSegments(const JsonValue& params, int32_t& out, std::string& error) {
     if (!readNumber(params, "cylinder_segments", 16.0, value, error)) return false;
     out = value >= 2147483648.0 ? std::numeric_limits<int32_t>::max() : truncateToCount(value);
     return true;
+}
+
+/// "conforming": a boolean, default false.
+bool readConforming(const JsonValue& params, bool& out, std::string& error) {
+    const JsonValue* value = findMember(params, "conforming");
+    if (value == nullptr) return true;
+    if (value->kind != JsonKind::Bool) {
+        error = "'conforming' must be true or false";
+        return false;
+    }
+    out = value->boolean;
+    return true;
+}
+
+/// An optional length: absent gives 0 (the default follows from the part).
+bool readPositiveLength(const JsonValue& params, const char* key, double& out, std::string& error) {
+    if (findMember(params, key) == nullptr) return true;
+    double value = 0.0;
+    if (!readNumber(params, key, 0.0, value, error)) return false;
+    if (!(value > 0.0) || !std::isfinite(value)) {
+        error = std::string("'") + key + "' must be a positive finite number";
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+/// "length_unit": empty when absent.
+bool readLengthUnit(const JsonValue& params, std::string& out, std::string& error) {
+    const JsonValue* value = findMember(params, "length_unit");
+    if (value == nullptr) return true;
+    double metres = 0.0;
+    if (value->kind != JsonKind::String || !jobLengthUnitMetres(value->text, metres)) {
+        error = "'length_unit' must be \"m\", \"mm\", \"cm\" or \"inch\"";
+        return false;
+    }
+    out = value->text;
+    return true;
+}
+
+/// Output units per file unit for the asked unit; fails when the file declares none.
+bool unitScale(const StepFile& file, const std::string& unit, double& scale, std::string& error) {
+    double target = 1.0;
+    jobLengthUnitMetres(unit, target);
+    double declared = 0.0;
+    std::string why;
+    switch (readLengthUnitMetres(file, declared, why)) {
+        case StepUnitRead::Declared:
+            scale = declared / target;
+            return true;
+        case StepUnitRead::Undeclared:
+            error = "'length_unit' \"" + unit + "\" asks for a conversion, but the STEP file declares no length unit";
+            return false;
+        case StepUnitRead::Invalid:
+            error = why;
+            return false;
+    }
+    return false;
 }
 
 }  // namespace
@@ -148,5 +209,28 @@ bool handleMeshStep(const JsonValue& params, Model& out, std::string& error) {
     if (!readNumber(params, "min_angle_deg", 20.0, options.minAngleDeg, error)) return false;
     if (!readCount(params, "max_steiner_points", 20000, options.maxSteinerPoints, error)) return false;
     if (!readSegments(params, options.segments, error)) return false;
-    return meshStepFaces(file, options, out, error);
+    bool conforming = false;
+    ConformingOptions conformingOptions;
+    std::string unit;
+    if (!readConforming(params, conforming, error)) return false;
+    if (!readPositiveLength(params, "size", conformingOptions.size, error)) return false;
+    if (!readPositiveLength(params, "chord_tolerance", conformingOptions.chordTolerance, error)) return false;
+    if (!readLengthUnit(params, unit, error)) return false;
+    double scale = 1.0;
+    if (!unit.empty() && !unitScale(file, unit, scale, error)) return false;
+    if (conforming) {
+        conformingOptions.minAngleDeg = options.minAngleDeg;
+        conformingOptions.maxSteinerPoints = options.maxSteinerPoints;
+        conformingOptions.scale = scale;
+        return meshStepConforming(file, conformingOptions, out, error);
+    }
+    if (!meshStepFaces(file, options, out, error)) return false;
+    if (scale != 1.0) {
+        for (Node& node : out.nodes) {
+            node.x *= scale;
+            node.y *= scale;
+            node.z *= scale;
+        }
+    }
+    return true;
 }

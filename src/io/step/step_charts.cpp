@@ -1,0 +1,259 @@
+#include "io/step/step_charts.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using namespace stepvec;
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kTwoPi = 6.283185307179586;
+
+bool numberAt(const StepEntity& e, size_t pos, double& out) {
+    if (e.params.size() <= pos || e.params[pos].kind != StepValueKind::Number) return false;
+    out = e.params[pos].number;
+    return std::isfinite(out);
+}
+
+/// w(v) for v in [-pi, pi], continued by whole turns.
+double torusW(const SurfaceChart& c, double v) {
+    double turns = std::floor((v + kPi) / kTwoPi);
+    double local = v - turns * kTwoPi;  // in [-pi, pi)
+    double period = c.torusC * kPi;
+    return c.torusC * std::atan(c.torusK * std::tan(0.5 * local)) + turns * period;
+}
+
+double torusV(const SurfaceChart& c, double w) {
+    double period = c.torusC * kPi;
+    double turns = std::floor((w + 0.5 * period) / period);
+    double local = w - turns * period;
+    return 2.0 * std::atan(std::tan(local / c.torusC) / c.torusK) + turns * kTwoPi;
+}
+
+}  // namespace
+
+void setSpherePole(SurfaceChart& chart, const Point3& pole) {
+    chart.pole = pole;
+    chart.e1 = perpendicularUnit(pole);
+    chart.e2 = cross(pole, chart.e1);
+}
+
+bool readSurfaceChart(const StepFile& file, const StepValue& surfaceRef, double angleUnit, SurfaceChart& out,
+                      std::string& why) {
+    const StepEntity* s = findEntity(file, surfaceRef);
+    if (s == nullptr) {
+        why = "its surface cannot be found";
+        return false;
+    }
+    const std::string& type = s->type;
+    auto placement = [&]() {
+        if (s->params.size() < 2 || !readPlacement(file, s->params[1], out.frame)) {
+            why = "the placement of its " + type + " cannot be read";
+            return false;
+        }
+        return true;
+    };
+    if (type == "PLANE") {
+        out.kind = SurfaceKind::Plane;
+        return placement();
+    }
+    if (type == "CYLINDRICAL_SURFACE") {
+        out.kind = SurfaceKind::Cylinder;
+        out.periodicA = true;
+        if (!placement()) return false;
+        if (!numberAt(*s, 2, out.radius) || !(out.radius > 1e-12)) {
+            why = "its CYLINDRICAL_SURFACE has no positive radius";
+            return false;
+        }
+        return true;
+    }
+    if (type == "CONICAL_SURFACE") {
+        out.kind = SurfaceKind::Cone;
+        out.periodicA = true;
+        out.orientation = -1;
+        double angle = 0.0;
+        if (!placement()) return false;
+        if (!numberAt(*s, 2, out.radius) || out.radius < 0.0 || !numberAt(*s, 3, angle)) {
+            why = "its CONICAL_SURFACE has no radius or semi-angle";
+            return false;
+        }
+        angle *= angleUnit;
+        if (!(angle > 1e-6 && angle < kPi / 2 - 1e-6)) {
+            why = "its CONICAL_SURFACE has a semi-angle outside (0, 90) degrees";
+            return false;
+        }
+        out.sinAngle = std::sin(angle);
+        out.cosAngle = std::cos(angle);
+        out.apex = sub(out.frame.origin, scale(out.radius / std::tan(angle), out.frame.zAxis));
+        return true;
+    }
+    if (type == "SPHERICAL_SURFACE") {
+        out.kind = SurfaceKind::Sphere;
+        if (!placement()) return false;
+        if (!numberAt(*s, 2, out.radius) || !(out.radius > 1e-12)) {
+            why = "its SPHERICAL_SURFACE has no positive radius";
+            return false;
+        }
+        setSpherePole(out, out.frame.zAxis);
+        return true;
+    }
+    if (type == "TOROIDAL_SURFACE") {
+        out.kind = SurfaceKind::Torus;
+        out.periodicA = true;
+        out.periodicB = true;
+        if (!placement()) return false;
+        if (!numberAt(*s, 2, out.radius) || !numberAt(*s, 3, out.minor) || !(out.minor > 1e-12)) {
+            why = "its TOROIDAL_SURFACE has no positive radii";
+            return false;
+        }
+        if (!(out.radius > out.minor * (1.0 + 1e-9))) {
+            why = "its TOROIDAL_SURFACE has a major radius not above its minor radius";
+            return false;
+        }
+        out.torusK = std::sqrt((out.radius - out.minor) / (out.radius + out.minor));
+        out.torusC = 2.0 * out.minor / std::sqrt((out.radius - out.minor) * (out.radius + out.minor));
+        out.torusScale = out.radius + out.minor;
+        return true;
+    }
+    BsplineSurface surface;
+    BsplineRead read = readBsplineSurface(file, *s, surface);
+    if (read == BsplineRead::Read && prepareSurface(surface, out.bspline)) {
+        out.kind = SurfaceKind::Bspline;
+        // Chart scales: the largest parameter derivatives over a grid of the surface.
+        const PreparedSurface& b = out.bspline;
+        const int n = 16;
+        double du = (b.uMax - b.uMin) / n;
+        double dv = (b.vMax - b.vMin) / n;
+        double su = 0.0, sv = 0.0;
+        for (int i = 0; i <= n; ++i) {
+            for (int j = 0; j <= n; ++j) {
+                double u = b.uMin + (static_cast<double>(i) / n) * (b.uMax - b.uMin);
+                double v = b.vMin + (static_cast<double>(j) / n) * (b.vMax - b.vMin);
+                Point3 p = surfacePoint(b, u, v);
+                if (i < n) su = std::max(su, length(sub(surfacePoint(b, u + du, v), p)) / du);
+                if (j < n) sv = std::max(sv, length(sub(surfacePoint(b, u, v + dv), p)) / dv);
+            }
+        }
+        if (!(su > 0.0) || !(sv > 0.0) || !std::isfinite(su) || !std::isfinite(sv)) {
+            why = "its B-spline surface is degenerate";
+            return false;
+        }
+        out.uScale = su;
+        out.vScale = sv;
+        return true;
+    }
+    why = read == BsplineRead::NotBspline
+              ? "its surface " + (type.empty() ? std::string("(a complex instance)") : type) + " is not supported"
+              : std::string("its B-spline surface is invalid");
+    return false;
+}
+
+Point2 chartParameters(const SurfaceChart& c, const Point3& p) {
+    const Frame3& f = c.frame;
+    Point3 d = sub(p, f.origin);
+    switch (c.kind) {
+        case SurfaceKind::Plane:
+            return {dot(d, f.xAxis), dot(d, f.yAxis)};
+        case SurfaceKind::Cylinder:
+            return {std::atan2(dot(d, f.yAxis), dot(d, f.xAxis)), dot(d, f.zAxis)};
+        case SurfaceKind::Cone: {
+            Point3 fromApex = sub(p, c.apex);
+            return {std::atan2(dot(d, f.yAxis), dot(d, f.xAxis)), length(fromApex)};
+        }
+        case SurfaceKind::Sphere: {
+            Point3 u = scale(1.0 / c.radius, d);
+            double denominator = 1.0 + dot(u, c.pole);
+            if (denominator < 1e-300) denominator = 1e-300;
+            double k = 2.0 * c.radius / denominator;
+            return {k * dot(u, c.e1), k * dot(u, c.e2)};
+        }
+        case SurfaceKind::Torus: {
+            double x = dot(d, f.xAxis);
+            double y = dot(d, f.yAxis);
+            double rho = std::sqrt(x * x + y * y);
+            return {std::atan2(y, x), std::atan2(dot(d, f.zAxis), rho - c.radius)};
+        }
+        case SurfaceKind::Bspline:
+            return invertSurfacePoint(c.bspline, p);
+    }
+    return {};
+}
+
+Point3 chartSurfacePoint(const SurfaceChart& c, const Point2& ab) {
+    const Frame3& f = c.frame;
+    switch (c.kind) {
+        case SurfaceKind::Plane:
+            return add(add(f.origin, scale(ab.x, f.xAxis)), scale(ab.y, f.yAxis));
+        case SurfaceKind::Cylinder:
+            return add(add(add(f.origin, scale(c.radius * std::cos(ab.x), f.xAxis)),
+                           scale(c.radius * std::sin(ab.x), f.yAxis)),
+                       scale(ab.y, f.zAxis));
+        case SurfaceKind::Cone: {
+            double rho = ab.y * c.sinAngle;
+            return add(add(add(c.apex, scale(ab.y * c.cosAngle, f.zAxis)), scale(rho * std::cos(ab.x), f.xAxis)),
+                       scale(rho * std::sin(ab.x), f.yAxis));
+        }
+        case SurfaceKind::Sphere: {
+            double k = (ab.x * ab.x + ab.y * ab.y) / (4.0 * c.radius * c.radius);
+            Point3 u = add(add(scale(1.0 - k, c.pole), scale(ab.x / c.radius, c.e1)), scale(ab.y / c.radius, c.e2));
+            u = scale(1.0 / (1.0 + k), u);
+            return add(f.origin, scale(c.radius, u));
+        }
+        case SurfaceKind::Torus: {
+            double ring = c.radius + c.minor * std::cos(ab.y);
+            return add(add(add(f.origin, scale(ring * std::cos(ab.x), f.xAxis)), scale(ring * std::sin(ab.x), f.yAxis)),
+                       scale(c.minor * std::sin(ab.y), f.zAxis));
+        }
+        case SurfaceKind::Bspline: {
+            const PreparedSurface& b = c.bspline;
+            double u = std::min(b.uMax, std::max(b.uMin, ab.x));
+            double v = std::min(b.vMax, std::max(b.vMin, ab.y));
+            return surfacePoint(b, u, v);
+        }
+    }
+    return {};
+}
+
+Point2 chartPlanePoint(const SurfaceChart& c, const Point2& ab) {
+    switch (c.kind) {
+        case SurfaceKind::Plane:
+        case SurfaceKind::Sphere:
+            return ab;
+        case SurfaceKind::Cylinder:
+            return {c.radius * ab.x, ab.y};
+        case SurfaceKind::Cone: {
+            double psi = ab.x * c.sinAngle;
+            return {ab.y * std::cos(psi), ab.y * std::sin(psi)};
+        }
+        case SurfaceKind::Torus:
+            return {c.torusScale * ab.x, c.torusScale * torusW(c, ab.y)};
+        case SurfaceKind::Bspline:
+            return {c.uScale * ab.x, c.vScale * ab.y};
+    }
+    return ab;
+}
+
+Point2 chartParametersOfPlane(const SurfaceChart& c, const Point2& q) {
+    switch (c.kind) {
+        case SurfaceKind::Plane:
+        case SurfaceKind::Sphere:
+            return q;
+        case SurfaceKind::Cylinder:
+            return {q.x / c.radius, q.y};
+        case SurfaceKind::Cone:
+            // The unrolled face is a sector of less than one turn of the plane around
+            // psiCenter, so the plane angle is taken within half a turn of it.
+        {
+            double psi = std::atan2(q.y, q.x);
+            while (psi - c.psiCenter > kPi) psi -= kTwoPi;
+            while (psi - c.psiCenter <= -kPi) psi += kTwoPi;
+            return {psi / c.sinAngle, std::sqrt(q.x * q.x + q.y * q.y)};
+        }
+        case SurfaceKind::Torus:
+            return {q.x / c.torusScale, torusV(c, q.y / c.torusScale)};
+        case SurfaceKind::Bspline:
+            return {q.x / c.uScale, q.y / c.vScale};
+    }
+    return q;
+}

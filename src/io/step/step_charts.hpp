@@ -1,0 +1,62 @@
+#pragma once
+// Charts of the surfaces a face can lie on: maps between the surface, its parameters and a
+// plane in which the face is triangulated. The plane of a chart is an isometry of the
+// surface for planes, cylinders and (unrolled) cones, conformal for spheres (stereographic)
+// and tori, and a scaling of the parameters for B-spline surfaces; its scale is never below
+// the surface's, so a length in the chart bounds the length on the surface.
+//
+// Parameters (a, b): plane (x, y) in the placement; cylinder (angle, height); cone (angle,
+// distance from the apex along the generator); sphere (stereographic plane coordinates);
+// torus (angle about the axis, angle about the tube); B-spline (u, v). The angle parameters
+// are periodic with period 2 pi and may be unwrapped beyond one turn.
+
+#include <string>
+
+#include "geom/point.hpp"
+#include "io/step/step_bspline.hpp"
+#include "io/step/step_file.hpp"
+#include "io/step/step_readers.hpp"
+
+enum class SurfaceKind { Plane, Cylinder, Cone, Sphere, Torus, Bspline };
+
+struct SurfaceChart {
+    SurfaceKind kind = SurfaceKind::Plane;
+    Frame3 frame;
+    double radius = 0.0;      ///< cylinder, sphere; torus major radius; cone radius at the origin
+    double minor = 0.0;       ///< torus minor radius
+    double sinAngle = 0.0;    ///< cone: sine and cosine of the semi-angle
+    double cosAngle = 1.0;
+    double psiCenter = 0.0;   ///< cone: the unrolled angle the face's sector is centred on
+    Point3 apex;              ///< cone
+    // Sphere: projection from -pole onto the tangent plane at pole, axes e1, e2.
+    Point3 pole, e1, e2;
+    // Torus: the conformal tube coordinate w(v) and its scale.
+    double torusK = 0.0;      ///< sqrt((R - r) / (R + r))
+    double torusC = 0.0;      ///< 2 r / sqrt(R^2 - r^2)
+    double torusScale = 1.0;  ///< chart units per unit of (u, w)
+    PreparedSurface bspline;
+    double uScale = 1.0, vScale = 1.0;  ///< B-spline chart scales
+    bool periodicA = false;   ///< the first parameter is an angle
+    bool periodicB = false;   ///< the second parameter is an angle (torus)
+    /// +1 when counter-clockwise in the chart is counter-clockwise about the surface's own
+    /// normal (outward for cylinders, cones, spheres and tori; u x v for B-splines), else -1.
+    int orientation = 1;
+};
+
+/// Reads the surface of a face. `angleUnit` is the file's plane-angle unit in radians (for
+/// the cone's semi-angle). False with a reason for an unsupported or unreadable surface.
+bool readSurfaceChart(const StepFile& file, const StepValue& surfaceRef, double angleUnit, SurfaceChart& out,
+                      std::string& why);
+
+/// Parameters of a point on (or near) the surface; angles in (-pi, pi].
+Point2 chartParameters(const SurfaceChart& chart, const Point3& p);
+
+/// The surface point of parameters (a, b).
+Point3 chartSurfacePoint(const SurfaceChart& chart, const Point2& ab);
+
+/// The chart plane point of parameters (a, b), and back.
+Point2 chartPlanePoint(const SurfaceChart& chart, const Point2& ab);
+Point2 chartParametersOfPlane(const SurfaceChart& chart, const Point2& q);
+
+/// Sets a sphere chart's projection: from -pole onto the plane tangent at pole.
+void setSpherePole(SurfaceChart& chart, const Point3& pole);
