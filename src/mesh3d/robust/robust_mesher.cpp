@@ -1,0 +1,1000 @@
+#include "mesh3d/robust/robust_mesher.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "geom/predicates.hpp"
+#include "mesh3d/robust/tet_topology.hpp"
+#include "mesh3d/tet_refine.hpp"
+#include "mesh3d/vec3.hpp"
+
+namespace {
+
+using robust::CavityFace;
+using robust::TetTopology;
+
+/// Input angles below this (degrees) protect the cells at them from shape refinement.
+constexpr double kSmallAngleDeg = 45.0;
+
+enum : uint8_t { kFree = 0, kCorner = 1, kOnEdge = 2, kOnFacet = 3 };
+
+/// A facet edge or segment of the input, with the points along it.
+struct InputEdge {
+    int32_t a = 0, b = 0;        ///< vertex ids of its ends, a < b
+    std::vector<int32_t> chain;  ///< vertex ids from a to b
+    int32_t facetBegin = 0, facetEnd = 0;  ///< its facets in Run::edgeFacets
+    double dihedralDeg = 180.0;
+};
+
+struct FacetInfo {
+    int32_t corner[3];
+    int32_t edge[3];  ///< edge[k] joins corner k and corner k+1
+    std::vector<int32_t> interior;
+    Point3 origin, u, v;  ///< plane frame
+};
+
+struct Span {
+    const int32_t* begin = nullptr;
+    const int32_t* end = nullptr;
+};
+
+struct Run {
+    TetTopology t;
+    RobustTetParams params;
+    std::vector<uint8_t> kind;     ///< per vertex id
+    std::vector<int32_t> feature;  ///< edge or facet id per vertex id
+    std::vector<InputEdge> edges;
+    std::vector<int32_t> edgeFacets;
+    std::vector<std::array<int32_t, 3>> cornerPairs;  ///< (a, b, edge) sorted, for corner-to-corner edges
+    std::vector<int32_t> cornerFacetStart, cornerFacets;
+    std::vector<int32_t> cornerEdgeStart, cornerEdges;
+    std::vector<double> cornerAngleDeg;
+    std::vector<FacetInfo> facets;
+    bool freeSegments = false;
+    int32_t inputCount = 0;
+    RobustTetMesh* out = nullptr;
+    bool stopped = false;  ///< budget or point limit reached; out->error says which
+    const char* phase = "boundary recovery";
+};
+
+Span facetsOf(const Run& r, int32_t v) {
+    Span s;
+    switch (r.kind[v]) {
+        case kCorner: {
+            const int32_t i = v - 4;
+            s.begin = r.cornerFacets.data() + r.cornerFacetStart[i];
+            s.end = r.cornerFacets.data() + r.cornerFacetStart[i + 1];
+            break;
+        }
+        case kOnEdge: {
+            const InputEdge& e = r.edges[r.feature[v]];
+            s.begin = r.edgeFacets.data() + e.facetBegin;
+            s.end = r.edgeFacets.data() + e.facetEnd;
+            break;
+        }
+        case kOnFacet:
+            s.begin = &r.feature[v];
+            s.end = s.begin + 1;
+            break;
+        default:
+            break;
+    }
+    return s;
+}
+
+bool onFacet(const Run& r, int32_t v, int32_t f) {
+    if (r.kind[v] == kOnFacet) return r.feature[v] == f;
+    const Span s = facetsOf(r, v);
+    return std::binary_search(s.begin, s.end, f);
+}
+
+/// The first facet holding all three vertices, or -1: a face with such corners lies in
+/// the (convex) facet, so it is a piece of the boundary.
+int32_t commonFacet(const Run& r, int32_t a, int32_t b, int32_t c) {
+    if (r.kind[a] == kFree || r.kind[b] == kFree || r.kind[c] == kFree) return -1;
+    const Span sa = facetsOf(r, a);
+    for (const int32_t* f = sa.begin; f != sa.end; ++f) {
+        if (onFacet(r, b, *f) && onFacet(r, c, *f)) return *f;
+    }
+    return -1;
+}
+
+bool isBarrier(const Run& r, int32_t a, int32_t b, int32_t c) { return commonFacet(r, a, b, c) >= 0; }
+
+/// The input edge whose chain has u and w next to each other, or -1.
+int32_t subsegmentEdge(const Run& r, int32_t u, int32_t w, int32_t* position = nullptr) {
+    int32_t e = -1;
+    if (r.kind[u] == kOnEdge) {
+        e = r.feature[u];
+    } else if (r.kind[w] == kOnEdge) {
+        e = r.feature[w];
+    } else if (r.kind[u] == kCorner && r.kind[w] == kCorner) {
+        const std::array<int32_t, 3> key{std::min(u, w), std::max(u, w), -1};
+        auto it = std::lower_bound(r.cornerPairs.begin(), r.cornerPairs.end(), key);
+        if (it == r.cornerPairs.end() || (*it)[0] != key[0] || (*it)[1] != key[1]) return -1;
+        e = (*it)[2];
+    } else {
+        return -1;
+    }
+    const std::vector<int32_t>& chain = r.edges[e].chain;
+    for (size_t i = 0; i + 1 < chain.size(); ++i) {
+        if ((chain[i] == u && chain[i + 1] == w) || (chain[i] == w && chain[i + 1] == u)) {
+            if (position != nullptr) *position = static_cast<int32_t>(i);
+            return e;
+        }
+    }
+    return -1;
+}
+
+Point3 triangleCircumcentre(const Point3& a, const Point3& b, const Point3& c, double& radius2) {
+    const Point3 u = sub3(b, a);
+    const Point3 w = sub3(c, a);
+    const Point3 n = cross3(u, w);
+    const double den = 2 * norm2(n);
+    if (den == 0) {
+        radius2 = 0;
+        return a;
+    }
+    const Point3 offset = scale3(add3(scale3(cross3(w, n), norm2(u)), scale3(cross3(n, u), norm2(w))), 1.0 / den);
+    radius2 = norm2(offset);
+    return add3(a, offset);
+}
+
+bool inDiametralBall(const Point3& p, const Point3& a, const Point3& b) { return dot3(sub3(p, a), sub3(p, b)) < 0; }
+
+bool budgetLeft(Run& r) {
+    if (r.stopped) return false;
+    if (r.out->steinerCount >= r.params.maxSteinerPoints) {
+        r.out->error = "the Steiner budget of " + std::to_string(r.params.maxSteinerPoints) +
+                       " points (max_steiner_points) ran out during " + r.phase +
+                       "; raise max_steiner_points, or max_volume or radius_edge_bound";
+        r.stopped = true;
+        return false;
+    }
+    if (static_cast<int64_t>(r.t.pts.size()) - 4 >= kMaxRobustPoints) {
+        r.out->error = "the mesh needs more than " + std::to_string(kMaxRobustPoints) +
+                       " points, the most the robust engine handles (raise max_volume or radius_edge_bound)";
+        r.stopped = true;
+        return false;
+    }
+    return true;
+}
+
+int32_t addVertex(Run& r, const Point3& p, uint8_t kind, int32_t feature) {
+    r.kind.push_back(kind);
+    r.feature.push_back(feature);
+    return robust::topologyAddVertex(r.t, p);
+}
+
+void dropVertex(Run& r) {
+    r.kind.pop_back();
+    r.feature.pop_back();
+    r.t.pts.pop_back();
+    r.t.vertexCell.pop_back();
+}
+
+/// Commits the prepared cavity for the last added vertex; drops the vertex when that fails.
+bool commitOrDrop(Run& r, int32_t vid) {
+    if (!robust::commitCavity(r.t, vid)) {
+        dropVertex(r);
+        return false;
+    }
+    ++r.out->steinerCount;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Splitting subsegments and boundary faces.
+
+Point3 subsegmentSplitPoint(const Run& r, const InputEdge& e, int32_t i) {
+    const int32_t s = e.chain[i];
+    const int32_t w = e.chain[i + 1];
+    const bool sCorner = i == 0;
+    const bool wCorner = i + 2 == static_cast<int32_t>(e.chain.size());
+    const Point3& ps = r.t.pts[s];
+    const Point3& pw = r.t.pts[w];
+    if (sCorner != wCorner) {
+        // Concentric shells: the new point lies at a power-of-two distance from the corner.
+        const Point3& corner = sCorner ? ps : pw;
+        const Point3& other = sCorner ? pw : ps;
+        const double length = length3(sub3(other, corner));
+        const double d = std::ldexp(1.0, static_cast<int>(std::lround(std::log2(length * 0.5))));
+        if (d > 0 && d < length && std::isfinite(d)) {
+            return add3(corner, scale3(sub3(other, corner), d / length));
+        }
+    }
+    return midpoint3(ps, pw);
+}
+
+/// Whether every vertex of the face lies on one facet of the edge.
+bool faceOnEdgeFacets(const Run& r, const InputEdge& e, int32_t a, int32_t b, int32_t c) {
+    for (int32_t k = e.facetBegin; k < e.facetEnd; ++k) {
+        const int32_t f = r.edgeFacets[k];
+        if (onFacet(r, a, f) && onFacet(r, b, f) && onFacet(r, c, f)) return true;
+    }
+    return false;
+}
+
+/// Splits the subsegment at position i of edge e. `constrained`: cavities stop at boundary
+/// faces other than those of the edge's own facets.
+bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained) {
+    if (!budgetLeft(r)) return false;
+    InputEdge& e = r.edges[edgeId];
+    const int32_t s = e.chain[i];
+    const int32_t w = e.chain[i + 1];
+    const Point3 q = subsegmentSplitPoint(r, e, i);
+    int32_t seed = robust::findEdgeCell(r.t, s, w);
+    if (seed < 0) {
+        if (constrained) return false;
+        const robust::Location loc =
+            robust::locatePoint(r.t, q, r.t.vertexCell[s], [](int32_t, int32_t, int32_t) { return false; });
+        seed = loc.cell;
+        if (seed < 0) return false;
+    }
+    const int32_t vid = addVertex(r, q, kOnEdge, edgeId);
+    const InputEdge& ce = r.edges[edgeId];
+    const bool grown = robust::growCavity(r.t, q, &seed, 1, [&](int32_t a, int32_t b, int32_t c) {
+        return !constrained || !isBarrier(r, a, b, c) || faceOnEdgeFacets(r, ce, a, b, c);
+    });
+    if (!grown || !r.t.lostBarriers.empty() || !commitOrDrop(r, vid)) {
+        if (grown && !r.t.lostBarriers.empty()) dropVertex(r);
+        if (!grown) dropVertex(r);
+        return false;
+    }
+    e.chain.insert(e.chain.begin() + i + 1, vid);
+    ++r.out->boundaryPoints;
+    return true;
+}
+
+/// The subsegment of facet f's edges whose diametral sphere holds q (the first in edge and
+/// chain order), or, when q lies outside the facet, the subsegment of the edge q lies
+/// beyond nearest to it. False when neither applies.
+bool encroachedFacetSubsegment(const Run& r, int32_t f, const Point3& q, int32_t& edgeOut, int32_t& posOut) {
+    const FacetInfo& fi = r.facets[f];
+    for (int k = 0; k < 3; ++k) {
+        const std::vector<int32_t>& chain = r.edges[fi.edge[k]].chain;
+        for (size_t i = 0; i + 1 < chain.size(); ++i) {
+            if (inDiametralBall(q, r.t.pts[chain[i]], r.t.pts[chain[i + 1]])) {
+                edgeOut = fi.edge[k];
+                posOut = static_cast<int32_t>(i);
+                return true;
+            }
+        }
+    }
+    // Outside the facet? Compare in the facet's plane frame.
+    auto to2 = [&](const Point3& p) {
+        const Point3 d = sub3(p, fi.origin);
+        return Point2{dot3(d, fi.u), dot3(d, fi.v)};
+    };
+    const Point2 c2[3] = {to2(r.t.pts[fi.corner[0]]), to2(r.t.pts[fi.corner[1]]), to2(r.t.pts[fi.corner[2]])};
+    const Point2 q2 = to2(q);
+    const double ref = orient2d(c2[0], c2[1], c2[2]);
+    for (int k = 0; k < 3; ++k) {
+        const double side = orient2d(c2[k], c2[(k + 1) % 3], q2);
+        if ((ref > 0 && side < 0) || (ref < 0 && side > 0)) {
+            const std::vector<int32_t>& chain = r.edges[fi.edge[k]].chain;
+            double best = 0;
+            for (size_t i = 0; i + 1 < chain.size(); ++i) {
+                const double d2 = norm2(sub3(q, midpoint3(r.t.pts[chain[i]], r.t.pts[chain[i + 1]])));
+                if (i == 0 || d2 < best) {
+                    best = d2;
+                    edgeOut = fi.edge[k];
+                    posOut = static_cast<int32_t>(i);
+                }
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+bool splitEncroachedOrAt(Run& r, int32_t f, const Point3& q, bool constrained, bool& splitSegment) {
+    int32_t edgeId = -1, pos = -1;
+    splitSegment = encroachedFacetSubsegment(r, f, q, edgeId, pos);
+    if (splitSegment) return splitSubsegment(r, edgeId, pos, constrained);
+    return false;
+}
+
+/// Inserts q as a point of facet f. Recovery (not constrained) locates it from `hint`;
+/// refinement grows its cavity from the two cells at the boundary face `seedFace`.
+bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int32_t hint, const int32_t* seeds,
+                      int seedCount) {
+    if (!budgetLeft(r)) return false;
+    int32_t located = -1;
+    if (!constrained) {
+        const robust::Location loc =
+            robust::locatePoint(r.t, q, hint, [](int32_t, int32_t, int32_t) { return false; });
+        if (loc.cell < 0) return false;
+        located = loc.cell;
+        seeds = &located;
+        seedCount = 1;
+    }
+    const int32_t vid = addVertex(r, q, kOnFacet, f);
+    const bool grown = robust::growCavity(r.t, q, seeds, seedCount, [&](int32_t a, int32_t b, int32_t c) {
+        if (!constrained) return true;
+        const int32_t g = commonFacet(r, a, b, c);
+        return g < 0 || (onFacet(r, a, f) && onFacet(r, b, f) && onFacet(r, c, f));
+    });
+    if (!grown || !r.t.lostBarriers.empty()) {
+        dropVertex(r);
+        return false;
+    }
+    if (constrained) {
+        // A facet point must not encroach a subsegment on its cavity's boundary.
+        for (const CavityFace& cf : r.t.boundary) {
+            if (cf.barrier == 0) continue;
+            const int32_t ends[3][2] = {{cf.a, cf.b}, {cf.b, cf.c}, {cf.c, cf.a}};
+            for (const auto& e : ends) {
+                int32_t pos = -1;
+                const int32_t edgeId = subsegmentEdge(r, e[0], e[1], &pos);
+                if (edgeId >= 0 && inDiametralBall(q, r.t.pts[e[0]], r.t.pts[e[1]])) {
+                    dropVertex(r);
+                    return splitSubsegment(r, edgeId, pos, constrained);
+                }
+            }
+        }
+    }
+    if (!commitOrDrop(r, vid)) return false;
+    r.facets[f].interior.push_back(vid);
+    ++r.out->boundaryPoints;
+    return true;
+}
+
+/// Splits the boundary face (a, b, c) at its circumcentre, or the subsegment that point
+/// encroaches.
+bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c) {
+    const int32_t f = commonFacet(r, a, b, c);
+    if (f < 0) return false;
+    double radius2 = 0;
+    const Point3 q = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
+    if (!(radius2 > 0)) return false;
+    bool splitSegment = false;
+    const bool done = splitEncroachedOrAt(r, f, q, true, splitSegment);
+    if (splitSegment) return done;
+    const int32_t cell = robust::findFaceCell(r.t, a, b, c);
+    if (cell < 0) return false;
+    int k = 0;
+    while (k < 4 && (r.t.cells[cell].v[k] == a || r.t.cells[cell].v[k] == b || r.t.cells[cell].v[k] == c)) ++k;
+    int32_t seeds[2] = {cell, cell};
+    int seedCount = 1;
+    if (r.t.cells[cell].n[k] >= 0) {
+        seeds[1] = r.t.cells[cell].n[k] >> 2;
+        seedCount = 2;
+    }
+    return insertFacetPoint(r, f, q, true, -1, seeds, seedCount);
+}
+
+// ---------------------------------------------------------------------------------------
+// The planar Delaunay triangulation of one facet's points, for boundary recovery.
+
+struct Tri2 {
+    int32_t v[3];
+};
+
+/// Bowyer-Watson on the points of the facet (in its plane frame), with exact planar tests.
+/// Returns triangles as local indices; those touching the three extra corners are dropped.
+std::vector<Tri2> planarDelaunay(const std::vector<Point2>& pts) {
+    const int32_t n = static_cast<int32_t>(pts.size());
+    double lox = pts[0].x, hix = pts[0].x, loy = pts[0].y, hiy = pts[0].y;
+    for (const Point2& p : pts) {
+        lox = std::min(lox, p.x);
+        hix = std::max(hix, p.x);
+        loy = std::min(loy, p.y);
+        hiy = std::max(hiy, p.y);
+    }
+    double e = std::max(hix - lox, hiy - loy);
+    if (!(e > 0)) e = 1;
+    const double cx = (lox + hix) * 0.5, cy = (loy + hiy) * 0.5;
+    std::vector<Point2> all = pts;
+    all.push_back(Point2{cx - 100 * e, cy - 100 * e});
+    all.push_back(Point2{cx + 100 * e, cy - 100 * e});
+    all.push_back(Point2{cx, cy + 100 * e});
+    std::vector<Tri2> tris{Tri2{{n, n + 1, n + 2}}};
+    std::vector<Tri2> keep;
+    std::vector<std::array<int32_t, 2>> edges;
+    for (int32_t i = 0; i < n; ++i) {
+        keep.clear();
+        edges.clear();
+        for (const Tri2& t : tris) {
+            if (incircle(all[t.v[0]], all[t.v[1]], all[t.v[2]], all[i]) > 0) {
+                for (int k = 0; k < 3; ++k) edges.push_back({t.v[k], t.v[(k + 1) % 3]});
+            } else {
+                keep.push_back(t);
+            }
+        }
+        if (edges.empty()) continue;  // a repeated point
+        for (size_t a = 0; a < edges.size(); ++a) {
+            bool shared = false;
+            for (size_t b = 0; b < edges.size() && !shared; ++b) {
+                shared = edges[b][0] == edges[a][1] && edges[b][1] == edges[a][0];
+            }
+            if (!shared) keep.push_back(Tri2{{edges[a][0], edges[a][1], i}});
+        }
+        tris.swap(keep);
+    }
+    std::vector<Tri2> result;
+    for (const Tri2& t : tris) {
+        if (t.v[0] < n && t.v[1] < n && t.v[2] < n) result.push_back(t);
+    }
+    return result;
+}
+
+/// Checks facet f; when a piece of its planar triangulation is missing from the faces,
+/// inserts a point for it (or splits a subsegment). Returns 1 when a point was added, 0
+/// when the facet is complete, -1 when a piece is missing but no point could be added.
+int recoverFacet(Run& r, int32_t f) {
+    FacetInfo& fi = r.facets[f];
+    std::vector<int32_t> ids;
+    std::vector<uint8_t> edgeMask;  // which of the facet's edges each point lies on
+    for (int k = 0; k < 3; ++k) {
+        const std::vector<int32_t>& chain = r.edges[fi.edge[k]].chain;
+        for (size_t i = 0; i + 1 < chain.size(); ++i) {
+            ids.push_back(chain[i]);
+            edgeMask.push_back(0);
+        }
+    }
+    // The chains run from the lower vertex id to the higher: gather each corner once.
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    for (int k = 0; k < 3; ++k) {
+        const std::vector<int32_t>& chain = r.edges[fi.edge[k]].chain;
+        for (int32_t v : chain) {
+            if (!std::binary_search(ids.begin(), ids.end(), v)) ids.push_back(v);
+        }
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    edgeMask.assign(ids.size(), 0);
+    for (int k = 0; k < 3; ++k) {
+        for (int32_t v : r.edges[fi.edge[k]].chain) {
+            edgeMask[std::lower_bound(ids.begin(), ids.end(), v) - ids.begin()] |= static_cast<uint8_t>(1u << k);
+        }
+    }
+    const size_t onEdges = ids.size();
+    for (int32_t v : fi.interior) ids.push_back(v);
+    edgeMask.resize(ids.size(), 0);
+    (void)onEdges;
+    std::vector<Point2> pts;
+    pts.reserve(ids.size());
+    for (int32_t v : ids) {
+        const Point3 d = sub3(r.t.pts[v], fi.origin);
+        pts.push_back(Point2{dot3(d, fi.u), dot3(d, fi.v)});
+    }
+    const std::vector<Tri2> tris = planarDelaunay(pts);
+    for (const Tri2& tri : tris) {
+        if ((edgeMask[tri.v[0]] & edgeMask[tri.v[1]] & edgeMask[tri.v[2]]) != 0) continue;  // along one edge
+        const int32_t a = ids[tri.v[0]], b = ids[tri.v[1]], c = ids[tri.v[2]];
+        if (robust::findFaceCell(r.t, a, b, c) >= 0) continue;
+        double radius2 = 0;
+        const Point3 q = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
+        if (!(radius2 > 0)) continue;
+        bool splitSegment = false;
+        const bool done = splitEncroachedOrAt(r, f, q, false, splitSegment);
+        if (splitSegment) return done ? 1 : -1;
+        return insertFacetPoint(r, f, q, false, r.t.vertexCell[a], nullptr, 0) ? 1 : -1;
+    }
+    return 0;
+}
+
+bool recoverBoundary(Run& r) {
+    r.phase = "boundary recovery";
+    const int32_t steinerAtStart = r.out->steinerCount;
+    for (;;) {
+        bool missing = false;
+        bool progress = false;
+        for (int32_t e = 0; e < static_cast<int32_t>(r.edges.size()); ++e) {
+            for (size_t i = 0; i + 1 < r.edges[e].chain.size(); ++i) {
+                if (robust::findEdgeCell(r.t, r.edges[e].chain[i], r.edges[e].chain[i + 1]) >= 0) continue;
+                missing = true;
+                if (splitSubsegment(r, e, static_cast<int32_t>(i), false)) {
+                    progress = true;
+                    ++i;  // the two halves are checked in the next pass
+                }
+                if (r.stopped) return false;
+            }
+        }
+        if (!missing) {
+            for (int32_t f = 0; f < static_cast<int32_t>(r.facets.size()); ++f) {
+                const int result = recoverFacet(r, f);
+                if (r.stopped) return false;
+                if (result != 0) missing = true;
+                if (result > 0) progress = true;
+            }
+        }
+        if (!missing) break;
+        if (!progress) {
+            r.out->error = "boundary recovery could not add a point where the boundary is missing";
+            return false;
+        }
+    }
+    r.out->recoveryPoints = r.out->steinerCount - steinerAtStart;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// The solid by topology.
+
+void labelSolid(Run& r) {
+    TetTopology& t = r.t;
+    const int32_t cells = static_cast<int32_t>(t.cells.size());
+    std::vector<int32_t> depth(static_cast<size_t>(cells), -1);
+    std::vector<int32_t> queue;  // 0-1 breadth-first: two fronts
+    std::vector<int32_t> next;
+    const int32_t start = t.vertexCell[0];
+    depth[start] = 0;
+    queue.push_back(start);
+    int32_t level = 0;
+    while (!queue.empty()) {
+        next.clear();
+        for (size_t i = 0; i < queue.size(); ++i) {
+            const int32_t s = queue[i];
+            if (depth[s] != level) continue;
+            for (int k = 0; k < 4; ++k) {
+                const int32_t across = t.cells[s].n[k];
+                if (across < 0) continue;
+                const int32_t m = across >> 2;
+                int32_t a, b, c;
+                robust::faceOf(t, s, k, a, b, c);
+                const int32_t d = level + (isBarrier(r, a, b, c) ? 1 : 0);
+                if (depth[m] >= 0 && depth[m] <= d) continue;
+                depth[m] = d;
+                if (d == level) {
+                    queue.push_back(m);
+                } else {
+                    next.push_back(m);
+                }
+            }
+        }
+        queue.swap(next);
+        ++level;
+    }
+    for (int32_t s = 0; s < cells; ++s) t.inside[s] = (t.alive[s] != 0 && depth[s] >= 0 && (depth[s] & 1)) ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Quality refinement.
+
+/// Whether u and w lie on input features meeting at a small angle (see the header).
+bool smallAngleBetween(const Run& r, int32_t u, int32_t w) {
+    if (r.kind[u] == kFree || r.kind[w] == kFree) return false;
+    auto edgesOf = [&](int32_t v, int32_t* buf) -> int {
+        switch (r.kind[v]) {
+            case kCorner: {
+                const int32_t i = v - 4;
+                int n = 0;
+                for (int32_t k = r.cornerEdgeStart[i]; k < r.cornerEdgeStart[i + 1] && n < 64; ++k) buf[n++] = r.cornerEdges[k];
+                return n;
+            }
+            case kOnEdge:
+                buf[0] = r.feature[v];
+                return 1;
+            case kOnFacet:
+                for (int k = 0; k < 3; ++k) buf[k] = r.facets[r.feature[v]].edge[k];
+                return 3;
+            default:
+                return 0;
+        }
+    };
+    int32_t eu[64], ew[64];
+    const int nu = edgesOf(u, eu);
+    const int nw = edgesOf(w, ew);
+    // On one input edge: no angle between them.
+    if (r.kind[u] != kOnFacet && r.kind[w] != kOnFacet) {
+        for (int i = 0; i < nu; ++i) {
+            for (int j = 0; j < nw; ++j) {
+                if (eu[i] == ew[j] && (r.kind[u] == kOnEdge || r.kind[w] == kOnEdge)) return false;
+            }
+        }
+    }
+    const bool sameFacet = [&] {
+        const Span s = facetsOf(r, u);
+        for (const int32_t* f = s.begin; f != s.end; ++f) {
+            if (onFacet(r, w, *f)) return true;
+        }
+        return false;
+    }();
+    double angle = 180.0;
+    if (!sameFacet) {
+        for (int i = 0; i < nu; ++i) {
+            for (int j = 0; j < nw; ++j) {
+                if (eu[i] == ew[j]) angle = std::min(angle, r.edges[eu[i]].dihedralDeg);
+            }
+        }
+    }
+    auto cornersOf = [&](int32_t v, int32_t* buf) -> int {
+        switch (r.kind[v]) {
+            case kCorner:
+                buf[0] = v;
+                return 1;
+            case kOnEdge:
+                buf[0] = r.edges[r.feature[v]].a;
+                buf[1] = r.edges[r.feature[v]].b;
+                return 2;
+            case kOnFacet:
+                for (int k = 0; k < 3; ++k) buf[k] = r.facets[r.feature[v]].corner[k];
+                return 3;
+            default:
+                return 0;
+        }
+    };
+    int32_t cu[3], cw[3];
+    const int ncu = cornersOf(u, cu);
+    const int ncw = cornersOf(w, cw);
+    for (int i = 0; i < ncu; ++i) {
+        for (int j = 0; j < ncw; ++j) {
+            if (cu[i] == cw[j]) angle = std::min(angle, r.cornerAngleDeg[cu[i] - 4]);
+        }
+    }
+    return angle < kSmallAngleDeg;
+}
+
+bool protectedCell(const Run& r, int32_t slot) {
+    const auto& v = r.t.cells[slot].v;
+    const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+    int best = 0;
+    double bestLength = 0;
+    for (int k = 0; k < 6; ++k) {
+        const double l = norm2(sub3(r.t.pts[v[pairs[k][0]]], r.t.pts[v[pairs[k][1]]]));
+        if (k == 0 || l < bestLength) {
+            best = k;
+            bestLength = l;
+        }
+    }
+    return smallAngleBetween(r, v[pairs[best][0]], v[pairs[best][1]]);
+}
+
+/// Inserts the circumcentre c of the bad cell `slot`, or splits what it encroaches.
+/// Returns true when a point was added.
+bool refineCell(Run& r, int32_t slot, const Point3& c) {
+    if (!budgetLeft(r)) return false;
+    const robust::Location loc = robust::locatePoint(
+        r.t, c, slot, [&](int32_t a, int32_t b, int32_t cc) { return isBarrier(r, a, b, cc); });
+    if (loc.blocked >= 0) {
+        int32_t a, b, cc;
+        robust::faceOf(r.t, loc.blocked >> 2, loc.blocked & 3, a, b, cc);
+        return splitSubface(r, a, b, cc);
+    }
+    if (loc.cell < 0 || r.t.inside[loc.cell] == 0) return false;
+    const int32_t vid = addVertex(r, c, kFree, -1);
+    const bool grown = robust::growCavity(r.t, c, &loc.cell, 1, [&](int32_t a, int32_t b, int32_t cc) {
+        return !isBarrier(r, a, b, cc);
+    });
+    if (!grown) {
+        dropVertex(r);
+        return false;
+    }
+    if (!r.t.lostBarriers.empty()) {
+        int32_t a, b, cc;
+        const int32_t ref = r.t.lostBarriers.front();
+        robust::faceOf(r.t, ref >> 2, ref & 3, a, b, cc);
+        dropVertex(r);
+        return splitSubface(r, a, b, cc);
+    }
+    // Subsegments first, then boundary faces, whose protecting spheres hold c.
+    for (const CavityFace& cf : r.t.boundary) {
+        if (cf.barrier == 0) continue;
+        const int32_t ends[3][2] = {{cf.a, cf.b}, {cf.b, cf.c}, {cf.c, cf.a}};
+        for (const auto& e : ends) {
+            int32_t pos = -1;
+            const int32_t edgeId = subsegmentEdge(r, e[0], e[1], &pos);
+            if (edgeId >= 0 && inDiametralBall(c, r.t.pts[e[0]], r.t.pts[e[1]])) {
+                dropVertex(r);
+                return splitSubsegment(r, edgeId, pos, true);
+            }
+        }
+    }
+    if (r.freeSegments) {
+        const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+        for (int32_t s : r.t.cavity) {
+            const auto& v = r.t.cells[s].v;
+            for (const auto& p : pairs) {
+                int32_t pos = -1;
+                const int32_t edgeId = subsegmentEdge(r, v[p[0]], v[p[1]], &pos);
+                if (edgeId >= 0 && inDiametralBall(c, r.t.pts[v[p[0]]], r.t.pts[v[p[1]]])) {
+                    dropVertex(r);
+                    return splitSubsegment(r, edgeId, pos, true);
+                }
+            }
+        }
+    }
+    for (const CavityFace& cf : r.t.boundary) {
+        if (cf.barrier == 0) continue;
+        double radius2 = 0;
+        const Point3 centre = triangleCircumcentre(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], radius2);
+        if (norm2(sub3(c, centre)) < radius2) {
+            const int32_t a = cf.a, b = cf.b, cc = cf.c;
+            dropVertex(r);
+            return splitSubface(r, a, b, cc);
+        }
+    }
+    return commitOrDrop(r, vid);
+}
+
+bool refine(Run& r) {
+    r.phase = "quality refinement";
+    const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
+    const double maxVolume = r.params.maxVolume;
+    std::vector<int32_t> queue;
+    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
+        if (r.t.alive[s] != 0 && r.t.inside[s] != 0) queue.push_back(s);
+    }
+    for (size_t head = 0; head < queue.size(); ++head) {
+        const int32_t s = queue[head];
+        if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
+        const auto& v = r.t.cells[s].v;
+        const Point3& p0 = r.t.pts[v[0]];
+        const Point3& p1 = r.t.pts[v[1]];
+        const Point3& p2 = r.t.pts[v[2]];
+        const Point3& p3 = r.t.pts[v[3]];
+        const TetQuality q = tetQuality(p0, p1, p2, p3);
+        const bool tooLarge = maxVolume > 0 && q.volume > maxVolume;
+        if (!tooLarge && !(q.radiusEdgeRatio > limit)) continue;
+        if (!tooLarge && protectedCell(r, s)) {
+            ++r.out->protectedCells;
+            continue;
+        }
+        Point3 centre;
+        if (!tetCircumcentre(p0, p1, p2, p3, centre)) {
+            ++r.out->rejected;
+            continue;
+        }
+        const size_t before = r.t.pts.size();
+        if (!refineCell(r, s, centre)) {
+            if (r.stopped) return false;
+            ++r.out->rejected;
+            continue;
+        }
+        for (int32_t c : r.t.created) {
+            if (r.t.inside[c] != 0) queue.push_back(c);
+        }
+        // The cell survives when a boundary split was made instead: look at it again.
+        if (r.t.alive[s] != 0 && r.t.pts.size() == before + 1) queue.push_back(s);
+        if (queue.size() > (size_t{1} << 31)) break;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Setup.
+
+double angleDeg(const Point3& x, const Point3& y) {
+    const double lx = length3(x), ly = length3(y);
+    if (!(lx > 0 && ly > 0)) return 180.0;
+    double c = dot3(x, y) / (lx * ly);
+    c = std::max(-1.0, std::min(1.0, c));
+    return std::acos(c) * (180.0 / 3.14159265358979323846);
+}
+
+void buildFeatures(Run& r, const Plc& plc) {
+    const int32_t n = r.inputCount;
+    struct EdgeUse {
+        int32_t a, b, facet;  // facet -1: a segment
+    };
+    std::vector<EdgeUse> uses;
+    for (int32_t f = 0; f < static_cast<int32_t>(plc.facets.size()); ++f) {
+        for (int k = 0; k < 3; ++k) {
+            const int32_t a = static_cast<int32_t>(plc.facets[f].v[k]) + 4;
+            const int32_t b = static_cast<int32_t>(plc.facets[f].v[(k + 1) % 3]) + 4;
+            uses.push_back(EdgeUse{std::min(a, b), std::max(a, b), f});
+        }
+    }
+    for (const Segment& s : plc.segments) {
+        const int32_t a = static_cast<int32_t>(s.v[0]) + 4;
+        const int32_t b = static_cast<int32_t>(s.v[1]) + 4;
+        uses.push_back(EdgeUse{std::min(a, b), std::max(a, b), -1});
+    }
+    std::sort(uses.begin(), uses.end(), [](const EdgeUse& l, const EdgeUse& m) {
+        if (l.a != m.a) return l.a < m.a;
+        if (l.b != m.b) return l.b < m.b;
+        return l.facet < m.facet;
+    });
+    for (size_t i = 0; i < uses.size();) {
+        size_t j = i;
+        InputEdge e;
+        e.a = uses[i].a;
+        e.b = uses[i].b;
+        e.chain = {e.a, e.b};
+        e.facetBegin = static_cast<int32_t>(r.edgeFacets.size());
+        while (j < uses.size() && uses[j].a == uses[i].a && uses[j].b == uses[i].b) {
+            if (uses[j].facet >= 0 && (r.edgeFacets.size() == static_cast<size_t>(e.facetBegin) ||
+                                       r.edgeFacets.back() != uses[j].facet)) {
+                r.edgeFacets.push_back(uses[j].facet);
+            }
+            ++j;
+        }
+        e.facetEnd = static_cast<int32_t>(r.edgeFacets.size());
+        if (e.facetEnd == e.facetBegin) r.freeSegments = true;
+        r.cornerPairs.push_back({e.a, e.b, static_cast<int32_t>(r.edges.size())});
+        r.edges.push_back(std::move(e));
+        i = j;
+    }
+    // Facets: corners, edges, plane frames.
+    r.facets.resize(plc.facets.size());
+    for (int32_t f = 0; f < static_cast<int32_t>(plc.facets.size()); ++f) {
+        FacetInfo& fi = r.facets[f];
+        for (int k = 0; k < 3; ++k) fi.corner[k] = static_cast<int32_t>(plc.facets[f].v[k]) + 4;
+        for (int k = 0; k < 3; ++k) {
+            const int32_t a = std::min(fi.corner[k], fi.corner[(k + 1) % 3]);
+            const int32_t b = std::max(fi.corner[k], fi.corner[(k + 1) % 3]);
+            const std::array<int32_t, 3> key{a, b, -1};
+            fi.edge[k] = (*std::lower_bound(r.cornerPairs.begin(), r.cornerPairs.end(), key))[2];
+        }
+        const Point3& p0 = plc.points[plc.facets[f].v[0]];
+        const Point3& p1 = plc.points[plc.facets[f].v[1]];
+        const Point3& p2 = plc.points[plc.facets[f].v[2]];
+        const Point3 d1 = sub3(p1, p0);
+        const Point3 nrm = cross3(d1, sub3(p2, p0));
+        fi.origin = p0;
+        fi.u = scale3(d1, 1.0 / length3(d1));
+        const Point3 w = cross3(nrm, d1);
+        fi.v = scale3(w, 1.0 / length3(w));
+    }
+    // Dihedral angles between the two facets of an edge.
+    for (InputEdge& e : r.edges) {
+        if (e.facetEnd - e.facetBegin != 2) continue;
+        const Point3& pa = plc.points[e.a - 4];
+        const Point3 dir = sub3(plc.points[e.b - 4], pa);
+        Point3 across[2];
+        for (int k = 0; k < 2; ++k) {
+            const FacetInfo& fi = r.facets[r.edgeFacets[e.facetBegin + k]];
+            int32_t third = fi.corner[0];
+            for (int32_t c : fi.corner) {
+                if (c != e.a && c != e.b) third = c;
+            }
+            const Point3 d = sub3(plc.points[third - 4], pa);
+            across[k] = sub3(d, scale3(dir, dot3(d, dir) / norm2(dir)));
+        }
+        e.dihedralDeg = angleDeg(across[0], across[1]);
+    }
+    // Per corner: its facets, its edges and its smallest angle.
+    std::vector<std::vector<int32_t>> cf(static_cast<size_t>(n)), ce(static_cast<size_t>(n));
+    for (int32_t f = 0; f < static_cast<int32_t>(r.facets.size()); ++f) {
+        for (int32_t c : r.facets[f].corner) cf[c - 4].push_back(f);
+    }
+    for (int32_t e = 0; e < static_cast<int32_t>(r.edges.size()); ++e) {
+        ce[r.edges[e].a - 4].push_back(e);
+        ce[r.edges[e].b - 4].push_back(e);
+    }
+    r.cornerFacetStart.assign(static_cast<size_t>(n) + 1, 0);
+    r.cornerEdgeStart.assign(static_cast<size_t>(n) + 1, 0);
+    r.cornerAngleDeg.assign(static_cast<size_t>(n), 180.0);
+    r.kind.assign(4 + static_cast<size_t>(n), kFree);
+    r.feature.assign(4 + static_cast<size_t>(n), -1);
+    for (int32_t i = 0; i < n; ++i) {
+        std::sort(cf[i].begin(), cf[i].end());
+        cf[i].erase(std::unique(cf[i].begin(), cf[i].end()), cf[i].end());
+        r.cornerFacetStart[i + 1] = r.cornerFacetStart[i] + static_cast<int32_t>(cf[i].size());
+        r.cornerEdgeStart[i + 1] = r.cornerEdgeStart[i] + static_cast<int32_t>(ce[i].size());
+        r.cornerFacets.insert(r.cornerFacets.end(), cf[i].begin(), cf[i].end());
+        r.cornerEdges.insert(r.cornerEdges.end(), ce[i].begin(), ce[i].end());
+        if (!ce[i].empty()) {
+            r.kind[i + 4] = kCorner;
+            r.feature[i + 4] = i + 4;
+        }
+        double angle = 180.0;
+        const Point3& p = plc.points[i];
+        const size_t limit = std::min<size_t>(ce[i].size(), 400);
+        for (size_t x = 0; x < limit; ++x) {
+            const InputEdge& ex = r.edges[ce[i][x]];
+            angle = std::min(angle, ex.dihedralDeg);
+            const Point3 dx = sub3(plc.points[(ex.a == i + 4 ? ex.b : ex.a) - 4], p);
+            for (size_t y = x + 1; y < limit; ++y) {
+                const InputEdge& ey = r.edges[ce[i][y]];
+                const Point3 dy = sub3(plc.points[(ey.a == i + 4 ? ey.b : ey.a) - 4], p);
+                angle = std::min(angle, angleDeg(dx, dy));
+            }
+        }
+        r.cornerAngleDeg[i] = angle;
+    }
+}
+
+/// Input points in a spatial order (by interleaved bits of their grid cells), so that each
+/// walk starts near its point.
+std::vector<int32_t> spatialOrder(const std::vector<Point3>& pts, const Point3& lo, const Point3& hi) {
+    const int32_t n = static_cast<int32_t>(pts.size());
+    std::vector<std::pair<uint64_t, int32_t>> keys(static_cast<size_t>(n));
+    const double ex = hi.x - lo.x, ey = hi.y - lo.y, ez = hi.z - lo.z;
+    auto cell = [](double x, double lo0, double extent) -> uint64_t {
+        if (!(extent > 0)) return 0;
+        const double c = std::floor((x - lo0) / extent * 2097151.0);
+        if (!(c >= 0)) return 0;
+        return c > 2097151.0 ? 2097151u : static_cast<uint64_t>(c);
+    };
+    auto spread = [](uint64_t x) {
+        x &= 0x1fffff;
+        x = (x | x << 32) & 0x1f00000000ffffull;
+        x = (x | x << 16) & 0x1f0000ff0000ffull;
+        x = (x | x << 8) & 0x100f00f00f00f00full;
+        x = (x | x << 4) & 0x10c30c30c30c30c3ull;
+        x = (x | x << 2) & 0x1249249249249249ull;
+        return x;
+    };
+    for (int32_t i = 0; i < n; ++i) {
+        const uint64_t key = spread(cell(pts[i].x, lo.x, ex)) | (spread(cell(pts[i].y, lo.y, ey)) << 1) |
+                             (spread(cell(pts[i].z, lo.z, ez)) << 2);
+        keys[i] = {key, i};
+    }
+    std::sort(keys.begin(), keys.end());
+    std::vector<int32_t> order(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) order[i] = keys[i].second;
+    return order;
+}
+
+}  // namespace
+
+RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, const FacetNaming& naming) {
+    RobustTetMesh out;
+    out.points = plc.points;
+    if (plc.facets.empty()) {
+        out.error = "the complex has no facets";
+        return out;
+    }
+    if (static_cast<int64_t>(plc.points.size()) >= kMaxRobustPoints ||
+        plc.facets.size() > static_cast<size_t>(kMaxRobustPoints) ||
+        plc.segments.size() > static_cast<size_t>(kMaxRobustPoints)) {
+        out.error = "the complex has more than " + std::to_string(kMaxRobustPoints) +
+                    " points, facets or segments, the most the robust engine handles";
+        return out;
+    }
+    for (const Point3& p : plc.points) {
+        if (!(std::fabs(p.x) <= 1e50 && std::fabs(p.y) <= 1e50 && std::fabs(p.z) <= 1e50)) {
+            out.error = "a point has a coordinate that is not finite or larger than 1e50 in magnitude";
+            return out;
+        }
+    }
+    if (!(params.radiusEdgeBound >= kMinRobustRadiusEdgeBound)) {
+        out.error = "'radius_edge_bound' must be at least 1.2 for the robust engine";
+        return out;
+    }
+    const PlcDiagnosis diagnosis = diagnosePlc(plc, naming);
+    if (!diagnosis.ok) {
+        out.error = diagnosis.error;
+        return out;
+    }
+    Run r;
+    r.params = params;
+    r.out = &out;
+    r.inputCount = static_cast<int32_t>(plc.points.size());
+    Point3 lo = plc.points[0], hi = plc.points[0];
+    for (const Point3& p : plc.points) {
+        lo = Point3{std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+        hi = Point3{std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+    }
+    robust::topologyInit(r.t, lo, hi);
+    for (const Point3& p : plc.points) robust::topologyAddVertex(r.t, p);
+    buildFeatures(r, plc);
+
+    // The input points, in a spatial order.
+    int32_t hint = 0;
+    for (int32_t i : spatialOrder(plc.points, lo, hi)) {
+        const int32_t vid = i + 4;
+        const Point3& p = r.t.pts[vid];
+        const robust::Location loc =
+            robust::locatePoint(r.t, p, hint, [](int32_t, int32_t, int32_t) { return false; });
+        if (loc.cell < 0) continue;
+        if (!robust::growCavity(r.t, p, &loc.cell, 1, [](int32_t, int32_t, int32_t) { return true; })) continue;
+        if (robust::commitCavity(r.t, vid)) hint = r.t.created.front();
+    }
+    for (int32_t i = 0; i < r.inputCount; ++i) {
+        if (r.t.vertexCell[i + 4] < 0 && r.kind[i + 4] != kFree) {
+            out.error = "point " + std::to_string(i) + " could not be inserted (it repeats another point)";
+            return out;
+        }
+    }
+    if (!recoverBoundary(r)) return out;
+    labelSolid(r);
+    if (!refine(r)) return out;
+
+    out.points.assign(r.t.pts.begin() + 4, r.t.pts.end());
+    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
+        if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
+        const auto& v = r.t.cells[s].v;
+        out.tets.push_back(TetCell{{v[0] - 4, v[1] - 4, v[2] - 4, v[3] - 4}});
+    }
+    if (out.tets.empty()) {
+        out.error = "no cell lies inside the surface";
+        return out;
+    }
+    out.ok = true;
+    return out;
+}

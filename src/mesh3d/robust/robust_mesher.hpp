@@ -1,0 +1,68 @@
+#pragma once
+// The robust volume engine: a conforming Delaunay tetrahedralization of a closed
+// piecewise-linear complex, the solid found by topology, and quality refinement.
+//
+// 1. The input is diagnosed (diagnose.hpp); any finding ends the run with its message.
+// 2. The input points are inserted, in a spatial order, into an incremental Delaunay
+//    tetrahedralization (tet_topology.hpp).
+// 3. Boundary recovery adds points on the boundary only: a subsegment (a piece of a facet
+//    edge or segment) missing from the edges is split, at its midpoint or, next to an
+//    input corner, at a power-of-two distance from it (concentric shells, so small angles
+//    between segments do not cascade); a facet piece (a triangle of the facet's own planar
+//    Delaunay triangulation of its points) missing from the faces gets its circumcentre,
+//    unless that point lies in the diametral sphere of a subsegment of the facet or
+//    outside the facet, in which case the subsegment is split instead. This repeats until
+//    every subsegment is an edge and every facet piece a face.
+// 4. The solid is found by topology: starting from the cells at the super-tetrahedron,
+//    cells are reached over faces, crossing a boundary face changes from outside to inside
+//    and back; no ray is cast.
+// 5. Quality refinement inserts circumcentres of cells larger than the volume bound or
+//    worse than the radius-edge bound. From now on no insertion may cut a boundary face:
+//    cavities stop at them. A circumcentre that lies beyond a boundary face, or inside the
+//    diametral sphere of a subsegment or the equatorial sphere of a boundary face of its
+//    cavity, splits that subsegment or boundary face instead.
+//    Small input angles: a cell that is bad only by its radius-edge ratio is left alone
+//    when its shortest edge joins two boundary points on input features that share no
+//    facet and meet at an input edge or corner whose angle is below 60 degrees (the
+//    dihedral angle of the edge, or the smallest angle between edges and facets at the
+//    corner). Those cells are counted in `protectedCells`.
+// Every inserted point counts against the Steiner budget; running out ends the run with a
+// message naming the budget.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "geom/point.hpp"
+#include "mesh3d/plc.hpp"
+#include "mesh3d/robust/diagnose.hpp"
+#include "mesh3d/solid_output.hpp"
+
+/// The most points (input and Steiner) a run of the robust engine may hold; about 1 KB
+/// each at most, so a run stays within about 2 GB.
+constexpr int64_t kMaxRobustPoints = 2000000;
+
+struct RobustTetParams {
+    double radiusEdgeBound = 2.0;      ///< at least kMinRobustRadiusEdgeBound
+    int32_t maxSteinerPoints = 20000;  ///< points the engine may add, for recovery and refinement
+    double maxVolume = 0.0;            ///< <= 0: no volume bound
+};
+
+/// The smallest radius-edge bound the engine accepts.
+constexpr double kMinRobustRadiusEdgeBound = 1.2;
+
+struct RobustTetMesh {
+    bool ok = false;
+    std::string error;            ///< when not ok: one line saying what is wrong
+    std::vector<Point3> points;   ///< the input points, then the Steiner points in order
+    std::vector<TetCell> tets;    ///< the cells of the solid, positively oriented
+    int32_t steinerCount = 0;
+    int64_t recoveryPoints = 0;   ///< Steiner points added by boundary recovery
+    int64_t boundaryPoints = 0;   ///< Steiner points on the boundary (recovery and refinement)
+    int64_t protectedCells = 0;   ///< bad cells left alone at small input angles
+    int64_t rejected = 0;         ///< insertions given up (the cell stays as it is)
+};
+
+/// Diagnoses the complex and, when it is clean, meshes the solid it bounds.
+RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params,
+                             const FacetNaming& naming = FacetNaming());

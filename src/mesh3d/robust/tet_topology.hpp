@@ -1,0 +1,251 @@
+#pragma once
+// The incremental tetrahedralization of the robust volume engine: cells with face
+// adjacency inside an enclosing super-tetrahedron, point location by a walk with the exact
+// orientation test, and Bowyer-Watson insertion whose cavity may be kept from crossing
+// chosen faces (the boundary, once it is recovered), so that an insertion never cuts
+// through it.
+//
+// Vertex ids 0..3 are the corners of the super-tetrahedron; the caller's points follow.
+// Cells live in slots; a slot freed by an insertion is reused by a later one, so the slot
+// order depends only on the sequence of insertions.
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "geom/point.hpp"
+#include "geom/predicates.hpp"
+
+namespace robust {
+
+/// The faces of a cell, face k opposite corner k, each counter-clockwise seen from
+/// outside a positively oriented cell.
+constexpr int kFace[4][3] = {{1, 3, 2}, {0, 2, 3}, {0, 3, 1}, {0, 1, 2}};
+
+struct Cell {
+    std::array<int32_t, 4> v;
+    std::array<int32_t, 4> n;  ///< across face k: neighbour slot * 4 + its face, or -1
+};
+
+struct CavityFace {
+    int32_t a, b, c;   ///< as listed by the cavity cell (counter-clockwise from outside it)
+    int32_t outside;   ///< slot * 4 + face of the cell beyond, or -1
+    uint8_t inside;    ///< the inside flag of the cavity cell that owned the face
+    uint8_t barrier;   ///< the face was not to be crossed
+    int32_t owner;     ///< slot * 4 + face of the cavity cell listing it
+};
+
+struct TetTopology {
+    std::vector<Point3> pts;
+    std::vector<Cell> cells;
+    std::vector<uint8_t> alive;
+    std::vector<uint8_t> inside;  ///< the caller's label of each cell (solid or not)
+    std::vector<int32_t> freeSlots;
+    std::vector<int32_t> vertexCell;  ///< per vertex a live cell with that corner, or -1
+    int64_t liveCells = 0;
+    // Scratch of one insertion or search.
+    std::vector<uint32_t> mark;
+    uint32_t markValue = 0;
+    std::vector<int32_t> cavity;
+    std::vector<CavityFace> boundary;
+    /// Barrier faces (slot * 4 + face) that ended up with cavity cells on both sides: the
+    /// insertion would remove them.
+    std::vector<int32_t> lostBarriers;
+    std::vector<int32_t> created;  ///< the slots made by the last commit
+    std::vector<int32_t> stack;
+    std::vector<std::pair<uint64_t, int32_t>> edgeRefs;
+};
+
+/// Starts with the super-tetrahedron around the box [lo, hi] (20 times its largest extent).
+void topologyInit(TetTopology& t, const Point3& lo, const Point3& hi);
+
+/// Adds a vertex (not yet in any cell) and returns its id.
+int32_t topologyAddVertex(TetTopology& t, const Point3& p);
+
+/// Fresh stamps for a search.
+inline uint32_t nextMark(TetTopology& t, uint32_t step = 1) {
+    if (t.mark.size() < t.cells.size()) t.mark.resize(t.cells.size(), 0);
+    if (t.markValue > 0xFFFFFFF0u - step) {
+        std::fill(t.mark.begin(), t.mark.end(), 0);
+        t.markValue = 0;
+    }
+    t.markValue += step;
+    return t.markValue;
+}
+
+inline void faceOf(const TetTopology& t, int32_t slot, int k, int32_t& a, int32_t& b, int32_t& c) {
+    const Cell& cell = t.cells[slot];
+    a = cell.v[kFace[k][0]];
+    b = cell.v[kFace[k][1]];
+    c = cell.v[kFace[k][2]];
+}
+
+/// Where a walk ended.
+struct Location {
+    int32_t cell = -1;     ///< the cell holding the point (closed), or -1
+    int32_t blocked = -1;  ///< slot * 4 + face of the barrier the walk met, or -1
+};
+
+/// Walks from `start` towards p over faces p lies beyond (exact orientation test). A face
+/// for which barrier(a, b, c) holds is not crossed: the walk stops and names it. When the
+/// walk takes more steps than there are cells, the cells are scanned instead.
+template <typename Barrier>
+Location locatePoint(TetTopology& t, const Point3& p, int32_t start, Barrier&& barrier) {
+    Location loc;
+    int32_t cur = start;
+    const int64_t limit = static_cast<int64_t>(t.cells.size()) + 16;
+    for (int64_t step = 0; step < limit; ++step) {
+        int next = -1;
+        for (int j = 0; j < 4; ++j) {
+            const int k = static_cast<int>((step + j) & 3);
+            int32_t a, b, c;
+            faceOf(t, cur, k, a, b, c);
+            if (orient3d(t.pts[a], t.pts[b], t.pts[c], p) < 0) {
+                next = k;
+                break;
+            }
+        }
+        if (next < 0) {
+            loc.cell = cur;
+            return loc;
+        }
+        int32_t a, b, c;
+        faceOf(t, cur, next, a, b, c);
+        if (barrier(a, b, c)) {
+            loc.blocked = cur * 4 + next;
+            return loc;
+        }
+        const int32_t across = t.cells[cur].n[next];
+        if (across < 0) return loc;  // outside the super-tetrahedron
+        cur = across >> 2;
+    }
+    for (int32_t s = 0; s < static_cast<int32_t>(t.cells.size()); ++s) {
+        if (t.alive[s] == 0) continue;
+        bool holds = true;
+        for (int k = 0; k < 4 && holds; ++k) {
+            int32_t a, b, c;
+            faceOf(t, s, k, a, b, c);
+            holds = orient3d(t.pts[a], t.pts[b], t.pts[c], p) >= 0;
+        }
+        if (holds) {
+            loc.cell = s;
+            return loc;
+        }
+    }
+    return loc;
+}
+
+inline bool inConflict(const TetTopology& t, int32_t slot, const Point3& p) {
+    const Cell& c = t.cells[slot];
+    return insphere(t.pts[c.v[0]], t.pts[c.v[1]], t.pts[c.v[2]], t.pts[c.v[3]], p) > 0;
+}
+
+/// Collects the cavity of p: the cells whose circumsphere strictly holds p, connected to
+/// the seeds over faces for which canCross(a, b, c) holds. Fills t.cavity (breadth-first
+/// order) and t.boundary. False when a seed is not in conflict with p.
+template <typename CanCross>
+bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedCount, CanCross&& canCross) {
+    const uint32_t in = nextMark(t, 2);
+    const uint32_t out = in - 1;
+    t.cavity.clear();
+    t.boundary.clear();
+    t.lostBarriers.clear();
+    for (int i = 0; i < seedCount; ++i) {
+        const int32_t s = seeds[i];
+        if (t.mark[s] == in) continue;
+        if (!inConflict(t, s, p)) return false;
+        t.mark[s] = in;
+        t.cavity.push_back(s);
+    }
+    for (size_t i = 0; i < t.cavity.size(); ++i) {
+        const int32_t s = t.cavity[i];
+        for (int k = 0; k < 4; ++k) {
+            const int32_t across = t.cells[s].n[k];
+            int32_t a, b, c;
+            faceOf(t, s, k, a, b, c);
+            uint8_t barrier = 0;
+            if (across >= 0) {
+                const int32_t m = across >> 2;
+                if (t.mark[m] == in) {
+                    // Reached before through another face; a barrier between the two is lost.
+                    if (!canCross(a, b, c)) t.lostBarriers.push_back(s * 4 + k);
+                    continue;
+                }
+                const bool cross = canCross(a, b, c);
+                barrier = cross ? 0 : 1;
+                if (t.mark[m] != out && cross) {
+                    if (inConflict(t, m, p)) {
+                        t.mark[m] = in;
+                        t.cavity.push_back(m);
+                        continue;
+                    }
+                    t.mark[m] = out;
+                }
+            }
+            t.boundary.push_back(CavityFace{a, b, c, across, t.inside[s], barrier, s * 4 + k});
+        }
+    }
+    // A face between two cavity cells may have been listed as boundary when the second
+    // cell joined later through another face; drop those.
+    size_t kept = 0;
+    for (size_t i = 0; i < t.boundary.size(); ++i) {
+        const CavityFace& f = t.boundary[i];
+        if (f.outside >= 0 && t.mark[f.outside >> 2] == in) {
+            if (f.barrier != 0) t.lostBarriers.push_back(f.owner);
+            continue;
+        }
+        t.boundary[kept++] = f;
+    }
+    t.boundary.resize(kept);
+    return true;
+}
+
+/// Replaces the cavity by the cells joining vertex `vid` to its boundary faces. Nothing
+/// changes and false is returned when some boundary face is not strictly visible from the
+/// vertex, when the boundary is not a closed surface, or when a corner of a cavity cell
+/// would be left out of every new cell.
+bool commitCavity(TetTopology& t, int32_t vid);
+
+/// Calls f(slot) for every live cell with corner v (stops early when f returns true);
+/// returns the slot for which f returned true, or -1.
+template <typename F>
+int32_t forStar(TetTopology& t, int32_t v, F&& f) {
+    const int32_t start = t.vertexCell[v];
+    if (start < 0) return -1;
+    const uint32_t seen = nextMark(t);
+    t.stack.clear();
+    t.stack.push_back(start);
+    t.mark[start] = seen;
+    while (!t.stack.empty()) {
+        const int32_t s = t.stack.back();
+        t.stack.pop_back();
+        if (f(s)) return s;
+        const Cell& c = t.cells[s];
+        for (int k = 0; k < 4; ++k) {
+            if (c.v[k] == v) continue;
+            const int32_t across = c.n[k];
+            if (across < 0) continue;
+            const int32_t m = across >> 2;
+            if (t.mark[m] == seen) continue;
+            t.mark[m] = seen;
+            t.stack.push_back(m);
+        }
+    }
+    return -1;
+}
+
+inline bool cellHas(const Cell& c, int32_t v) { return c.v[0] == v || c.v[1] == v || c.v[2] == v || c.v[3] == v; }
+
+/// A live cell with the edge (u, w), or -1.
+inline int32_t findEdgeCell(TetTopology& t, int32_t u, int32_t w) {
+    return forStar(t, u, [&](int32_t s) { return cellHas(t.cells[s], w); });
+}
+
+/// A live cell with the face (a, b, c) (any order), or -1.
+inline int32_t findFaceCell(TetTopology& t, int32_t a, int32_t b, int32_t c) {
+    return forStar(t, a, [&](int32_t s) { return cellHas(t.cells[s], b) && cellHas(t.cells[s], c); });
+}
+
+}  // namespace robust

@@ -1,0 +1,370 @@
+#pragma once
+// Closed surfaces of the kinds CAD tessellation produces, written as piecewise-linear
+// complexes with outward facets, and an independent checker of tetrahedral meshes of them.
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "geom/predicates.hpp"
+#include "mesh3d/plc.hpp"
+#include "mesh3d/solid_output.hpp"
+
+namespace shapes {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Builder {
+    Plc plc;
+    std::map<std::array<double, 3>, int64_t> index;
+    int64_t point(double x, double y, double z) {
+        const std::array<double, 3> key{x, y, z};
+        auto it = index.find(key);
+        if (it != index.end()) return it->second;
+        plc.points.push_back(Point3{x, y, z});
+        index.emplace(key, static_cast<int64_t>(plc.points.size() - 1));
+        return static_cast<int64_t>(plc.points.size() - 1);
+    }
+    void tri(int64_t a, int64_t b, int64_t c) { plc.facets.push_back(Facet{{a, b, c}}); }
+    /// A planar quad a-b-c-d, counter-clockwise seen from outside, as two triangles.
+    void quad(int64_t a, int64_t b, int64_t c, int64_t d) {
+        tri(a, b, c);
+        tri(a, c, d);
+    }
+};
+
+/// The solid made of the filled cells of a rectilinear grid with lines xs, ys, zs.
+inline Plc voxels(const std::vector<double>& xs, const std::vector<double>& ys, const std::vector<double>& zs,
+                  const std::function<bool(int, int, int)>& filled) {
+    Builder b;
+    const int nx = static_cast<int>(xs.size()) - 1, ny = static_cast<int>(ys.size()) - 1,
+              nz = static_cast<int>(zs.size()) - 1;
+    auto full = [&](int i, int j, int k) {
+        return i >= 0 && j >= 0 && k >= 0 && i < nx && j < ny && k < nz && filled(i, j, k);
+    };
+    auto P = [&](int i, int j, int k) { return b.point(xs[i], ys[j], zs[k]); };
+    for (int k = 0; k < nz; ++k) {
+        for (int j = 0; j < ny; ++j) {
+            for (int i = 0; i < nx; ++i) {
+                if (!full(i, j, k)) continue;
+                if (!full(i - 1, j, k)) b.quad(P(i, j, k), P(i, j, k + 1), P(i, j + 1, k + 1), P(i, j + 1, k));
+                if (!full(i + 1, j, k)) b.quad(P(i + 1, j, k), P(i + 1, j + 1, k), P(i + 1, j + 1, k + 1), P(i + 1, j, k + 1));
+                if (!full(i, j - 1, k)) b.quad(P(i, j, k), P(i + 1, j, k), P(i + 1, j, k + 1), P(i, j, k + 1));
+                if (!full(i, j + 1, k)) b.quad(P(i, j + 1, k), P(i, j + 1, k + 1), P(i + 1, j + 1, k + 1), P(i + 1, j + 1, k));
+                if (!full(i, j, k - 1)) b.quad(P(i, j, k), P(i, j + 1, k), P(i + 1, j + 1, k), P(i + 1, j, k));
+                if (!full(i, j, k + 1)) b.quad(P(i, j, k + 1), P(i + 1, j, k + 1), P(i + 1, j + 1, k + 1), P(i, j + 1, k + 1));
+            }
+        }
+    }
+    return b.plc;
+}
+
+inline std::vector<double> grid(double lo, double hi, int n) {
+    std::vector<double> v;
+    for (int i = 0; i <= n; ++i) v.push_back(lo + (hi - lo) * i / n);
+    return v;
+}
+
+inline Plc box(double x0, double y0, double z0, double x1, double y1, double z1) {
+    return voxels({x0, x1}, {y0, y1}, {z0, z1}, [](int, int, int) { return true; });
+}
+
+/// A stack of coaxial cylinders (radius r[i] from z[i] to z[i+1]), each a prism over an
+/// n-gon, the end caps fans of long thin triangles from the axis, the steps annular rings.
+inline Plc steppedShaft(int n, const std::vector<double>& radii, const std::vector<double>& zs) {
+    Builder b;
+    auto ring = [&](double r, double z, int i) {
+        const double t = 2 * kPi * i / n;
+        return b.point(r * std::cos(t), r * std::sin(t), z);
+    };
+    const size_t m = radii.size();
+    const int64_t bottom = b.point(0, 0, zs[0]);
+    const int64_t top = b.point(0, 0, zs[m]);
+    for (int i = 0; i < n; ++i) {
+        b.tri(bottom, ring(radii[0], zs[0], i + 1), ring(radii[0], zs[0], i));
+        b.tri(top, ring(radii[m - 1], zs[m], i), ring(radii[m - 1], zs[m], i + 1));
+    }
+    for (size_t s = 0; s < m; ++s) {
+        for (int i = 0; i < n; ++i) {
+            b.quad(ring(radii[s], zs[s], i), ring(radii[s], zs[s], i + 1), ring(radii[s], zs[s + 1], i + 1),
+                   ring(radii[s], zs[s + 1], i));
+        }
+        if (s + 1 < m) {
+            const double r0 = radii[s], r1 = radii[s + 1], z = zs[s + 1];
+            for (int i = 0; i < n; ++i) {
+                if (r1 < r0) {  // a shoulder facing +z
+                    b.quad(ring(r1, z, i), ring(r0, z, i), ring(r0, z, i + 1), ring(r1, z, i + 1));
+                } else {  // facing -z
+                    b.quad(ring(r0, z, i), ring(r1, z, i), ring(r1, z, i + 1), ring(r0, z, i + 1));
+                }
+            }
+        }
+    }
+    return b.plc;
+}
+
+/// A cone of radius r and height h over an n-gon, base fan from the centre.
+inline Plc cone(int n, double r, double h) {
+    Builder b;
+    const int64_t apex = b.point(0, 0, h);
+    const int64_t centre = b.point(0, 0, 0);
+    auto at = [&](int i) {
+        const double t = 2 * kPi * i / n;
+        return b.point(r * std::cos(t), r * std::sin(t), 0);
+    };
+    for (int i = 0; i < n; ++i) {
+        b.tri(centre, at(i + 1), at(i));
+        b.tri(apex, at(i), at(i + 1));
+    }
+    return b.plc;
+}
+
+/// A prism over the triangle (0,0), (L,0), (L cos a, L sin a): an edge of dihedral angle a.
+inline Plc wedge(double angleDeg, double length, double depth) {
+    Builder b;
+    const double a = angleDeg * kPi / 180;
+    const double xy[3][2] = {{0, 0}, {length, 0}, {length * std::cos(a), length * std::sin(a)}};
+    int64_t lo[3], hi[3];
+    for (int i = 0; i < 3; ++i) {
+        lo[i] = b.point(xy[i][0], xy[i][1], 0);
+        hi[i] = b.point(xy[i][0], xy[i][1], depth);
+    }
+    b.tri(lo[0], lo[2], lo[1]);
+    b.tri(hi[0], hi[1], hi[2]);
+    for (int i = 0; i < 3; ++i) {
+        const int j = (i + 1) % 3;
+        b.quad(lo[i], lo[j], hi[j], hi[i]);
+    }
+    return b.plc;
+}
+
+/// A torus with tube radius r around a circle of radius R, n x m quads.
+inline Plc torus(double R, double r, int n, int m) {
+    Builder b;
+    auto at = [&](int i, int j) {
+        const double u = 2 * kPi * (i % n) / n, v = 2 * kPi * (j % m) / m;
+        return b.point((R + r * std::cos(v)) * std::cos(u), (R + r * std::cos(v)) * std::sin(u), r * std::sin(v));
+    };
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < m; ++j) b.quad(at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1));
+    }
+    return b.plc;
+}
+
+/// An icosahedron subdivided `levels` times, on the sphere of radius 1.
+inline Plc icosphere(int levels) {
+    const double t = (1 + std::sqrt(5.0)) / 2;
+    std::vector<std::array<double, 3>> p = {{-1, t, 0}, {1, t, 0}, {-1, -t, 0}, {1, -t, 0}, {0, -1, t}, {0, 1, t},
+                                            {0, -1, -t}, {0, 1, -t}, {t, 0, -1}, {t, 0, 1}, {-t, 0, -1}, {-t, 0, 1}};
+    std::vector<std::array<int64_t, 3>> f = {{0, 11, 5}, {0, 5, 1},  {0, 1, 7},   {0, 7, 10}, {0, 10, 11},
+                                             {1, 5, 9},  {5, 11, 4}, {11, 10, 2}, {10, 7, 6}, {7, 1, 8},
+                                             {3, 9, 4},  {3, 4, 2},  {3, 2, 6},   {3, 6, 8},  {3, 8, 9},
+                                             {4, 9, 5},  {2, 4, 11}, {6, 2, 10},  {8, 6, 7},  {9, 8, 1}};
+    auto norm = [](std::array<double, 3> q) {
+        const double l = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]);
+        return std::array<double, 3>{q[0] / l, q[1] / l, q[2] / l};
+    };
+    for (auto& q : p) q = norm(q);
+    for (int level = 0; level < levels; ++level) {
+        std::map<std::pair<int64_t, int64_t>, int64_t> mid;
+        auto middle = [&](int64_t a, int64_t c) {
+            const auto key = std::make_pair(std::min(a, c), std::max(a, c));
+            auto it = mid.find(key);
+            if (it != mid.end()) return it->second;
+            p.push_back(norm({(p[a][0] + p[c][0]) / 2, (p[a][1] + p[c][1]) / 2, (p[a][2] + p[c][2]) / 2}));
+            mid.emplace(key, static_cast<int64_t>(p.size() - 1));
+            return static_cast<int64_t>(p.size() - 1);
+        };
+        std::vector<std::array<int64_t, 3>> g;
+        for (const auto& q : f) {
+            const int64_t ab = middle(q[0], q[1]), bc = middle(q[1], q[2]), ca = middle(q[2], q[0]);
+            g.push_back({q[0], ab, ca});
+            g.push_back({q[1], bc, ab});
+            g.push_back({q[2], ca, bc});
+            g.push_back({ab, bc, ca});
+        }
+        f.swap(g);
+    }
+    Plc plc;
+    for (const auto& q : p) plc.points.push_back(Point3{q[0], q[1], q[2]});
+    for (const auto& q : f) plc.facets.push_back(Facet{{q[0], q[1], q[2]}});
+    return plc;
+}
+
+/// Two complexes as one (points and facets of the second renumbered).
+inline Plc join(const Plc& a, const Plc& b) {
+    Plc out = a;
+    const int64_t offset = static_cast<int64_t>(a.points.size());
+    out.points.insert(out.points.end(), b.points.begin(), b.points.end());
+    for (const Facet& f : b.facets) out.facets.push_back(Facet{{f.v[0] + offset, f.v[1] + offset, f.v[2] + offset}});
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------
+// The checker.
+
+inline double triArea(const Point3& a, const Point3& b, const Point3& c) {
+    const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+    const double vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+    const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+    return 0.5 * std::sqrt(nx * nx + ny * ny + nz * nz);
+}
+
+inline double tetVolume(const Point3& a, const Point3& b, const Point3& c, const Point3& d) {
+    const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+    const double vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+    const double wx = d.x - a.x, wy = d.y - a.y, wz = d.z - a.z;
+    return std::fabs(ux * (vy * wz - vz * wy) - uy * (vx * wz - vz * wx) + uz * (vx * wy - vy * wx)) / 6.0;
+}
+
+/// |sum of a . (b x c)| / 6 over the facets.
+inline double enclosed(const Plc& plc) {
+    double sum = 0;
+    for (const Facet& f : plc.facets) {
+        const Point3& a = plc.points[f.v[0]];
+        const Point3& b = plc.points[f.v[1]];
+        const Point3& c = plc.points[f.v[2]];
+        sum += a.x * (b.y * c.z - b.z * c.y) - a.y * (b.x * c.z - b.z * c.x) + a.z * (b.x * c.y - b.y * c.x);
+    }
+    return std::fabs(sum) / 6.0;
+}
+
+/// Radius of the circumsphere over the shortest edge, computed independently.
+inline double radiusEdge(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
+    // Solve 2 (pi - p0) . x = |pi|^2 - |p0|^2 by Cramer's rule, relative to p0.
+    const double a[3] = {p1.x - p0.x, p1.y - p0.y, p1.z - p0.z};
+    const double b[3] = {p2.x - p0.x, p2.y - p0.y, p2.z - p0.z};
+    const double c[3] = {p3.x - p0.x, p3.y - p0.y, p3.z - p0.z};
+    const double ra = (a[0] * a[0] + a[1] * a[1] + a[2] * a[2]) / 2;
+    const double rb = (b[0] * b[0] + b[1] * b[1] + b[2] * b[2]) / 2;
+    const double rc = (c[0] * c[0] + c[1] * c[1] + c[2] * c[2]) / 2;
+    auto det = [](const double* r0, const double* r1, const double* r2) {
+        return r0[0] * (r1[1] * r2[2] - r1[2] * r2[1]) - r0[1] * (r1[0] * r2[2] - r1[2] * r2[0]) +
+               r0[2] * (r1[0] * r2[1] - r1[1] * r2[0]);
+    };
+    const double d = det(a, b, c);
+    const double col[3] = {ra, rb, rc};
+    const double m0[3] = {col[0], a[1], a[2]}, m1[3] = {col[1], b[1], b[2]}, m2[3] = {col[2], c[1], c[2]};
+    const double n0[3] = {a[0], col[0], a[2]}, n1[3] = {b[0], col[1], b[2]}, n2[3] = {c[0], col[2], c[2]};
+    const double o0[3] = {a[0], a[1], col[0]}, o1[3] = {b[0], b[1], col[1]}, o2[3] = {c[0], c[1], col[2]};
+    const double x = det(m0, m1, m2) / d, y = det(n0, n1, n2) / d, z = det(o0, o1, o2) / d;
+    const double radius = std::sqrt(x * x + y * y + z * z);
+    const Point3 q[4] = {p0, p1, p2, p3};
+    double shortest = 1e300;
+    for (int i = 0; i < 4; ++i) {
+        for (int j = i + 1; j < 4; ++j) {
+            const double dx = q[i].x - q[j].x, dy = q[i].y - q[j].y, dz = q[i].z - q[j].z;
+            shortest = std::min(shortest, std::sqrt(dx * dx + dy * dy + dz * dz));
+        }
+    }
+    return radius / shortest;
+}
+
+struct CheckResult {
+    std::string failure;  ///< empty when every check passed
+    int64_t overVolume = 0;
+    int64_t overRatio = 0;
+};
+
+/// Checks a mesh of the solid bounded by plc's facets:
+/// - indices in range, every cell positively oriented (exact test);
+/// - no oriented face used twice;
+/// - every face used once (the mesh boundary) lies on one input facet (within a relative
+///   1e-9 of its plane, its centroid inside it), and per facet their areas add up to the
+///   facet's area (relative 1e-9);
+/// - the volumes add up to the enclosed volume (relative 1e-9);
+/// and counts the cells above maxVolume and above the radius-edge bound.
+inline CheckResult check(const Plc& plc, const std::vector<Point3>& p, const std::vector<TetCell>& tets,
+                         double maxVolume, double bound) {
+    CheckResult r;
+    if (tets.empty()) {
+        r.failure = "no tetrahedra";
+        return r;
+    }
+    double scale = 0;
+    for (const Point3& q : plc.points) scale = std::max({scale, std::fabs(q.x), std::fabs(q.y), std::fabs(q.z)});
+    const int64_t n = static_cast<int64_t>(p.size());
+    std::map<std::array<int64_t, 3>, int> directed;
+    const int faces[4][3] = {{1, 3, 2}, {0, 2, 3}, {0, 3, 1}, {0, 1, 2}};
+    double volume = 0;
+    for (const TetCell& t : tets) {
+        for (int64_t v : t.v) {
+            if (v < 0 || v >= n) {
+                r.failure = "index out of range";
+                return r;
+            }
+        }
+        const Point3 &a = p[t.v[0]], &b = p[t.v[1]], &c = p[t.v[2]], &d = p[t.v[3]];
+        if (!(orient3d(a, b, c, d) > 0)) {
+            r.failure = "a cell is not positively oriented";
+            return r;
+        }
+        const double vol = tetVolume(a, b, c, d);
+        volume += vol;
+        if (maxVolume > 0 && vol > maxVolume) ++r.overVolume;
+        if (radiusEdge(a, b, c, d) > bound * (1 + 1e-6)) ++r.overRatio;
+        for (const auto& f : faces) {
+            std::array<int64_t, 3> k{t.v[f[0]], t.v[f[1]], t.v[f[2]]};
+            while (!(k[0] < k[1] && k[0] < k[2])) k = {k[1], k[2], k[0]};
+            if (++directed[k] > 1) {
+                r.failure = "an oriented face is used twice";
+                return r;
+            }
+        }
+    }
+    std::vector<double> area(plc.facets.size(), 0.0);
+    for (const auto& entry : directed) {
+        const auto& k = entry.first;
+        if (directed.count({k[0], k[2], k[1]}) != 0) continue;
+        const Point3 &a = p[k[0]], &b = p[k[1]], &c = p[k[2]];
+        const Point3 centre{(a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3, (a.z + b.z + c.z) / 3};
+        int64_t found = -1;
+        for (size_t f = 0; f < plc.facets.size() && found < 0; ++f) {
+            const Point3& fa = plc.points[plc.facets[f].v[0]];
+            const Point3& fb = plc.points[plc.facets[f].v[1]];
+            const Point3& fc = plc.points[plc.facets[f].v[2]];
+            const double ux = fb.x - fa.x, uy = fb.y - fa.y, uz = fb.z - fa.z;
+            const double vx = fc.x - fa.x, vy = fc.y - fa.y, vz = fc.z - fa.z;
+            double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+            const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
+            nx /= len;
+            ny /= len;
+            nz /= len;
+            const Point3* q[3] = {&a, &b, &c};
+            bool onPlane = true;
+            for (const Point3* x : q) {
+                const double dist = (x->x - fa.x) * nx + (x->y - fa.y) * ny + (x->z - fa.z) * nz;
+                if (std::fabs(dist) > 1e-9 * scale) onPlane = false;
+            }
+            if (!onPlane) continue;
+            const double whole = triArea(fa, fb, fc);
+            const double parts = triArea(centre, fb, fc) + triArea(fa, centre, fc) + triArea(fa, fb, centre);
+            if (std::fabs(parts - whole) <= 1e-9 * whole) found = static_cast<int64_t>(f);
+        }
+        if (found < 0) {
+            r.failure = "a boundary face lies on no input facet";
+            return r;
+        }
+        area[found] += triArea(a, b, c);
+    }
+    for (size_t f = 0; f < plc.facets.size(); ++f) {
+        const double whole =
+            triArea(plc.points[plc.facets[f].v[0]], plc.points[plc.facets[f].v[1]], plc.points[plc.facets[f].v[2]]);
+        if (std::fabs(area[f] - whole) > 1e-9 * whole) {
+            r.failure = "the boundary faces on facet " + std::to_string(f) + " cover " + std::to_string(area[f]) +
+                        " of its " + std::to_string(whole);
+            return r;
+        }
+    }
+    const double expected = enclosed(plc);
+    if (std::fabs(volume - expected) > 1e-9 * expected) {
+        r.failure = "volume " + std::to_string(volume) + " differs from the enclosed " + std::to_string(expected);
+    }
+    return r;
+}
+
+}  // namespace shapes
