@@ -11,7 +11,12 @@ On every other bar the fillet's arcs are written as SURFACE_CURVEs whose PCURVEs
 front plane and on the fillet, as some exporters write every edge, so both ways of bounding a
 B-spline face are exercised. Bar sizes vary with their position, deterministically.
 
-usage: bench/gen_step_part.py [--rows R] [--cols C] [--segments N] [--min-angle DEG] > job.json
+With --conforming the job asks for one conforming surface mesh of the whole part (faces
+joined at their edges), with --size and --length-unit when given; without it the job is
+what it always was.
+
+usage: bench/gen_step_part.py [--rows R] [--cols C] [--segments N] [--min-angle DEG]
+                              [--conforming [--size S] [--length-unit U]] > job.json
 """
 import argparse
 import json
@@ -161,6 +166,9 @@ def main():
     parser.add_argument("--cols", type=int, default=8)
     parser.add_argument("--segments", type=int, default=16)
     parser.add_argument("--min-angle", type=float, default=20.0)
+    parser.add_argument("--conforming", action="store_true")
+    parser.add_argument("--size", type=float)
+    parser.add_argument("--length-unit")
     args = parser.parse_args()
 
     s = Step()
@@ -178,6 +186,12 @@ def main():
     s.add("MANIFOLD_SOLID_BREP('bar_grid',#%d)" % shell)
     job = {"op": "mesh_step",
            "params": {"step": s.text(), "min_angle_deg": args.min_angle, "cylinder_segments": args.segments}}
+    if args.conforming:
+        job["params"]["conforming"] = True
+        if args.size is not None:
+            job["params"]["size"] = args.size
+        if args.length_unit is not None:
+            job["params"]["length_unit"] = args.length_unit
     print(json.dumps(job, indent=1))
 
 

@@ -71,6 +71,9 @@ struct FaceRec {
     int32_t extraNode = -1;         ///< a node the face made itself (cone apex, torus corner)
     bool dirty = true;
     std::vector<std::array<int32_t, 3>> triangles;
+    /// B-spline faces: the inverted parameters of boundary nodes, kept between builds
+    /// (inversion is a search over the surface).
+    std::map<int32_t, Point2> inverted;
 };
 
 struct Part {
@@ -408,10 +411,22 @@ double wrapAngle(double a, double reference) {
 
 /// Chart parameters of the loop's points, angles unwrapped along the loop; returns the
 /// loop's turns about each periodic parameter.
-std::array<int, 2> assignParameters(const Part& part, const SurfaceChart& chart, Loop& loop) {
+std::array<int, 2> assignParameters(const Part& part, FaceRec& face, Loop& loop) {
+    const SurfaceChart& chart = face.chart;
     std::array<int, 2> turns = {0, 0};
     for (size_t i = 0; i < loop.size(); ++i) {
-        Point2 ab = chartParameters(chart, part.nodes[loop[i].node]);
+        Point2 ab;
+        if (chart.kind == SurfaceKind::Bspline) {
+            auto found = face.inverted.find(loop[i].node);
+            if (found == face.inverted.end()) {
+                ab = chartParameters(chart, part.nodes[loop[i].node]);
+                face.inverted[loop[i].node] = ab;
+            } else {
+                ab = found->second;
+            }
+        } else {
+            ab = chartParameters(chart, part.nodes[loop[i].node]);
+        }
         if (i > 0) {
             if (chart.kind == SurfaceKind::Cone && ab.y < 1e-9 * (1.0 + chart.radius)) ab.x = loop[i - 1].ab.x;
             if (chart.periodicA) ab.x = wrapAngle(ab.x, loop[i - 1].ab.x);
@@ -686,7 +701,7 @@ bool buildDomains(Part& part, int32_t faceIndex, std::vector<Domain>& domains, s
             why = "one of its loops has fewer than two points";
             return false;
         }
-        std::array<int, 2> turns = assignParameters(part, chart, loop);
+        std::array<int, 2> turns = assignParameters(part, part.faces[faceIndex], loop);
         if (turns[0] == 0 && turns[1] == 0) {
             closedLoops.push_back(std::move(loop));
         } else {

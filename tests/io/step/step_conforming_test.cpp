@@ -1,0 +1,358 @@
+// Conforming meshes of whole STEP parts: closure, shared nodes, area against the analytic
+// area, outward orientation, nodes on their surfaces, angles, units and messages.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "io/step/conforming_checks.hpp"
+#include "io/step/mesh_step_op.hpp"
+#include "io/step/step_conforming.hpp"
+#include "io/step/step_part_builder.hpp"
+#include "job/handlers.hpp"
+#include "json/json.hpp"
+#include "model/model_writer.hpp"
+#include "support/cli_runner.hpp"
+
+namespace {
+
+const double kPi = 3.141592653589793;
+
+struct Meshed {
+    bool ok = false;
+    std::string error;
+    Model model;
+};
+
+Meshed meshPart(const std::string& text, double size, double minAngle = 20.0, double scale = 1.0) {
+    Meshed r;
+    StepFile file = parseStepFile(text);
+    EXPECT_TRUE(file.ok) << file.error;
+    ConformingOptions options;
+    options.size = size;
+    options.minAngleDeg = minAngle;
+    options.scale = scale;
+    r.ok = meshStepConforming(file, options, r.model, r.error);
+    return r;
+}
+
+/// Closed, consistently oriented, no duplicate nodes, outward.
+void expectClosedShell(const Model& m, double size, const MeshFigures& f) {
+    EXPECT_GT(m.areas.size(), 0u);
+    EXPECT_EQ(f.openEdges, 0);
+    EXPECT_EQ(f.overusedEdges, 0);
+    EXPECT_EQ(f.misorientedEdges, 0);
+    EXPECT_EQ(f.duplicateNodes, 0) << "duplicate distance " << 1e-9 * size;
+    EXPECT_GT(f.volume, 0.0);
+}
+
+double planeZ(const Point3& p, double z) { return p.z - z; }
+double cylinderR(const Point3& p, double cx, double cy, double r) { return std::hypot(p.x - cx, p.y - cy) - r; }
+
+std::string modelText(const Model& m) {
+    std::string path = makeScratchDir() + "/model.s3d";
+    EXPECT_TRUE(writeModelFile(path, m));
+    return readFile(path);
+}
+
+}  // namespace
+
+TEST(StepConforming, BoxWithSurfaceCurveEdgesIsClosedAndExact) {
+    StepPartBuilder b;
+    b.surfaceCurveLines = true;
+    b.extrude(rectangleProfile(0, 0, 10, 6), {}, 4);
+    Meshed r = meshPart(b.text(), 1.0);
+    ASSERT_TRUE(r.ok) << r.error;
+    MeshFigures f = meshFigures(r.model, 1e-9);
+    expectClosedShell(r.model, 1.0, f);
+    EXPECT_NEAR(f.area, 248.0, 1e-9);
+    EXPECT_NEAR(f.volume, 240.0, 1e-9);
+    EXPECT_GE(f.minAngleDeg, 20.0 - 1e-6);
+    // Every node lies on one of the six planes.
+    double off = largestSurfaceDistance(
+        r.model, {[](const Point3& p) { return p.x; }, [](const Point3& p) { return p.x - 10; },
+                  [](const Point3& p) { return p.y; }, [](const Point3& p) { return p.y - 6; },
+                  [](const Point3& p) { return p.z; }, [](const Point3& p) { return p.z - 4; }});
+    EXPECT_LT(off, 1e-12);
+    // The eight corners appear once each.
+    int corners = 0;
+    for (const Node& n : r.model.nodes) {
+        bool cx = n.x == 0.0 || n.x == 10.0, cy = n.y == 0.0 || n.y == 6.0, cz = n.z == 0.0 || n.z == 4.0;
+        if (cx && cy && cz) ++corners;
+    }
+    EXPECT_EQ(corners, 8);
+}
+
+TEST(StepConforming, CylinderWithCapsAndSeam) {
+    StepPartBuilder b;
+    b.extrude(circleProfile(0, 0, 5, true), {}, 10);
+    const double size = 1.0, tol = size / 20;
+    Meshed r = meshPart(b.text(), size);
+    ASSERT_TRUE(r.ok) << r.error;
+    MeshFigures f = meshFigures(r.model, 1e-9 * size);
+    expectClosedShell(r.model, size, f);
+    double exact = 2 * kPi * 25 + 2 * kPi * 5 * 10;
+    // Chords lie inside the circle by at most the tolerance: the inscribed shell's area is
+    // smaller, by no more than the tolerance's share of the radius (twice, caps and side).
+    EXPECT_LT(f.area, exact);
+    EXPECT_GT(f.area, exact * (1 - 2 * tol / 5));
+    EXPECT_GE(f.minAngleDeg, 20.0 - 1e-6);
+    double off = largestSurfaceDistance(r.model, {[](const Point3& p) { return planeZ(p, 0); },
+                                                  [](const Point3& p) { return planeZ(p, 10); },
+                                                  [](const Point3& p) { return cylinderR(p, 0, 0, 5); }});
+    EXPECT_LT(off, 1e-12);
+    // Every node of the curved side lies on the cylinder, not merely on a chord.
+    for (const Node& n : r.model.nodes) {
+        if (n.z > 1e-9 && n.z < 10 - 1e-9) {
+            EXPECT_NEAR(std::hypot(n.x, n.y), 5.0, 1e-12);
+        }
+    }
+}
+
+TEST(StepConforming, PlateWithRoundAndSlottedHoles) {
+    StepPartBuilder b;
+    b.extrude(rectangleProfile(0, 0, 40, 20), {circleProfile(10, 10, 4, false), slotHole(22, 32, 10, 3)}, 5);
+    const double size = 1.5, tol = size / 20;
+    Meshed r = meshPart(b.text(), size);
+    ASSERT_TRUE(r.ok) << r.error;
+    MeshFigures f = meshFigures(r.model, 1e-9 * size);
+    expectClosedShell(r.model, size, f);
+    double face = 800 - kPi * 16 - (60 + kPi * 9);
+    double walls = 120 * 5 + 2 * kPi * 4 * 5 + (20 + 2 * kPi * 3) * 5;
+    double exact = 2 * face + walls;
+    // Curved walls and hole outlines move by at most the tolerance along their length.
+    double curvedLength = 2 * kPi * 4 + 2 * kPi * 3;
+    EXPECT_NEAR(f.area, exact, (2 + 5) * curvedLength * tol);
+    EXPECT_NEAR(f.volume, face * 5, 5 * curvedLength * tol);
+    EXPECT_GE(f.minAngleDeg, 20.0 - 1e-6);
+    double off = largestSurfaceDistance(
+        r.model, {[](const Point3& p) { return p.x; }, [](const Point3& p) { return p.x - 40; },
+                  [](const Point3& p) { return p.y; }, [](const Point3& p) { return p.y - 20; },
+                  [](const Point3& p) { return p.z; }, [](const Point3& p) { return p.z - 5; },
+                  [](const Point3& p) { return cylinderR(p, 10, 10, 4); },
+                  [](const Point3& p) { return cylinderR(p, 22, 10, 3); },
+                  [](const Point3& p) { return cylinderR(p, 32, 10, 3); },
+                  [](const Point3& p) { return p.y - 13; }, [](const Point3& p) { return p.y - 7; }});
+    EXPECT_LT(off, 1e-12);
+}
+
+TEST(StepConforming, FlangeWithBoltCircle) {
+    std::vector<Profile> holes = {circleProfile(0, 0, 10, false)};
+    for (int k = 0; k < 6; ++k) {
+        double a = k * kPi / 3;
+        holes.push_back(circleProfile(20 * std::cos(a), 20 * std::sin(a), 2.5, false));
+    }
+    StepPartBuilder b;
+    b.extrude(circleProfile(0, 0, 30, true), holes, 6);
+    const double size = 2.0, tol = size / 20;
+    Meshed r = meshPart(b.text(), size);
+    ASSERT_TRUE(r.ok) << r.error;
+    MeshFigures f = meshFigures(r.model, 1e-9 * size);
+    expectClosedShell(r.model, size, f);
+    double face = kPi * (900 - 100 - 6 * 6.25);
+    double exact = 2 * face + 2 * kPi * (30 + 10 + 6 * 2.5) * 6;
+    double curvedLength = 2 * kPi * (30 + 10 + 6 * 2.5);
+    EXPECT_NEAR(f.area, exact, (2 + 6) * curvedLength * tol);
+    EXPECT_GE(f.minAngleDeg, 20.0 - 1e-6);
+}
+
+TEST(StepConforming, ConeClosedAtItsApex) {
+    StepPartBuilder b;
+    b.coneToApex(5, 8);
+    const double size = 0.8, tol = size / 20;
+    Meshed r = meshPart(b.text(), size);
+    ASSERT_TRUE(r.ok) << r.error;
+    MeshFigures f = meshFigures(r.model, 1e-9 * size);
+    expectClosedShell(r.model, size, f);
+    double slant = std::sqrt(25.0 + 64.0);
+    double exact = kPi * 25 + kPi * 5 * slant;
+    EXPECT_NEAR(f.area, exact, (1 + slant) * 2 * kPi * 5 * tol / 5 * 2);
+    EXPECT_NEAR(f.volume, kPi * 25 * 8 / 3, kPi * 25 * 8 / 3 * 4 * tol / 5);
+    // One node at the apex; every node on the cone or the base.
+    int apex = 0;
+    for (const Node& n : r.model.nodes) {
+        if (std::fabs(n.z - 8) < 1e-9 && std::hypot(n.x, n.y) < 1e-9) ++apex;
+        if (n.z > 1e-12) {
+            EXPECT_NEAR(std::hypot(n.x, n.y), 5.0 * (8 - n.z) / 8, 1e-9);
+        }
+    }
+    EXPECT_EQ(apex, 1);
+    EXPECT_GE(f.minAngleDeg, 20.0 - 1e-6);
+}
+
+TEST(StepConforming, SphereAsSeamFaceAndAsHemispheres) {
+    const double size = 0.8, tol = size / 20;
+    for (int variant = 0; variant < 2; ++variant) {
+        StepPartBuilder b;
+        if (variant == 0) {
+            b.seamSphere({1, 2, 3}, 5);
+        } else {
+            b.twoHemispheres({1, 2, 3}, 5);
+        }
+        Meshed r = meshPart(b.text(), size);
+        ASSERT_TRUE(r.ok) << r.error;
+        MeshFigures f = meshFigures(r.model, 1e-9 * size);
+        expectClosedShell(r.model, size, f);
+        double exact = 4 * kPi * 25;
+        EXPECT_LT(f.area, exact);
+        EXPECT_GT(f.area, exact * (1 - 2 * tol / 5));
+        double off = largestSurfaceDistance(
+            r.model, {[](const Point3& p) { return std::sqrt((p.x - 1) * (p.x - 1) + (p.y - 2) * (p.y - 2) + (p.z - 3) * (p.z - 3)) - 5; }});
+        EXPECT_LT(off, 1e-12);
+        EXPECT_GE(f.minAngleDeg, 20.0 - 1e-6);
+    }
+}
+
+TEST(StepConforming, WholeTorusAndFilletedPuck) {
+    const double size = 0.8, tol = size / 20;
+    {
+        StepPartBuilder b;
+        b.wholeTorus(8, 2);
+        Meshed r = meshPart(b.text(), size);
+        ASSERT_TRUE(r.ok) << r.error;
+        MeshFigures f = meshFigures(r.model, 1e-9 * size);
+        expectClosedShell(r.model, size, f);
+        double exact = 4 * kPi * kPi * 8 * 2;
+        EXPECT_LT(f.area, exact);
+        EXPECT_GT(f.area, exact * (1 - 2 * tol / 2));
+        double off = largestSurfaceDistance(r.model, {[](const Point3& p) {
+                                                return std::hypot(std::hypot(p.x, p.y) - 8, p.z) - 2;
+                                            }});
+        EXPECT_LT(off, 1e-12);
+        EXPECT_GE(f.minAngleDeg, 20.0 - 1e-6);
+    }
+    {
+        StepPartBuilder b;
+        b.filletedPuck(10, 6, 2);
+        Meshed r = meshPart(b.text(), size);
+        ASSERT_TRUE(r.ok) << r.error;
+        MeshFigures f = meshFigures(r.model, 1e-9 * size);
+        expectClosedShell(r.model, size, f);
+        // Discs, side and the quarter tube of the fillet (tube angles 0 to 90 degrees).
+        double fillet = 2 * kPi * 2 * (8 * kPi / 2 + 2);
+        double exact = kPi * 100 + 2 * kPi * 10 * 4 + fillet + kPi * 64;
+        EXPECT_LT(f.area, exact);
+        EXPECT_GT(f.area, exact * (1 - 2 * tol / 2));
+        double off = largestSurfaceDistance(
+            r.model, {[](const Point3& p) { return planeZ(p, 0); }, [](const Point3& p) { return planeZ(p, 6); },
+                      [](const Point3& p) { return cylinderR(p, 0, 0, 10); },
+                      [](const Point3& p) { return std::hypot(std::hypot(p.x, p.y) - 8, p.z - 4) - 2; }});
+        EXPECT_LT(off, 1e-12);
+        EXPECT_GE(f.minAngleDeg, 20.0 - 1e-6);
+    }
+}
+
+TEST(StepConforming, BoxWithCylindricalFillets) {
+    StepPartBuilder b;
+    b.extrude(roundedRectangle(0, 0, 30, 20, 4), {}, 5);
+    const double size = 1.0, tol = size / 20;
+    Meshed r = meshPart(b.text(), size);
+    ASSERT_TRUE(r.ok) << r.error;
+    MeshFigures f = meshFigures(r.model, 1e-9 * size);
+    expectClosedShell(r.model, size, f);
+    double face = 600 - (4 - kPi) * 16;
+    double exact = 2 * face + (2 * (22 + 12) + 2 * kPi * 4) * 5;
+    EXPECT_NEAR(f.area, exact, 7 * 2 * kPi * 4 * tol);
+    EXPECT_GE(f.minAngleDeg, 20.0 - 1e-6);
+}
+
+TEST(StepConforming, BsplinePatchBoundedByBsplineCurves) {
+    // A biquadratic patch over [0, 10]^2: x and y are linear in (u, v), z is the
+    // tensor-product Bernstein form of the heights below.
+    const double h[3][3] = {{0, 1, 0}, {1, 3, 1}, {0, 1, 2}};
+    StepPartBuilder b;
+    int cp[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) cp[i][j] = b.point({5.0 * i, 5.0 * j, h[i][j]});
+    std::string rows = "(";
+    for (int i = 0; i < 3; ++i) {
+        rows += std::string(i ? "," : "") + "(" + b.ref(cp[i][0]) + "," + b.ref(cp[i][1]) + "," + b.ref(cp[i][2]) + ")";
+    }
+    rows += ")";
+    int surface = b.add("B_SPLINE_SURFACE_WITH_KNOTS('',2,2," + rows +
+                        ",.UNSPECIFIED.,.F.,.F.,.F.,(3,3),(3,3),(0.,1.),(0.,1.),.UNSPECIFIED.)");
+    auto curve = [&](int a, int m, int c) {
+        return b.add("B_SPLINE_CURVE_WITH_KNOTS('',2,(" + b.ref(a) + "," + b.ref(m) + "," + b.ref(c) +
+                     "),.UNSPECIFIED.,.F.,.F.,(3,3),(0.,1.),.UNSPECIFIED.)");
+    };
+    int v00 = b.vertex({0, 0, h[0][0]}), v10 = b.vertex({10, 0, h[2][0]}), v11 = b.vertex({10, 10, h[2][2]}),
+        v01 = b.vertex({0, 10, h[0][2]});
+    int e0 = b.edge(v00, v10, curve(cp[0][0], cp[1][0], cp[2][0]));
+    int e1 = b.edge(v10, v11, curve(cp[2][0], cp[2][1], cp[2][2]));
+    int e2 = b.edge(v01, v11, curve(cp[0][2], cp[1][2], cp[2][2]));
+    int e3 = b.edge(v00, v01, curve(cp[0][0], cp[0][1], cp[0][2]));
+    b.faceOfEdges({b.oriented(e0), b.oriented(e1), b.oriented(e2, false), b.oriented(e3, false)}, surface);
+    const double size = 0.8;
+    Meshed r = meshPart(b.text(), size);
+    ASSERT_TRUE(r.ok) << r.error;
+    MeshFigures f = meshFigures(r.model, 1e-9 * size);
+    EXPECT_EQ(f.overusedEdges, 0);
+    EXPECT_EQ(f.misorientedEdges, 0);
+    EXPECT_EQ(f.duplicateNodes, 0);
+    auto bern = [](int i, double t) { return i == 0 ? (1 - t) * (1 - t) : i == 1 ? 2 * t * (1 - t) : t * t; };
+    double worst = 0.0;
+    for (const Node& n : r.model.nodes) {
+        double u = n.x / 10, v = n.y / 10, z = 0;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) z += bern(i, u) * bern(j, v) * h[i][j];
+        worst = std::max(worst, std::fabs(z - n.z));
+    }
+    EXPECT_LT(worst, 1e-9);
+    // The normals point up (u x v) and the boundary is the square's outline.
+    for (const Area& a : r.model.areas) {
+        Point3 p = nodePoint(r.model, a.nodes[0]), q = nodePoint(r.model, a.nodes[1]), s = nodePoint(r.model, a.nodes[2]);
+        EXPECT_GT((q.x - p.x) * (s.y - p.y) - (q.y - p.y) * (s.x - p.x), 0.0);
+    }
+    EXPECT_GT(f.area, 100.0);
+    EXPECT_GT(f.minAngleDeg, 15.0);
+}
+
+TEST(StepConforming, SameResultTwiceByteForByte) {
+    StepPartBuilder b;
+    b.filletedPuck(10, 6, 2);
+    Meshed first = meshPart(b.text(), 0.9);
+    Meshed second = meshPart(b.text(), 0.9);
+    ASSERT_TRUE(first.ok && second.ok);
+    EXPECT_EQ(modelText(first.model), modelText(second.model));
+}
+
+TEST(StepConforming, InchPartInMillimetresScalesTheSameMesh) {
+    StepPartBuilder b;
+    b.declareUnits("inch");
+    b.extrude(rectangleProfile(0, 0, 4, 2), {circleProfile(1, 1, 0.4, false)}, 0.5);
+    Meshed inch = meshPart(b.text(), 0.2, 20.0, 1.0);
+    Meshed mm = meshPart(b.text(), 0.2 * 25.4, 20.0, 25.4);
+    ASSERT_TRUE(inch.ok && mm.ok) << inch.error << mm.error;
+    ASSERT_EQ(inch.model.nodes.size(), mm.model.nodes.size());
+    for (size_t i = 0; i < inch.model.nodes.size(); ++i) {
+        EXPECT_EQ(mm.model.nodes[i].x, inch.model.nodes[i].x * 25.4);
+        EXPECT_EQ(mm.model.nodes[i].z, inch.model.nodes[i].z * 25.4);
+    }
+    MeshFigures f = meshFigures(mm.model, 1e-9);
+    expectClosedShell(mm.model, 0.2 * 25.4, f);
+}
+
+TEST(StepConforming, UnsupportedFaceIsNamed) {
+    StepPartBuilder b;
+    int v = b.vertex({1, 0, 0});
+    int c = b.edge(v, v, b.circleAt({0, 0, 0}, 1));
+    int profile = b.add("LINE(''," + b.ref(b.point({1, 0, 0})) + "," + b.ref(b.add("VECTOR(''," + b.ref(b.direction({0, 0, 1})) + ",1.)")) + ")");
+    int revolved = b.add("SURFACE_OF_REVOLUTION(''," + b.ref(profile) + "," + b.ref(b.add("AXIS1_PLACEMENT(''," +
+                         b.ref(b.point({0, 0, 0})) + "," + b.ref(b.direction({0, 0, 1})) + ")")) + ")");
+    int face = b.faceOfEdges({b.oriented(c)}, revolved);
+    Meshed r = meshPart(b.text(), 0.5);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "face #" + std::to_string(face) +
+                           " cannot be meshed: its surface SURFACE_OF_REVOLUTION is not supported");
+}
+
+TEST(StepConforming, TinySizeIsRefusedBeforeMeshing) {
+    StepPartBuilder b;
+    b.extrude(rectangleProfile(0, 0, 10, 6), {}, 4);
+    Meshed r = meshPart(b.text(), 1e-4);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error.rfind("'size' must be at least 1/10000 of the part's bounding-box diagonal", 0), 0u) << r.error;
+}
