@@ -246,8 +246,7 @@ Point2 chartParametersOfPlane(const SurfaceChart& c, const Point2& q) {
             // psiCenter, so the plane angle is taken within half a turn of it.
         {
             double psi = std::atan2(q.y, q.x);
-            while (psi - c.psiCenter > kPi) psi -= kTwoPi;
-            while (psi - c.psiCenter <= -kPi) psi += kTwoPi;
+            if (std::isfinite(c.psiCenter)) psi -= std::floor((psi - c.psiCenter + kPi) / kTwoPi) * kTwoPi;
             return {psi / c.sinAngle, std::sqrt(q.x * q.x + q.y * q.y)};
         }
         case SurfaceKind::Torus:

@@ -403,10 +403,11 @@ Loop chainLoop(const Part& part, const std::vector<EdgeUse>& chain) {
     return loop;
 }
 
+/// The angle moved by whole turns to within half a turn of the reference.
 double wrapAngle(double a, double reference) {
-    while (a - reference > kPi) a -= kTwoPi;
-    while (a - reference <= -kPi) a += kTwoPi;
-    return a;
+    if (!std::isfinite(a) || !std::isfinite(reference)) return a;
+    double turns = std::floor((a - reference + kPi) / kTwoPi);
+    return a - turns * kTwoPi;
 }
 
 /// Chart parameters of the loop's points, angles unwrapped along the loop; returns the
@@ -697,8 +698,8 @@ bool buildDomains(Part& part, int32_t faceIndex, std::vector<Domain>& domains, s
     std::vector<std::pair<Loop, std::array<int, 2>>> wrapping;
     for (const auto& chain : face.chains) {
         Loop loop = chainLoop(part, chain);
-        if (loop.size() < 2) {
-            why = "one of its loops has fewer than two points";
+        if (loop.size() < 3) {
+            why = "one of its loops has fewer than three points";
             return false;
         }
         std::array<int, 2> turns = assignParameters(part, part.faces[faceIndex], loop);

@@ -356,3 +356,25 @@ TEST(StepConforming, TinySizeIsRefusedBeforeMeshing) {
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error.rfind("'size' must be at least 1/10000 of the part's bounding-box diagonal", 0), 0u) << r.error;
 }
+
+TEST(StepConforming, BrokenLoopsAreNamedNotMeshed) {
+    // Two faces of a square whose second loop misses its closing edge, and a degenerate line.
+    StepPartBuilder b;
+    int v0 = b.vertex({0, 0, 0}), v1 = b.vertex({1, 0, 0}), v2 = b.vertex({1, 1, 0});
+    int e0 = b.lineEdge(v0, v1, {0, 0, 0}, {1, 0, 0});
+    int e1 = b.lineEdge(v1, v2, {1, 0, 0}, {1, 1, 0});
+    int plane = b.plane({0, 0, 0}, {0, 0, 1}, {1, 0, 0});
+    int open = b.faceOfEdges({b.oriented(e0), b.oriented(e1)}, plane);
+    Meshed r = meshPart(b.text(), 0.2);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "face #" + std::to_string(open) + " cannot be meshed: one of its loops does not close");
+
+    StepPartBuilder c;
+    int w = c.vertex({0, 0, 0});
+    int degenerate = c.lineEdge(w, w, {0, 0, 0}, {0, 0, 0});
+    int f = c.faceOfEdges({c.oriented(degenerate)}, c.plane({0, 0, 0}, {0, 0, 1}, {1, 0, 0}));
+    r = meshPart(c.text(), 0.2);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "face #" + std::to_string(f) + " cannot be meshed: edge #" + std::to_string(degenerate) +
+                           ": one of its LINE edges has coinciding ends");
+}
