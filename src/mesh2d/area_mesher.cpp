@@ -71,9 +71,13 @@ bool domainLoopsCross(const PlanarDomain& domain) {
     std::sort(order.begin(), order.end(), [&](size_t i, size_t j) {
         return segments[i].minx < segments[j].minx || (segments[i].minx == segments[j].minx && i < j);
     });
+    // Loops whose segments all overlap in x (a comb, a zigzag) make the sweep quadratic;
+    // past kMaxLoopCrossingPairs the search stops and the triangulation meets any crossing.
+    int64_t pairs = 0;
     for (size_t i = 0; i < order.size(); ++i) {
         const LoopSegment& s = segments[order[i]];
         for (size_t j = i + 1; j < order.size() && segments[order[j]].minx <= s.maxx; ++j) {
+            if (++pairs > kMaxLoopCrossingPairs) return false;
             const LoopSegment& t = segments[order[j]];
             if (t.maxy < s.miny || t.miny > s.maxy) continue;
             if (s.ia == t.ia || s.ia == t.ib || s.ib == t.ia || s.ib == t.ib) continue;

@@ -48,10 +48,15 @@ PlanarInput preparePlanarInput(const std::vector<Point3>& boundary,
                                const std::vector<std::vector<Point3>>& holes,
                                const std::vector<Point3>& interior);
 
+/// The most segment pairs domainLoopsCross compares (a fifth of a second or so).
+constexpr int64_t kMaxLoopCrossingPairs = int64_t{1} << 24;
+
 /// True when two segments of the domain's loops (outer and holes, each closed) cross at a
 /// point inside both, by exact orientation tests. Segments that only touch do not count.
 /// Crossing segments can never both become triangle edges: splitting chases the crossing
-/// point down to rounding level and refinement exhausts its budget there.
+/// point down to rounding level and refinement exhausts its budget there. This check only
+/// reaches that failure early: loops that would need more than kMaxLoopCrossingPairs
+/// comparisons give false, and a crossing among them fails in the bounded passes instead.
 bool domainLoopsCross(const PlanarDomain& domain);
 
 /// Nodes for `points` (input points from `spatial`, the others lifted through the frame)
