@@ -378,3 +378,53 @@ TEST(StepConforming, BrokenLoopsAreNamedNotMeshed) {
     EXPECT_EQ(r.error, "face #" + std::to_string(f) + " cannot be meshed: edge #" + std::to_string(degenerate) +
                            ": one of its LINE edges has coinciding ends");
 }
+
+TEST(StepConforming, SphereOfTwoLunesBoundedByMeridians) {
+    // Two faces between the meridians at angles 0 and 180 degrees, meeting at the poles.
+    StepPartBuilder b;
+    const double r = 4.0;
+    int south = b.vertex({0, 0, -r}), north = b.vertex({0, 0, r});
+    int m0 = b.edge(south, north, b.circle(b.placement({0, 0, 0}, {0, -1, 0}, {1, 0, 0}), r));
+    int m1 = b.edge(south, north, b.circle(b.placement({0, 0, 0}, {0, 1, 0}, {-1, 0, 0}), r));
+    int surface = b.add("SPHERICAL_SURFACE(''," + b.ref(b.placement({0, 0, 0}, {0, 0, 1}, {1, 0, 0})) + "," + b.num(r) + ")");
+    b.faceOfEdges({b.oriented(m1), b.oriented(m0, false)}, surface);
+    b.faceOfEdges({b.oriented(m0), b.oriented(m1, false)}, surface);
+    const double size = 0.6, tol = size / 20;
+    Meshed res = meshPart(b.text(), size);
+    ASSERT_TRUE(res.ok) << res.error;
+    MeshFigures f = meshFigures(res.model, 1e-9 * size);
+    expectClosedShell(res.model, size, f);
+    double exact = 4 * kPi * r * r;
+    EXPECT_LT(f.area, exact);
+    EXPECT_GT(f.area, exact * (1 - 2 * tol / r));
+    EXPECT_LT(largestSurfaceDistance(res.model, {[r](const Point3& p) { return std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z) - r; }}),
+              1e-12);
+    // The lunes' corners at the poles are right angles: every angle meets the bound.
+    EXPECT_GE(f.minAngleDeg, 20.0 - 1e-6);
+}
+
+TEST(StepConforming, LengthUnitAloneScalesTheDefaultOutput) {
+    StepPartBuilder b;
+    b.declareUnits("mm");
+    b.extrude(rectangleProfile(0, 0, 10, 6), {}, 4);
+    JsonValue params;
+    params.kind = JsonKind::Object;
+    JsonValue text;
+    text.kind = JsonKind::String;
+    text.text = b.text();
+    params.members.push_back({"step", text});
+    Model plain, metres;
+    std::string error;
+    ASSERT_TRUE(handleMeshStep(params, plain, error)) << error;
+    JsonValue unit;
+    unit.kind = JsonKind::String;
+    unit.text = "m";
+    params.members.push_back({"length_unit", unit});
+    ASSERT_TRUE(handleMeshStep(params, metres, error)) << error;
+    ASSERT_EQ(plain.nodes.size(), metres.nodes.size());
+    ASSERT_EQ(plain.areas.size(), metres.areas.size());
+    for (size_t i = 0; i < plain.nodes.size(); ++i) {
+        EXPECT_EQ(metres.nodes[i].x, plain.nodes[i].x * 1e-3);
+        EXPECT_EQ(metres.nodes[i].y, plain.nodes[i].y * 1e-3);
+    }
+}
