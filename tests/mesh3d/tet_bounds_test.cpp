@@ -42,10 +42,9 @@ TEST(TetBounds, CoordinatesUpToTheBoundPassTheCheckAndBeyondAreNamed) {
 }
 
 TEST(TetBounds, CubeAtTheCoordinateBoundMeshesLikeTheUnitCube) {
-    // The exact in-sphere test still decides at 1e50: the cube of half side 1e50 gives the
-    // mesh of the cube of half side 1, every point scaled by 1e50 (both are powers of two
-    // apart from the scale, so the Steiner points may differ in the last bits; the counts
-    // and the volume must agree).
+    // The exact in-sphere test still decides at 1e50: the cube of half side 1e50 meshes
+    // into as many points and tetrahedra as the cube of half side 1 (1e50 is no power of
+    // two, so Steiner coordinates may differ in the last bits), and the mesh is valid.
     const auto start = std::chrono::steady_clock::now();
     TetMeshParams params;
     params.maxSteinerPoints = 200;
