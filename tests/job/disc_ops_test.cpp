@@ -7,18 +7,11 @@
 
 #include "job/dispatch.hpp"
 #include "json/json.hpp"
+#include "support/job_text.hpp"
 
 namespace {
 
-JobResult run(const std::string& text) {
-    JsonValue job;
-    std::string error;
-    if (!parseJson(text, job, error)) {
-        ADD_FAILURE() << "bad test JSON: " << error;
-        return JobResult{};
-    }
-    return dispatchJob(job);
-}
+JobResult run(const std::string& text) { return dispatchJobText(text); }
 
 std::string errorOf(const std::string& text) {
     JobResult r = run(text);

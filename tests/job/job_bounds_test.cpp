@@ -9,18 +9,11 @@
 #include "job/dispatch.hpp"
 #include "job/readers.hpp"
 #include "json/json.hpp"
+#include "support/job_text.hpp"
 
 namespace {
 
-JobResult run(const std::string& text) {
-    JsonValue job;
-    std::string error;
-    if (!parseJson(text, job, error)) {
-        ADD_FAILURE() << "bad test JSON: " << error;
-        return JobResult{};
-    }
-    return dispatchJob(job);
-}
+JobResult run(const std::string& text) { return dispatchJobText(text); }
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

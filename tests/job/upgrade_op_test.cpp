@@ -7,19 +7,12 @@
 
 #include "job/dispatch.hpp"
 #include "json/json.hpp"
+#include "support/job_text.hpp"
 #include "support/cli_runner.hpp"
 
 namespace {
 
-JobResult run(const std::string& text) {
-    JsonValue job;
-    std::string error;
-    if (!parseJson(text, job, error)) {
-        ADD_FAILURE() << "bad test JSON: " << error;
-        return JobResult{};
-    }
-    return dispatchJob(job);
-}
+JobResult run(const std::string& text) { return dispatchJobText(text); }
 
 const char* kOneHex =
     R"({"op": "hex_block", "params": {"corners": [[0,0,0],[2,0,0],[2,2,0],[0,2,0],[0,0,2],[2,0,2],[2,2,2],[0,2,2]]}})";
