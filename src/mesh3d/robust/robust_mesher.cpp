@@ -14,7 +14,7 @@ using robust::CavityFace;
 using robust::TetTopology;
 
 /// Input angles below this (degrees) protect the cells at them from shape refinement.
-constexpr double kSmallAngleDeg = 45.0;
+constexpr double kSmallAngleDeg = 30.0;
 
 enum : uint8_t { kFree = 0, kCorner = 1, kOnEdge = 2, kOnFacet = 3 };
 
@@ -43,6 +43,7 @@ struct Run {
     RobustTetParams params;
     std::vector<uint8_t> kind;     ///< per vertex id
     std::vector<int32_t> feature;  ///< edge or facet id per vertex id
+    std::vector<int32_t> prevV, nextV;  ///< per point on an input edge: its neighbours along it
     std::vector<InputEdge> edges;
     std::vector<int32_t> edgeFacets;
     std::vector<std::array<int32_t, 3>> cornerPairs;  ///< (a, b, edge) sorted, for corner-to-corner edges
@@ -102,25 +103,23 @@ int32_t commonFacet(const Run& r, int32_t a, int32_t b, int32_t c) {
 bool isBarrier(const Run& r, int32_t a, int32_t b, int32_t c) { return commonFacet(r, a, b, c) >= 0; }
 
 /// The input edge whose chain has u and w next to each other, or -1.
-int32_t subsegmentEdge(const Run& r, int32_t u, int32_t w, int32_t* position = nullptr) {
-    int32_t e = -1;
-    if (r.kind[u] == kOnEdge) {
-        e = r.feature[u];
-    } else if (r.kind[w] == kOnEdge) {
-        e = r.feature[w];
-    } else if (r.kind[u] == kCorner && r.kind[w] == kCorner) {
+int32_t subsegmentEdge(const Run& r, int32_t u, int32_t w) {
+    if (r.kind[u] == kOnEdge) return (r.nextV[u] == w || r.prevV[u] == w) ? r.feature[u] : -1;
+    if (r.kind[w] == kOnEdge) return (r.nextV[w] == u || r.prevV[w] == u) ? r.feature[w] : -1;
+    if (r.kind[u] == kCorner && r.kind[w] == kCorner) {
         const std::array<int32_t, 3> key{std::min(u, w), std::max(u, w), -1};
         auto it = std::lower_bound(r.cornerPairs.begin(), r.cornerPairs.end(), key);
         if (it == r.cornerPairs.end() || (*it)[0] != key[0] || (*it)[1] != key[1]) return -1;
-        e = (*it)[2];
-    } else {
-        return -1;
+        return r.edges[(*it)[2]].chain.size() == 2 ? (*it)[2] : -1;
     }
-    const std::vector<int32_t>& chain = r.edges[e].chain;
-    for (size_t i = 0; i + 1 < chain.size(); ++i) {
-        if ((chain[i] == u && chain[i + 1] == w) || (chain[i] == w && chain[i + 1] == u)) {
-            if (position != nullptr) *position = static_cast<int32_t>(i);
-            return e;
+    return -1;
+}
+
+/// The position in the edge's chain of the subsegment (u, w), or -1.
+int32_t chainPosition(const InputEdge& e, int32_t u, int32_t w) {
+    for (size_t i = 0; i + 1 < e.chain.size(); ++i) {
+        if ((e.chain[i] == u && e.chain[i + 1] == w) || (e.chain[i] == w && e.chain[i + 1] == u)) {
+            return static_cast<int32_t>(i);
         }
     }
     return -1;
@@ -163,12 +162,16 @@ bool budgetLeft(Run& r) {
 int32_t addVertex(Run& r, const Point3& p, uint8_t kind, int32_t feature) {
     r.kind.push_back(kind);
     r.feature.push_back(feature);
+    r.prevV.push_back(-1);
+    r.nextV.push_back(-1);
     return robust::topologyAddVertex(r.t, p);
 }
 
 void dropVertex(Run& r) {
     r.kind.pop_back();
     r.feature.pop_back();
+    r.prevV.pop_back();
+    r.nextV.pop_back();
     r.t.pts.pop_back();
     r.t.vertexCell.pop_back();
 }
@@ -218,7 +221,7 @@ bool faceOnEdgeFacets(const Run& r, const InputEdge& e, int32_t a, int32_t b, in
 /// Splits the subsegment at position i of edge e. `constrained`: cavities stop at boundary
 /// faces other than those of the edge's own facets.
 bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained) {
-    if (!budgetLeft(r)) return false;
+    if (i < 0 || !budgetLeft(r)) return false;
     InputEdge& e = r.edges[edgeId];
     const int32_t s = e.chain[i];
     const int32_t w = e.chain[i + 1];
@@ -236,12 +239,28 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained) {
     const bool grown = robust::growCavity(r.t, q, &seed, 1, [&](int32_t a, int32_t b, int32_t c) {
         return !constrained || !isBarrier(r, a, b, c) || faceOnEdgeFacets(r, ce, a, b, c);
     });
+    bool shrunk = true;
+    if (grown && constrained) {
+        auto skip = [&](const CavityFace& cf) { return cf.outside < 0 && faceOnEdgeFacets(r, ce, cf.a, cf.b, cf.c); };
+        for (CavityFace& cf : r.t.boundary) cf.skip = skip(cf) ? 1 : 0;
+        shrunk = robust::shrinkCavity(
+            r.t, q, [&](int32_t a, int32_t b, int32_t c) { return !isBarrier(r, a, b, c) || faceOnEdgeFacets(r, ce, a, b, c); },
+            skip);
+    }
+    if (!shrunk) {
+        dropVertex(r);
+        return false;
+    }
     if (!grown || !r.t.lostBarriers.empty() || !commitOrDrop(r, vid)) {
         if (grown && !r.t.lostBarriers.empty()) dropVertex(r);
         if (!grown) dropVertex(r);
         return false;
     }
     e.chain.insert(e.chain.begin() + i + 1, vid);
+    r.prevV[vid] = s;
+    r.nextV[vid] = w;
+    if (r.kind[s] == kOnEdge) r.nextV[s] = vid;
+    if (r.kind[w] == kOnEdge) r.prevV[w] = vid;
     ++r.out->boundaryPoints;
     return true;
 }
@@ -249,9 +268,10 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained) {
 /// The subsegment of facet f's edges whose diametral sphere holds q (the first in edge and
 /// chain order), or, when q lies outside the facet, the subsegment of the edge q lies
 /// beyond nearest to it. False when neither applies.
-bool encroachedFacetSubsegment(const Run& r, int32_t f, const Point3& q, int32_t& edgeOut, int32_t& posOut) {
+bool encroachedFacetSubsegment(const Run& r, int32_t f, const Point3& q, bool scanAll, int32_t& edgeOut,
+                                int32_t& posOut) {
     const FacetInfo& fi = r.facets[f];
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < 3 && scanAll; ++k) {
         const std::vector<int32_t>& chain = r.edges[fi.edge[k]].chain;
         for (size_t i = 0; i + 1 < chain.size(); ++i) {
             if (inDiametralBall(q, r.t.pts[chain[i]], r.t.pts[chain[i + 1]])) {
@@ -290,7 +310,8 @@ bool encroachedFacetSubsegment(const Run& r, int32_t f, const Point3& q, int32_t
 
 bool splitEncroachedOrAt(Run& r, int32_t f, const Point3& q, bool constrained, bool& splitSegment) {
     int32_t edgeId = -1, pos = -1;
-    splitSegment = encroachedFacetSubsegment(r, f, q, edgeId, pos);
+    // Refinement finds the encroached subsegments on the cavity's boundary instead.
+    splitSegment = encroachedFacetSubsegment(r, f, q, !constrained, edgeId, pos);
     if (splitSegment) return splitSubsegment(r, edgeId, pos, constrained);
     return false;
 }
@@ -320,16 +341,30 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
         return false;
     }
     if (constrained) {
+        auto skip = [&](const CavityFace& cf) {
+            return cf.outside < 0 && onFacet(r, cf.a, f) && onFacet(r, cf.b, f) && onFacet(r, cf.c, f);
+        };
+        for (CavityFace& cf : r.t.boundary) cf.skip = skip(cf) ? 1 : 0;
+        const bool shrunk = robust::shrinkCavity(
+            r.t, q,
+            [&](int32_t a, int32_t b, int32_t c) {
+                const int32_t g = commonFacet(r, a, b, c);
+                return g < 0 || (onFacet(r, a, f) && onFacet(r, b, f) && onFacet(r, c, f));
+            },
+            skip);
+        if (!shrunk) {
+            dropVertex(r);
+            return false;
+        }
         // A facet point must not encroach a subsegment on its cavity's boundary.
         for (const CavityFace& cf : r.t.boundary) {
             if (cf.barrier == 0) continue;
             const int32_t ends[3][2] = {{cf.a, cf.b}, {cf.b, cf.c}, {cf.c, cf.a}};
             for (const auto& e : ends) {
-                int32_t pos = -1;
-                const int32_t edgeId = subsegmentEdge(r, e[0], e[1], &pos);
+                const int32_t edgeId = subsegmentEdge(r, e[0], e[1]);
                 if (edgeId >= 0 && inDiametralBall(q, r.t.pts[e[0]], r.t.pts[e[1]])) {
                     dropVertex(r);
-                    return splitSubsegment(r, edgeId, pos, constrained);
+                    return splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], e[0], e[1]), constrained);
                 }
             }
         }
@@ -549,22 +584,21 @@ void labelSolid(Run& r) {
         ++level;
     }
     for (int32_t s = 0; s < cells; ++s) t.inside[s] = (t.alive[s] != 0 && depth[s] >= 0 && (depth[s] & 1)) ? 1 : 0;
+    // From here on the mesh is the solid alone; its hull is the boundary.
+    robust::removeCells(t, t.inside);
 }
 
 // ---------------------------------------------------------------------------------------
 // Quality refinement.
 
-/// Whether u and w lie on input features meeting at a small angle (see the header).
+/// Whether u and w lie on different input features at a small angle of the input, measured
+/// locally: around an input edge both lie on (facets meeting there), the angle between
+/// their offsets from the edge's line; at an input corner both features reach, the angle
+/// the two points subtend there.
 bool smallAngleBetween(const Run& r, int32_t u, int32_t w) {
     if (r.kind[u] == kFree || r.kind[w] == kFree) return false;
     auto edgesOf = [&](int32_t v, int32_t* buf) -> int {
         switch (r.kind[v]) {
-            case kCorner: {
-                const int32_t i = v - 4;
-                int n = 0;
-                for (int32_t k = r.cornerEdgeStart[i]; k < r.cornerEdgeStart[i + 1] && n < 64; ++k) buf[n++] = r.cornerEdges[k];
-                return n;
-            }
             case kOnEdge:
                 buf[0] = r.feature[v];
                 return 1;
@@ -572,40 +606,11 @@ bool smallAngleBetween(const Run& r, int32_t u, int32_t w) {
                 for (int k = 0; k < 3; ++k) buf[k] = r.facets[r.feature[v]].edge[k];
                 return 3;
             default:
-                return 0;
+                return 0;  // a corner: its angles are measured at the corner
         }
     };
-    int32_t eu[64], ew[64];
-    const int nu = edgesOf(u, eu);
-    const int nw = edgesOf(w, ew);
-    // On one input edge: no angle between them.
-    if (r.kind[u] != kOnFacet && r.kind[w] != kOnFacet) {
-        for (int i = 0; i < nu; ++i) {
-            for (int j = 0; j < nw; ++j) {
-                if (eu[i] == ew[j] && (r.kind[u] == kOnEdge || r.kind[w] == kOnEdge)) return false;
-            }
-        }
-    }
-    const bool sameFacet = [&] {
-        const Span s = facetsOf(r, u);
-        for (const int32_t* f = s.begin; f != s.end; ++f) {
-            if (onFacet(r, w, *f)) return true;
-        }
-        return false;
-    }();
-    double angle = 180.0;
-    if (!sameFacet) {
-        for (int i = 0; i < nu; ++i) {
-            for (int j = 0; j < nw; ++j) {
-                if (eu[i] == ew[j]) angle = std::min(angle, r.edges[eu[i]].dihedralDeg);
-            }
-        }
-    }
     auto cornersOf = [&](int32_t v, int32_t* buf) -> int {
         switch (r.kind[v]) {
-            case kCorner:
-                buf[0] = v;
-                return 1;
             case kOnEdge:
                 buf[0] = r.edges[r.feature[v]].a;
                 buf[1] = r.edges[r.feature[v]].b;
@@ -617,15 +622,47 @@ bool smallAngleBetween(const Run& r, int32_t u, int32_t w) {
                 return 0;
         }
     };
+    const double cosLimit = std::cos(kSmallAngleDeg * (3.14159265358979323846 / 180.0));
+    auto narrow = [&](const Point3& x, const Point3& y) {
+        const double lx = length3(x), ly = length3(y);
+        return lx > 0 && ly > 0 && dot3(x, y) > cosLimit * (lx * ly);
+    };
+    int32_t eu[3], ew[3];
+    const int nu = edgesOf(u, eu);
+    const int nw = edgesOf(w, ew);
+    // Two points on one input edge, or two points of one facet with one inside it, are not
+    // separated by an input angle.
+    if (r.kind[u] == kOnEdge && r.kind[w] == kOnEdge && r.feature[u] == r.feature[w]) return false;
+    if (r.kind[u] == kOnFacet || r.kind[w] == kOnFacet) {
+        const int32_t f = r.kind[u] == kOnFacet ? r.feature[u] : r.feature[w];
+        if (onFacet(r, u, f) && onFacet(r, w, f)) return false;
+    }
+    for (int i = 0; i < nu; ++i) {
+        for (int j = 0; j < nw; ++j) {
+            if (eu[i] != ew[j]) continue;
+            const InputEdge& e = r.edges[eu[i]];
+            const Point3& a = r.t.pts[e.a];
+            const Point3 dir = sub3(r.t.pts[e.b], a);
+            const Point3 du = sub3(r.t.pts[u], a);
+            const Point3 dw = sub3(r.t.pts[w], a);
+            const double l2 = norm2(dir);
+            const Point3 ou = sub3(du, scale3(dir, dot3(du, dir) / l2));
+            const Point3 ow = sub3(dw, scale3(dir, dot3(dw, dir) / l2));
+            return narrow(ou, ow);
+        }
+    }
     int32_t cu[3], cw[3];
     const int ncu = cornersOf(u, cu);
     const int ncw = cornersOf(w, cw);
+    if (r.kind[u] == kCorner || r.kind[w] == kCorner) return false;
     for (int i = 0; i < ncu; ++i) {
         for (int j = 0; j < ncw; ++j) {
-            if (cu[i] == cw[j]) angle = std::min(angle, r.cornerAngleDeg[cu[i] - 4]);
+            if (cu[i] != cw[j]) continue;
+            const Point3& v = r.t.pts[cu[i]];
+            if (narrow(sub3(r.t.pts[u], v), sub3(r.t.pts[w], v))) return true;
         }
     }
-    return angle < kSmallAngleDeg;
+    return false;
 }
 
 bool protectedCell(const Run& r, int32_t slot) {
@@ -650,8 +687,13 @@ bool refineCell(Run& r, int32_t slot, const Point3& c) {
     const robust::Location loc = robust::locatePoint(
         r.t, c, slot, [&](int32_t a, int32_t b, int32_t cc) { return isBarrier(r, a, b, cc); });
     if (loc.blocked >= 0) {
+        // c lies beyond a boundary face: split that face when c encroaches it, otherwise
+        // leave the cell (splitting a far face would not improve it).
         int32_t a, b, cc;
         robust::faceOf(r.t, loc.blocked >> 2, loc.blocked & 3, a, b, cc);
+        double radius2 = 0;
+        const Point3 centre = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[cc], radius2);
+        if (!(norm2(sub3(c, centre)) < radius2)) return false;
         return splitSubface(r, a, b, cc);
     }
     if (loc.cell < 0 || r.t.inside[loc.cell] == 0) return false;
@@ -675,11 +717,10 @@ bool refineCell(Run& r, int32_t slot, const Point3& c) {
         if (cf.barrier == 0) continue;
         const int32_t ends[3][2] = {{cf.a, cf.b}, {cf.b, cf.c}, {cf.c, cf.a}};
         for (const auto& e : ends) {
-            int32_t pos = -1;
-            const int32_t edgeId = subsegmentEdge(r, e[0], e[1], &pos);
+            const int32_t edgeId = subsegmentEdge(r, e[0], e[1]);
             if (edgeId >= 0 && inDiametralBall(c, r.t.pts[e[0]], r.t.pts[e[1]])) {
                 dropVertex(r);
-                return splitSubsegment(r, edgeId, pos, true);
+                return splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], e[0], e[1]), true);
             }
         }
     }
@@ -688,13 +729,22 @@ bool refineCell(Run& r, int32_t slot, const Point3& c) {
         for (int32_t s : r.t.cavity) {
             const auto& v = r.t.cells[s].v;
             for (const auto& p : pairs) {
-                int32_t pos = -1;
-                const int32_t edgeId = subsegmentEdge(r, v[p[0]], v[p[1]], &pos);
-                if (edgeId >= 0 && inDiametralBall(c, r.t.pts[v[p[0]]], r.t.pts[v[p[1]]])) {
+                const int32_t u = v[p[0]], w = v[p[1]];
+                const int32_t edgeId = subsegmentEdge(r, u, w);
+                if (edgeId >= 0 && inDiametralBall(c, r.t.pts[u], r.t.pts[w])) {
                     dropVertex(r);
-                    return splitSubsegment(r, edgeId, pos, true);
+                    return splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], u, w), true);
                 }
             }
+        }
+    }
+    // A boundary face of the cavity that c does not see strictly cannot be joined to it.
+    for (const CavityFace& cf : r.t.boundary) {
+        if (cf.barrier == 0) continue;
+        if (!(orient3d(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], c) > 0)) {
+            const int32_t a = cf.a, b = cf.b, cc = cf.c;
+            dropVertex(r);
+            return splitSubface(r, a, b, cc);
         }
     }
     for (const CavityFace& cf : r.t.boundary) {
@@ -715,6 +765,7 @@ bool refine(Run& r) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     const double maxVolume = r.params.maxVolume;
     std::vector<int32_t> queue;
+    std::vector<uint8_t> retries(r.t.cells.size(), 0);  // per slot: boundary splits made for its cell
     for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
         if (r.t.alive[s] != 0 && r.t.inside[s] != 0) queue.push_back(s);
     }
@@ -728,7 +779,10 @@ bool refine(Run& r) {
         const Point3& p3 = r.t.pts[v[3]];
         const TetQuality q = tetQuality(p0, p1, p2, p3);
         const bool tooLarge = maxVolume > 0 && q.volume > maxVolume;
-        if (!tooLarge && !(q.radiusEdgeRatio > limit)) continue;
+        // A cell too flat for its circumsphere to be computed counts as bad: it is
+        // positively oriented (exact test) but rounds to zero volume.
+        const bool flat = q.radiusEdgeRatio == 0;
+        if (!tooLarge && !flat && !(q.radiusEdgeRatio > limit)) continue;
         if (!tooLarge && protectedCell(r, s)) {
             ++r.out->protectedCells;
             continue;
@@ -739,16 +793,32 @@ bool refine(Run& r) {
             continue;
         }
         const size_t before = r.t.pts.size();
-        if (!refineCell(r, s, centre)) {
+        bool added = refineCell(r, s, centre);
+        if (!added && tooLarge && !r.stopped && r.t.alive[s] != 0) {
+            // A cell too large must be split: its centroid lies inside it, so its cavity
+            // starts there whatever the boundary nearby.
+            added = refineCell(r, s, centroid4(p0, p1, p2, p3));
+        }
+        if (!added) {
             if (r.stopped) return false;
             ++r.out->rejected;
             continue;
         }
+        if (retries.size() < r.t.cells.size()) retries.resize(r.t.cells.size(), 0);
         for (int32_t c : r.t.created) {
+            retries[c] = 0;
             if (r.t.inside[c] != 0) queue.push_back(c);
         }
-        // The cell survives when a boundary split was made instead: look at it again.
-        if (r.t.alive[s] != 0 && r.t.pts.size() == before + 1) queue.push_back(s);
+        // The cell survives when a boundary split was made instead: look at it again, a
+        // few times at most.
+        if (r.t.alive[s] != 0 && r.t.pts.size() == before + 1) {
+            if (retries[s] < 4) {
+                ++retries[s];
+                queue.push_back(s);
+            } else {
+                ++r.out->rejected;
+            }
+        }
         if (queue.size() > (size_t{1} << 31)) break;
     }
     return true;
@@ -860,6 +930,8 @@ void buildFeatures(Run& r, const Plc& plc) {
     r.cornerAngleDeg.assign(static_cast<size_t>(n), 180.0);
     r.kind.assign(4 + static_cast<size_t>(n), kFree);
     r.feature.assign(4 + static_cast<size_t>(n), -1);
+    r.prevV.assign(4 + static_cast<size_t>(n), -1);
+    r.nextV.assign(4 + static_cast<size_t>(n), -1);
     for (int32_t i = 0; i < n; ++i) {
         std::sort(cf[i].begin(), cf[i].end());
         cf[i].erase(std::unique(cf[i].begin(), cf[i].end()), cf[i].end());
@@ -984,6 +1056,16 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
     if (!recoverBoundary(r)) return out;
     labelSolid(r);
     if (!refine(r)) return out;
+    if (params.maxVolume > 0) {
+        for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
+            if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
+            const auto& v = r.t.cells[s].v;
+            if (tetQuality(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]).volume > params.maxVolume) {
+                out.error = "a cell larger than max_volume could not be split";
+                return out;
+            }
+        }
+    }
 
     out.points.assign(r.t.pts.begin() + 4, r.t.pts.end());
     for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {

@@ -23,7 +23,7 @@
 //    cavity, splits that subsegment or boundary face instead.
 //    Small input angles: a cell that is bad only by its radius-edge ratio is left alone
 //    when its shortest edge joins two boundary points on input features that share no
-//    facet and meet at an input edge or corner whose angle is below 60 degrees (the
+//    facet and meet at an input edge or corner whose angle is below 30 degrees (the
 //    dihedral angle of the edge, or the smallest angle between edges and facets at the
 //    corner). Those cells are counted in `protectedCells`.
 // Every inserted point counts against the Steiner budget; running out ends the run with a

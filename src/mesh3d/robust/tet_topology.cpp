@@ -31,31 +31,50 @@ int32_t topologyAddVertex(TetTopology& t, const Point3& p) {
 bool commitCavity(TetTopology& t, int32_t vid) {
     const Point3& p = t.pts[vid];
     for (const CavityFace& f : t.boundary) {
+        if (f.skip != 0) continue;
         if (!(orient3d(t.pts[f.a], t.pts[f.b], t.pts[f.c], p) > 0)) return false;
     }
-    // Every boundary edge must be shared by exactly two boundary faces.
+    // Every edge of a face that gets a cell is shared with one other such face, or lies
+    // on a skipped face (the new face through it is a hull face).
+    auto key = [](int32_t u, int32_t w) {
+        const uint32_t lo = static_cast<uint32_t>(std::min(u, w));
+        const uint32_t hi = static_cast<uint32_t>(std::max(u, w));
+        return (static_cast<uint64_t>(lo) << 32) | hi;
+    };
     t.edgeRefs.clear();
+    std::vector<uint64_t> skippedEdges;
+    int32_t made = 0;
     for (size_t i = 0; i < t.boundary.size(); ++i) {
         const CavityFace& f = t.boundary[i];
-        const int32_t e[3][2] = {{f.b, f.c}, {f.c, f.a}, {f.a, f.b}};
-        for (int k = 0; k < 3; ++k) {
-            const uint32_t lo = static_cast<uint32_t>(std::min(e[k][0], e[k][1]));
-            const uint32_t hi = static_cast<uint32_t>(std::max(e[k][0], e[k][1]));
-            t.edgeRefs.push_back({(static_cast<uint64_t>(lo) << 32) | hi, static_cast<int32_t>(i * 4 + k)});
+        if (f.skip != 0) {
+            skippedEdges.push_back(key(f.b, f.c));
+            skippedEdges.push_back(key(f.c, f.a));
+            skippedEdges.push_back(key(f.a, f.b));
+            continue;
         }
+        t.edgeRefs.push_back({key(f.b, f.c), made * 4 + 0});
+        t.edgeRefs.push_back({key(f.c, f.a), made * 4 + 1});
+        t.edgeRefs.push_back({key(f.a, f.b), made * 4 + 2});
+        ++made;
     }
     std::sort(t.edgeRefs.begin(), t.edgeRefs.end());
-    for (size_t i = 0; i < t.edgeRefs.size(); i += 2) {
-        if (i + 1 >= t.edgeRefs.size() || t.edgeRefs[i].first != t.edgeRefs[i + 1].first) return false;
-        if (i + 2 < t.edgeRefs.size() && t.edgeRefs[i + 2].first == t.edgeRefs[i].first) return false;
+    std::sort(skippedEdges.begin(), skippedEdges.end());
+    for (size_t i = 0; i < t.edgeRefs.size();) {
+        size_t j = i;
+        while (j < t.edgeRefs.size() && t.edgeRefs[j].first == t.edgeRefs[i].first) ++j;
+        if (j - i > 2) return false;
+        if (j - i == 1 && !std::binary_search(skippedEdges.begin(), skippedEdges.end(), t.edgeRefs[i].first)) {
+            return false;
+        }
+        i = j;
     }
     // No corner of the cavity may be left inside it.
     {
         const uint32_t onBoundary = nextMark(t);
         if (t.mark.size() < t.pts.size()) t.mark.resize(t.pts.size(), 0);
-        // Vertex stamps share the array with cell stamps only for the duration of this check.
         std::vector<uint32_t>& m = t.mark;
         for (const CavityFace& f : t.boundary) {
+            if (f.skip != 0) continue;
             m[f.a] = onBoundary;
             m[f.b] = onBoundary;
             m[f.c] = onBoundary;
@@ -73,6 +92,7 @@ bool commitCavity(TetTopology& t, int32_t vid) {
     t.liveCells -= static_cast<int64_t>(t.cavity.size());
     t.created.clear();
     for (const CavityFace& f : t.boundary) {
+        if (f.skip != 0) continue;
         int32_t slot;
         if (!t.freeSlots.empty()) {
             slot = t.freeSlots.back();
@@ -94,16 +114,39 @@ bool commitCavity(TetTopology& t, int32_t vid) {
     }
     t.liveCells += static_cast<int64_t>(t.created.size());
     // Link the new cells to each other across the faces through the new vertex: face 0
-    // holds the edge (b, c), face 1 (c, a), face 2 (a, b).
-    for (size_t i = 0; i < t.edgeRefs.size(); i += 2) {
+    // holds the edge (b, c), face 1 (c, a), face 2 (a, b). Unpaired ones stay hull faces.
+    for (size_t i = 0; i + 1 < t.edgeRefs.size(); ++i) {
+        if (t.edgeRefs[i].first != t.edgeRefs[i + 1].first) continue;
         const int32_t r0 = t.edgeRefs[i].second;
         const int32_t r1 = t.edgeRefs[i + 1].second;
         const int32_t s0 = t.created[r0 >> 2];
         const int32_t s1 = t.created[r1 >> 2];
         t.cells[s0].n[r0 & 3] = s1 * 4 + (r1 & 3);
         t.cells[s1].n[r1 & 3] = s0 * 4 + (r0 & 3);
+        ++i;
     }
     return true;
+}
+
+void removeCells(TetTopology& t, const std::vector<uint8_t>& keep) {
+    for (int32_t s = 0; s < static_cast<int32_t>(t.cells.size()); ++s) {
+        if (t.alive[s] == 0 || keep[s] != 0) continue;
+        for (int k = 0; k < 4; ++k) {
+            const int32_t across = t.cells[s].n[k];
+            if (across >= 0 && keep[across >> 2] != 0) t.cells[across >> 2].n[across & 3] = -1;
+        }
+    }
+    for (int32_t s = 0; s < static_cast<int32_t>(t.cells.size()); ++s) {
+        if (t.alive[s] == 0 || keep[s] != 0) continue;
+        t.alive[s] = 0;
+        t.freeSlots.push_back(s);
+        --t.liveCells;
+    }
+    std::fill(t.vertexCell.begin(), t.vertexCell.end(), -1);
+    for (int32_t s = 0; s < static_cast<int32_t>(t.cells.size()); ++s) {
+        if (t.alive[s] == 0) continue;
+        for (int32_t v : t.cells[s].v) t.vertexCell[v] = s;
+    }
 }
 
 }  // namespace robust

@@ -34,6 +34,7 @@ struct CavityFace {
     int32_t outside;   ///< slot * 4 + face of the cell beyond, or -1
     uint8_t inside;    ///< the inside flag of the cavity cell that owned the face
     uint8_t barrier;   ///< the face was not to be crossed
+    uint8_t skip;      ///< set by the caller: a hull face through the new vertex, replaced by the fan from it
     int32_t owner;     ///< slot * 4 + face of the cavity cell listing it
 };
 
@@ -49,6 +50,7 @@ struct TetTopology {
     std::vector<uint32_t> mark;
     uint32_t markValue = 0;
     std::vector<int32_t> cavity;
+    uint32_t cavityMark = 0;  ///< the stamp of the cells in `cavity`
     std::vector<CavityFace> boundary;
     /// Barrier faces (slot * 4 + face) that ended up with cavity cells on both sides: the
     /// insertion would remove them.
@@ -149,6 +151,7 @@ template <typename CanCross>
 bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedCount, CanCross&& canCross) {
     const uint32_t in = nextMark(t, 2);
     const uint32_t out = in - 1;
+    t.cavityMark = in;
     t.cavity.clear();
     t.boundary.clear();
     t.lostBarriers.clear();
@@ -183,8 +186,10 @@ bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedC
                     }
                     t.mark[m] = out;
                 }
+            } else {
+                barrier = canCross(a, b, c) ? 0 : 1;
             }
-            t.boundary.push_back(CavityFace{a, b, c, across, t.inside[s], barrier, s * 4 + k});
+            t.boundary.push_back(CavityFace{a, b, c, across, t.inside[s], barrier, 0, s * 4 + k});
         }
     }
     // A face between two cavity cells may have been listed as boundary when the second
@@ -202,11 +207,55 @@ bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedC
     return true;
 }
 
-/// Replaces the cavity by the cells joining vertex `vid` to its boundary faces. Nothing
-/// changes and false is returned when some boundary face is not strictly visible from the
-/// vertex, when the boundary is not a closed surface, or when a corner of a cavity cell
-/// would be left out of every new cell.
+/// Shrinks the cavity until p sees every boundary face that is not skipped: the cells
+/// owning a face p does not strictly see leave the cavity. `skip(face)` marks the hull faces
+/// through p again after each round. False when the cavity runs empty.
+template <typename CanCross, typename Skip>
+bool shrinkCavity(TetTopology& t, const Point3& p, CanCross&& canCross, Skip&& skip) {
+    const uint32_t in = t.cavityMark;
+    for (int round = 0; round < 64; ++round) {
+        bool removed = false;
+        for (const CavityFace& f : t.boundary) {
+            if (f.skip != 0) continue;
+            if (!(orient3d(t.pts[f.a], t.pts[f.b], t.pts[f.c], p) > 0)) {
+                t.mark[f.owner >> 2] = 0;
+                removed = true;
+            }
+        }
+        if (!removed) return true;
+        size_t kept = 0;
+        for (int32_t s : t.cavity) {
+            if (t.mark[s] == in) t.cavity[kept++] = s;
+        }
+        t.cavity.resize(kept);
+        if (t.cavity.empty()) return false;
+        t.boundary.clear();
+        for (int32_t s : t.cavity) {
+            for (int k = 0; k < 4; ++k) {
+                const int32_t across = t.cells[s].n[k];
+                if (across >= 0 && t.mark[across >> 2] == in) continue;
+                int32_t a, b, c;
+                faceOf(t, s, k, a, b, c);
+                CavityFace f{a, b, c, across, t.inside[s], static_cast<uint8_t>(canCross(a, b, c) ? 0 : 1), 0, s * 4 + k};
+                f.skip = skip(f) ? 1 : 0;
+                t.boundary.push_back(f);
+            }
+        }
+    }
+    return false;
+}
+
+/// Replaces the cavity by the cells joining vertex `vid` to its boundary faces. Faces marked
+/// `skip` (hull faces in a plane through the vertex) get no cell: the new cells' faces
+/// through the vertex and an edge of theirs become hull faces instead, so a point on the
+/// hull splits it. Nothing changes and false is returned when some other boundary face is
+/// not strictly visible from the vertex, when the boundary is not a closed surface, or when
+/// a corner of a cavity cell would be left out of every new cell.
 bool commitCavity(TetTopology& t, int32_t vid);
+
+/// Drops the live cells whose `keep` flag is 0; faces they shared with kept cells become
+/// hull faces. Vertices left in no cell get no vertexCell.
+void removeCells(TetTopology& t, const std::vector<uint8_t>& keep);
 
 /// Calls f(slot) for every live cell with corner v (stops early when f returns true);
 /// returns the slot for which f returned true, or -1.

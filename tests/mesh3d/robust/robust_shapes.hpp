@@ -13,6 +13,7 @@
 #include "geom/predicates.hpp"
 #include "mesh3d/plc.hpp"
 #include "mesh3d/solid_output.hpp"
+#include "mesh3d/tet_refine.hpp"
 
 namespace shapes {
 
@@ -78,7 +79,7 @@ inline Plc box(double x0, double y0, double z0, double x1, double y1, double z1)
 inline Plc steppedShaft(int n, const std::vector<double>& radii, const std::vector<double>& zs) {
     Builder b;
     auto ring = [&](double r, double z, int i) {
-        const double t = 2 * kPi * i / n;
+        const double t = 2 * kPi * (i % n) / n;
         return b.point(r * std::cos(t), r * std::sin(t), z);
     };
     const size_t m = radii.size();
@@ -99,7 +100,7 @@ inline Plc steppedShaft(int n, const std::vector<double>& radii, const std::vect
                 if (r1 < r0) {  // a shoulder facing +z
                     b.quad(ring(r1, z, i), ring(r0, z, i), ring(r0, z, i + 1), ring(r1, z, i + 1));
                 } else {  // facing -z
-                    b.quad(ring(r0, z, i), ring(r1, z, i), ring(r1, z, i + 1), ring(r0, z, i + 1));
+                    b.quad(ring(r0, z, i), ring(r0, z, i + 1), ring(r1, z, i + 1), ring(r1, z, i));
                 }
             }
         }
@@ -113,7 +114,7 @@ inline Plc cone(int n, double r, double h) {
     const int64_t apex = b.point(0, 0, h);
     const int64_t centre = b.point(0, 0, 0);
     auto at = [&](int i) {
-        const double t = 2 * kPi * i / n;
+        const double t = 2 * kPi * (i % n) / n;
         return b.point(r * std::cos(t), r * std::sin(t), 0);
     };
     for (int i = 0; i < n; ++i) {
@@ -139,6 +140,29 @@ inline Plc wedge(double angleDeg, double length, double depth) {
         const int j = (i + 1) % 3;
         b.quad(lo[i], lo[j], hi[j], hi[i]);
     }
+    return b.plc;
+}
+
+/// The unit cube whose top face holds a tiny square of side 2h at its centre, the ring
+/// around it in eight triangles: coplanar neighbouring facets of very different sizes.
+inline Plc cubeWithTinyFacet(double h) {
+    Builder b;
+    const double sq[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    const double tiny[4][2] = {{0.5 - h, 0.5 - h}, {0.5 + h, 0.5 - h}, {0.5 + h, 0.5 + h}, {0.5 - h, 0.5 + h}};
+    int64_t lo[4], hi[4], s[4];
+    for (int k = 0; k < 4; ++k) {
+        lo[k] = b.point(sq[k][0], sq[k][1], 0);
+        hi[k] = b.point(sq[k][0], sq[k][1], 1);
+        s[k] = b.point(tiny[k][0], tiny[k][1], 1);
+    }
+    b.quad(lo[0], lo[3], lo[2], lo[1]);
+    for (int k = 0; k < 4; ++k) {
+        const int j = (k + 1) % 4;
+        b.quad(lo[k], lo[j], hi[j], hi[k]);
+        b.tri(hi[k], hi[j], s[j]);
+        b.tri(hi[k], s[j], s[k]);
+    }
+    b.quad(s[0], s[1], s[2], s[3]);
     return b.plc;
 }
 
@@ -195,12 +219,19 @@ inline Plc icosphere(int levels) {
     return plc;
 }
 
-/// Two complexes as one (points and facets of the second renumbered).
-inline Plc join(const Plc& a, const Plc& b) {
+/// Two complexes as one (points and facets of the second renumbered, and reversed when
+/// `inward`: the second then bounds a void inside the first).
+inline Plc join(const Plc& a, const Plc& b, bool inward = false) {
     Plc out = a;
     const int64_t offset = static_cast<int64_t>(a.points.size());
     out.points.insert(out.points.end(), b.points.begin(), b.points.end());
-    for (const Facet& f : b.facets) out.facets.push_back(Facet{{f.v[0] + offset, f.v[1] + offset, f.v[2] + offset}});
+    for (const Facet& f : b.facets) {
+        if (inward) {
+            out.facets.push_back(Facet{{f.v[0] + offset, f.v[2] + offset, f.v[1] + offset}});
+        } else {
+            out.facets.push_back(Facet{{f.v[0] + offset, f.v[1] + offset, f.v[2] + offset}});
+        }
+    }
     return out;
 }
 
@@ -231,37 +262,6 @@ inline double enclosed(const Plc& plc) {
         sum += a.x * (b.y * c.z - b.z * c.y) - a.y * (b.x * c.z - b.z * c.x) + a.z * (b.x * c.y - b.y * c.x);
     }
     return std::fabs(sum) / 6.0;
-}
-
-/// Radius of the circumsphere over the shortest edge, computed independently.
-inline double radiusEdge(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
-    // Solve 2 (pi - p0) . x = |pi|^2 - |p0|^2 by Cramer's rule, relative to p0.
-    const double a[3] = {p1.x - p0.x, p1.y - p0.y, p1.z - p0.z};
-    const double b[3] = {p2.x - p0.x, p2.y - p0.y, p2.z - p0.z};
-    const double c[3] = {p3.x - p0.x, p3.y - p0.y, p3.z - p0.z};
-    const double ra = (a[0] * a[0] + a[1] * a[1] + a[2] * a[2]) / 2;
-    const double rb = (b[0] * b[0] + b[1] * b[1] + b[2] * b[2]) / 2;
-    const double rc = (c[0] * c[0] + c[1] * c[1] + c[2] * c[2]) / 2;
-    auto det = [](const double* r0, const double* r1, const double* r2) {
-        return r0[0] * (r1[1] * r2[2] - r1[2] * r2[1]) - r0[1] * (r1[0] * r2[2] - r1[2] * r2[0]) +
-               r0[2] * (r1[0] * r2[1] - r1[1] * r2[0]);
-    };
-    const double d = det(a, b, c);
-    const double col[3] = {ra, rb, rc};
-    const double m0[3] = {col[0], a[1], a[2]}, m1[3] = {col[1], b[1], b[2]}, m2[3] = {col[2], c[1], c[2]};
-    const double n0[3] = {a[0], col[0], a[2]}, n1[3] = {b[0], col[1], b[2]}, n2[3] = {c[0], col[2], c[2]};
-    const double o0[3] = {a[0], a[1], col[0]}, o1[3] = {b[0], b[1], col[1]}, o2[3] = {c[0], c[1], col[2]};
-    const double x = det(m0, m1, m2) / d, y = det(n0, n1, n2) / d, z = det(o0, o1, o2) / d;
-    const double radius = std::sqrt(x * x + y * y + z * z);
-    const Point3 q[4] = {p0, p1, p2, p3};
-    double shortest = 1e300;
-    for (int i = 0; i < 4; ++i) {
-        for (int j = i + 1; j < 4; ++j) {
-            const double dx = q[i].x - q[j].x, dy = q[i].y - q[j].y, dz = q[i].z - q[j].z;
-            shortest = std::min(shortest, std::sqrt(dx * dx + dy * dy + dz * dz));
-        }
-    }
-    return radius / shortest;
 }
 
 struct CheckResult {
@@ -306,7 +306,9 @@ inline CheckResult check(const Plc& plc, const std::vector<Point3>& p, const std
         const double vol = tetVolume(a, b, c, d);
         volume += vol;
         if (maxVolume > 0 && vol > maxVolume) ++r.overVolume;
-        if (radiusEdge(a, b, c, d) > bound * (1 + 1e-6)) ++r.overRatio;
+        // The system's own measure (plain double arithmetic; a cell too flat for it counts).
+        const double ratio = tetQuality(a, b, c, d).radiusEdgeRatio;
+        if (ratio == 0 || ratio > bound * (1 + 1e-9)) ++r.overRatio;
         for (const auto& f : faces) {
             std::array<int64_t, 3> k{t.v[f[0]], t.v[f[1]], t.v[f[2]]};
             while (!(k[0] < k[1] && k[0] < k[2])) k = {k[1], k[2], k[0]};

@@ -1,0 +1,153 @@
+// A corpus of closed surfaces of the kinds CAD tessellation produces, each meshed by the
+// robust engine and checked independently; the same input twice gives the same mesh.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "mesh3d/robust/robust_mesher.hpp"
+#include "mesh3d/robust/robust_shapes.hpp"
+
+namespace {
+
+struct Case {
+    std::string name;
+    Plc plc;
+    double maxVolume;
+    double bound;
+    bool sharp;  ///< has input angles below 30 degrees (also thin facets): shape bound only away from them
+};
+
+bool letterPixel(const char* const* rows, int w, int h, int i, int j) {
+    if (i < 0 || j < 0 || i >= w || j >= h) return false;
+    return rows[h - 1 - j][i] == '#';
+}
+
+std::vector<Case> corpus() {
+    using namespace shapes;
+    std::vector<Case> c;
+    c.push_back({"cube", box(0, 0, 0, 1, 1, 1), 0.005, 2.0, false});
+    c.push_back({"cube_tight_bound", box(0, 0, 0, 1, 1, 1), 0, 1.2, false});
+    c.push_back({"offset_box", box(-3, 2, 5, -1.5, 2.5, 7), 0.05, 2.0, true});
+    c.push_back({"plate_1_to_100", box(0, 0, 0, 1, 1, 0.01), 0, 2.0, true});
+    c.push_back({"plate_1_to_100_sized", box(0, 0, 0, 1, 0.2, 0.01), 2e-5, 2.0, true});
+    // Boxes with through holes.
+    c.push_back({"box_one_hole", voxels(grid(0, 3, 3), grid(0, 3, 3), grid(0, 1, 1),
+                                        [](int i, int j, int) { return !(i == 1 && j == 1); }),
+                 0.05, 2.0, false});
+    c.push_back({"box_two_holes", voxels(grid(0, 5, 5), grid(0, 3, 3), grid(0, 1, 1),
+                                         [](int i, int j, int) { return !(j == 1 && (i == 1 || i == 3)); }),
+                 0, 2.0, false});
+    c.push_back({"box_cross_holes", voxels(grid(0, 3, 3), grid(0, 3, 3), grid(0, 3, 3),
+                                           [](int i, int j, int k) {
+                                               return !((i == 1 && j == 1) || (j == 1 && k == 1));
+                                           }),
+                 0.1, 2.0, false});
+    // Coplanar neighbouring facets of very different sizes (ratios up to 10^4).
+    c.push_back({"tiny_facet_1e4", cubeWithTinyFacet(0.5e-4), 0, 2.0, true});
+    c.push_back({"tiny_facet_1e3_sized", cubeWithTinyFacet(0.5e-3), 0.01, 2.0, true});
+    c.push_back({"graded_steps", voxels({0, 0.01, 0.1, 1}, {0, 1}, {0, 0.5, 1}, [](int, int, int) { return true; }),
+                 0, 2.0, true});
+    c.push_back({"small_box_on_block", voxels({0, 0.45, 0.5, 1}, {0, 0.45, 0.5, 1}, {0, 1, 1.05},
+                                              [](int i, int j, int k) { return k == 0 || (i == 1 && j == 1); }),
+                 0, 2.0, true});
+    // Embossed and engraved lettering on a block.
+    {
+        static const char* const rows[5] = {"###.#.#.###", "#...#.#..#.", "##..###..#.", "#...#.#..#.", "###.#.#..#."};
+        const int w = 11, h = 5;
+        std::vector<double> xs = grid(-1, 12, 13), ys = grid(-1, 6, 7);
+        c.push_back({"embossed_letters", voxels(xs, ys, {0, 2, 2.3}, [&](int i, int j, int k) {
+                         return k == 0 || letterPixel(rows, w, h, i - 1, j - 1);
+                     }),
+                     0, 2.0, true});
+        c.push_back({"engraved_letters", voxels(xs, ys, {0, 2, 2.3}, [&](int i, int j, int k) {
+                         return k == 0 || !letterPixel(rows, w, h, i - 1, j - 1);
+                     }),
+                     0, 2.0, true});
+    }
+    c.push_back({"l_bracket", voxels(grid(0, 3, 3), grid(0, 1, 1), grid(0, 3, 3),
+                                     [](int i, int, int k) { return i == 0 || k == 0; }),
+                 0.05, 2.0, false});
+    c.push_back({"stairs", voxels(grid(0, 4, 4), grid(0, 1, 1), grid(0, 4, 4),
+                                  [](int i, int, int k) { return k <= 3 - i; }),
+                 0, 2.0, false});
+    c.push_back({"vertex_touching_boxes", voxels(grid(0, 2, 2), grid(0, 2, 2), grid(0, 2, 2),
+                                                 [](int i, int j, int k) { return (i + j + k) % 3 == 0 && i == j && j == k; }),
+                 0, 2.0, false});
+    // Cylinders and cones as fans of long thin triangles; stepped shafts.
+    c.push_back({"cylinder_16", steppedShaft(16, {1}, {0, 2}), 0, 2.0, true});
+    c.push_back({"cylinder_48", steppedShaft(48, {1}, {0, 0.5}), 0, 2.0, true});
+    c.push_back({"cone_24", cone(24, 1, 2), 0, 2.0, true});
+    c.push_back({"stepped_shaft", steppedShaft(20, {1, 0.6, 0.3}, {0, 1, 2.5, 3}), 0, 2.0, true});
+    c.push_back({"stepped_collar", steppedShaft(20, {0.5, 1, 0.5}, {0, 1, 1.2, 2}), 0.05, 2.0, true});
+    // Sharp edges down to five degrees.
+    c.push_back({"wedge_30", wedge(30, 1, 0.5), 0, 2.0, true});
+    c.push_back({"wedge_10", wedge(10, 1, 0.5), 0, 2.0, true});
+    c.push_back({"wedge_5", wedge(5, 1, 0.5), 0, 2.0, true});
+    c.push_back({"wedge_5_sized", wedge(5, 1, 0.5), 0.002, 2.0, true});
+    c.push_back({"needle_cone", cone(12, 0.05, 1), 0, 2.0, true});
+    // Curved closed surfaces.
+    c.push_back({"torus", torus(1, 0.3, 16, 8), 0, 2.0, false});
+    c.push_back({"sphere_80", icosphere(1), 0, 2.0, false});
+    c.push_back({"sphere_320", icosphere(2), 0.01, 2.0, false});
+    // Two separate bodies in one job.
+    c.push_back({"two_boxes", join(box(0, 0, 0, 1, 1, 1), box(2, 0, 0, 3, 1, 0.5)), 0, 2.0, false});
+    c.push_back({"box_in_box_void", join(box(0, 0, 0, 3, 3, 3), box(1, 1, 1, 2, 2, 2), true), 0.5, 2.0, false});
+    return c;
+}
+
+/// The cases that take more than a few thousand points; they run in the long test, which
+/// the sanitizer run may leave out.
+bool heavy(const std::string& name) {
+    return name == "plate_1_to_100" || name == "tiny_facet_1e4" || name == "tiny_facet_1e3_sized" ||
+           name == "cylinder_48" || name == "stepped_shaft";
+}
+
+void checkCases(bool heavyOnes) {
+    const std::vector<Case> cases = corpus();
+    ASSERT_GE(cases.size(), 30u);
+    for (const Case& k : cases) {
+        if (heavy(k.name) != heavyOnes) continue;
+        SCOPED_TRACE(k.name);
+        RobustTetParams params;
+        params.maxVolume = k.maxVolume;
+        params.radiusEdgeBound = k.bound;
+        params.maxSteinerPoints = 100000;
+        const RobustTetMesh mesh = meshRobustTets(k.plc, params);
+        ASSERT_TRUE(mesh.ok) << mesh.error;
+        const shapes::CheckResult c = shapes::check(k.plc, mesh.points, mesh.tets, k.maxVolume, k.bound);
+        EXPECT_EQ(c.failure, "");
+        EXPECT_EQ(c.overVolume, 0);
+        // Cells above the radius-edge bound are left only at small input angles
+        // (protected) or where no point could be placed for them (rejected).
+        if (!k.sharp) {
+            EXPECT_EQ(mesh.protectedCells, 0);
+        }
+        EXPECT_LE(c.overRatio, mesh.protectedCells + mesh.rejected);
+        // The same input again: the same points and cells.
+        const RobustTetMesh again = meshRobustTets(k.plc, params);
+        ASSERT_TRUE(again.ok);
+        ASSERT_EQ(again.points.size(), mesh.points.size());
+        for (size_t i = 0; i < mesh.points.size(); ++i) {
+            ASSERT_EQ(again.points[i].x, mesh.points[i].x);
+            ASSERT_EQ(again.points[i].y, mesh.points[i].y);
+            ASSERT_EQ(again.points[i].z, mesh.points[i].z);
+        }
+        ASSERT_EQ(again.tets.size(), mesh.tets.size());
+        for (size_t i = 0; i < mesh.tets.size(); ++i) ASSERT_EQ(again.tets[i].v, mesh.tets[i].v);
+        if (std::getenv("ROBUST_CORPUS_VERBOSE") == nullptr) continue;
+        std::printf("%-24s %7zu points %8zu tets, recovery %lld, protected %lld, rejected %lld, over ratio %lld\n",
+                    k.name.c_str(), mesh.points.size(), mesh.tets.size(), static_cast<long long>(mesh.recoveryPoints),
+                    static_cast<long long>(mesh.protectedCells), static_cast<long long>(mesh.rejected),
+                    static_cast<long long>(c.overRatio));
+    }
+}
+
+TEST(RobustCorpus, EveryCleanSurfaceMeshesAndChecks) { checkCases(false); }
+
+TEST(RobustCorpusLong, EveryCleanSurfaceMeshesAndChecks) { checkCases(true); }
+
+}  // namespace
