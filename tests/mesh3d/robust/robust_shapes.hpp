@@ -143,6 +143,14 @@ inline Plc wedge(double angleDeg, double length, double depth) {
     return b.plc;
 }
 
+/// The corner tetrahedron (0,0,0), (1,0,0), (0,1,0), (0,0,1), outward.
+inline Plc cornerTetFacets() {
+    Plc plc;
+    plc.points = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    plc.facets = {Facet{{0, 2, 1}}, Facet{{0, 1, 3}}, Facet{{1, 2, 3}}, Facet{{0, 3, 2}}};
+    return plc;
+}
+
 /// The unit cube whose top face holds a tiny square of side 2h at its centre, the ring
 /// around it in eight triangles: coplanar neighbouring facets of very different sizes.
 inline Plc cubeWithTinyFacet(double h) {
