@@ -7,6 +7,7 @@
 #include "io/stl/stl_reader.hpp"
 #include "job/handlers.hpp"
 #include "job/readers.hpp"
+#include "mesh3d/robust/robust_mesher.hpp"
 #include "mesh3d/tet_mesher.hpp"
 
 namespace {
@@ -37,6 +38,53 @@ bool readTetMeshParams(const JsonValue& params, TetMeshParams& out, std::string&
     if (!readNumber(params, "radius_edge_bound", defaults.radiusEdgeBound, out.radiusEdgeBound, error)) return false;
     if (!readCount(params, "max_steiner_points", defaults.maxSteinerPoints, out.maxSteinerPoints, error)) return false;
     return readNumber(params, "max_volume", defaults.maxVolume, out.maxVolume, error);
+}
+
+/// "engine": "classic" (the default) or "robust".
+bool readEngine(const JsonValue& params, bool& robust, std::string& error) {
+    robust = false;
+    const JsonValue* value = findMember(params, "engine");
+    if (value == nullptr) return true;
+    if (value->kind == JsonKind::String && (value->text == "classic" || value->text == "robust")) {
+        robust = value->text == "robust";
+        return true;
+    }
+    error = "'engine' must be \"classic\" or \"robust\"";
+    return false;
+}
+
+/// Whether the job asks for the robust engine (looked at before the keys are read in order,
+/// so that its input diagnosis can speak for a surface the closure test rejects).
+bool asksForRobust(const JsonValue& params) {
+    const JsonValue* value = findMember(params, "engine");
+    return value != nullptr && value->kind == JsonKind::String && value->text == "robust";
+}
+
+RobustTetParams robustParams(const TetMeshParams& p) {
+    RobustTetParams r;
+    r.radiusEdgeBound = p.radiusEdgeBound;
+    r.maxSteinerPoints = p.maxSteinerPoints;
+    r.maxVolume = p.maxVolume;
+    return r;
+}
+
+/// Runs the robust engine and makes its mesh the job's model (mat_id read after meshing).
+bool runRobust(const Plc& plc, const TetMeshParams& meshParams, const FacetNaming& naming, const char* op,
+               const JsonValue& params, Model& out, std::string& error) {
+    RobustTetMesh robust = meshRobustTets(plc, robustParams(meshParams), naming);
+    if (!robust.ok) {
+        error = std::string(op) + " failed: " + robust.error;
+        return false;
+    }
+    int32_t matId = 0;
+    if (!readCount(params, "mat_id", 0, matId, error)) return false;
+    TetMesh mesh;
+    mesh.ok = true;
+    mesh.points = std::move(robust.points);
+    mesh.tets = std::move(robust.tets);
+    mesh.steinerCount = robust.steinerCount;
+    out = tetMeshToModel(mesh, SolidNumbering{1, 1, matId});
+    return true;
 }
 
 std::string pointLimitMessage(const char* op) {
@@ -86,6 +134,9 @@ bool handleRefineQualityTet(const JsonValue& params, Model& out, std::string& er
     }
     TetMeshParams meshParams;
     if (!readTetMeshParams(params, meshParams, error)) return false;
+    bool robust = false;
+    if (!readEngine(params, robust, error)) return false;
+    if (robust) return runRobust(plc, meshParams, FacetNaming(), "refine_quality_tet", params, out, error);
 
     // Indices, coordinates and sizes are checked before the mesher relies on them.
     if (!checkPlc(plc, error)) return false;
@@ -117,7 +168,19 @@ bool handleMeshStlSolid(const JsonValue& params, Model& out, std::string& error)
         error = "STL import failed: " + surface.error;
         return false;
     }
-    if (!surface.watertight) {
+    const bool robustWanted = asksForRobust(params);
+    if (!surface.watertight && robustWanted) {
+        // The robust engine's diagnosis says where the surface is open, not manifold or
+        // self-intersecting; a closed surface that is only wound inconsistently is meshed.
+        Plc probe;
+        probe.points = surface.points;
+        probe.facets = surface.triangles;
+        const PlcDiagnosis diagnosis = diagnosePlc(probe, FacetNaming{"triangle", &surface.triangleNumbers});
+        if (!diagnosis.ok) {
+            error = "STL import failed: " + diagnosis.error;
+            return false;
+        }
+    } else if (!surface.watertight) {
         error = "STL import failed: the surface is not watertight (open boundary, inconsistent facet winding, or a "
                 "non-manifold edge) -- 3D tet meshing needs a closed, consistently oriented solid";
         return false;
@@ -128,6 +191,18 @@ bool handleMeshStlSolid(const JsonValue& params, Model& out, std::string& error)
 
     TetMeshParams meshParams;
     if (!readTetMeshParams(params, meshParams, error)) return false;
+    bool robust = false;
+    if (!readEngine(params, robust, error)) return false;
+    if (robust) {
+        const std::vector<int64_t> numbers = surface.triangleNumbers;
+        return runRobust(plc, meshParams, FacetNaming{"triangle", &numbers}, "mesh_stl_solid", params, out, error);
+    }
+    if (!surface.watertight) {
+        // Only the robust engine takes a closed surface that is wound inconsistently.
+        error = "STL import failed: the surface is not watertight (open boundary, inconsistent facet winding, or a "
+                "non-manifold edge) -- 3D tet meshing needs a closed, consistently oriented solid";
+        return false;
+    }
 
     // Welded surfaces always index their points correctly; sizes and coordinates remain.
     std::string limitError;

@@ -199,6 +199,7 @@ StlSurface weldAndCheck(const std::vector<StlRawFacet>& facets, double weldToler
         }
         if (index[0] == index[1] || index[1] == index[2] || index[0] == index[2]) continue;  // collapsed
         surface.triangles.push_back(Facet{{index[0], index[1], index[2]}});
+        surface.triangleNumbers.push_back(static_cast<int64_t>(&f - facets.data()) + 1);
     }
 
     // Every edge must be used exactly once in each direction.

@@ -23,6 +23,7 @@ struct StlSurface {
     bool ok = false;               ///< false when the text could not be read
     std::vector<Point3> points;    ///< welded points, in order of first appearance
     std::vector<Facet> triangles;  ///< file order and corner order; collapsed ones left out
+    std::vector<int64_t> triangleNumbers;  ///< per kept triangle its one-based number in the file
     bool watertight = false;       ///< every edge used once in each direction
     std::string error;             ///< the reading error when ok is false
 };
