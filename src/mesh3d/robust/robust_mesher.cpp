@@ -738,14 +738,26 @@ bool refineCell(Run& r, int32_t slot, const Point3& c) {
             }
         }
     }
-    // A boundary face of the cavity that c does not see strictly cannot be joined to it.
+    // A boundary face of the cavity that c does not see strictly cannot be joined to it:
+    // split it when c encroaches it, otherwise keep the cells behind it out of the cavity.
+    bool blind = false;
     for (const CavityFace& cf : r.t.boundary) {
+        if (orient3d(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], c) > 0) continue;
+        blind = true;
         if (cf.barrier == 0) continue;
-        if (!(orient3d(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], c) > 0)) {
+        double radius2 = 0;
+        const Point3 centre = triangleCircumcentre(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], radius2);
+        if (norm2(sub3(c, centre)) < radius2) {
             const int32_t a = cf.a, b = cf.b, cc = cf.c;
             dropVertex(r);
             return splitSubface(r, a, b, cc);
         }
+    }
+    if (blind && !robust::shrinkCavity(
+                     r.t, c, [&](int32_t a, int32_t b, int32_t cc) { return !isBarrier(r, a, b, cc); },
+                     [](const CavityFace&) { return false; })) {
+        dropVertex(r);
+        return false;
     }
     for (const CavityFace& cf : r.t.boundary) {
         if (cf.barrier == 0) continue;
