@@ -682,7 +682,7 @@ bool protectedCell(const Run& r, int32_t slot) {
 
 /// Inserts the circumcentre c of the bad cell `slot`, or splits what it encroaches.
 /// Returns true when a point was added.
-bool refineCell(Run& r, int32_t slot, const Point3& c) {
+bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
     if (!budgetLeft(r)) return false;
     const robust::Location loc = robust::locatePoint(
         r.t, c, slot, [&](int32_t a, int32_t b, int32_t cc) { return isBarrier(r, a, b, cc); });
@@ -739,7 +739,9 @@ bool refineCell(Run& r, int32_t slot, const Point3& c) {
         }
     }
     // A boundary face of the cavity that c does not see strictly cannot be joined to it:
-    // split it when c encroaches it, otherwise keep the cells behind it out of the cavity.
+    // split it when c encroaches it; otherwise, for a cell too large, keep the cells behind
+    // it out of the cavity (a cell bad only by its shape is left: a cavity that is not the
+    // Delaunay one would make more bad cells near small features).
     bool blind = false;
     for (const CavityFace& cf : r.t.boundary) {
         if (orient3d(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], c) > 0) continue;
@@ -752,6 +754,10 @@ bool refineCell(Run& r, int32_t slot, const Point3& c) {
             dropVertex(r);
             return splitSubface(r, a, b, cc);
         }
+    }
+    if (blind && !tooLarge) {
+        dropVertex(r);
+        return false;
     }
     if (blind && !robust::shrinkCavity(
                      r.t, c, [&](int32_t a, int32_t b, int32_t cc) { return !isBarrier(r, a, b, cc); },
@@ -805,11 +811,11 @@ bool refine(Run& r) {
             continue;
         }
         const size_t before = r.t.pts.size();
-        bool added = refineCell(r, s, centre);
+        bool added = refineCell(r, s, centre, tooLarge);
         if (!added && tooLarge && !r.stopped && r.t.alive[s] != 0) {
             // A cell too large must be split: its centroid lies inside it, so its cavity
             // starts there whatever the boundary nearby.
-            added = refineCell(r, s, centroid4(p0, p1, p2, p3));
+            added = refineCell(r, s, centroid4(p0, p1, p2, p3), true);
         }
         if (!added) {
             if (r.stopped) return false;
