@@ -790,11 +790,12 @@ bool refine(Run& r) {
     for (size_t head = 0; head < queue.size(); ++head) {
         const int32_t s = queue[head];
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
-        const auto& v = r.t.cells[s].v;
-        const Point3& p0 = r.t.pts[v[0]];
-        const Point3& p1 = r.t.pts[v[1]];
-        const Point3& p2 = r.t.pts[v[2]];
-        const Point3& p3 = r.t.pts[v[3]];
+        // Copies: refining appends points and cells.
+        const std::array<int32_t, 4> v = r.t.cells[s].v;
+        const Point3 p0 = r.t.pts[v[0]];
+        const Point3 p1 = r.t.pts[v[1]];
+        const Point3 p2 = r.t.pts[v[2]];
+        const Point3 p3 = r.t.pts[v[3]];
         const TetQuality q = tetQuality(p0, p1, p2, p3);
         const bool tooLarge = maxVolume > 0 && q.volume > maxVolume;
         // A cell too flat for its circumsphere to be computed counts as bad: it is
