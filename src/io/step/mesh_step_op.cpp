@@ -133,7 +133,23 @@ bool appendTessellatedFace(const TessellatedFace& face, StepNumbering& numbering
     return true;
 }
 
+std::string stepNodeBudgetMessage(int64_t budget) {
+    return "mesh_step failed: the faces need more than " + std::to_string(budget) +
+           " nodes; lower 'max_steiner_points' or 'cylinder_segments'";
+}
+
 bool meshStepFaces(const StepFile& file, const StepMeshOptions& options, Model& out, std::string& error) {
+    return meshStepFacesWithin(file, options, kMaxStepNodes, out, error);
+}
+
+bool meshStepFacesWithin(const StepFile& file, const StepMeshOptions& options, int64_t nodeBudget, Model& out,
+                         std::string& error) {
+    // Checked before each face is appended: the model never holds more than the budget.
+    auto withinBudget = [&](size_t faceNodes) {
+        if (static_cast<int64_t>(out.nodes.size()) + static_cast<int64_t>(faceNodes) <= nodeBudget) return true;
+        error = stepNodeBudgetMessage(nodeBudget);
+        return false;
+    };
     FaceExtraction<PlanarFace> planar = extractPlanarFaces(file);
     std::vector<FaceExtraction<TessellatedFace>> curved;
     curved.push_back(tessellateCylindricalFaces(file, options.segments));
@@ -172,6 +188,7 @@ bool meshStepFaces(const StepFile& file, const StepMeshOptions& options, Model& 
         props.drilling = false;
         AreaMesh mesh = meshQualityArea(face.outer, face.holes, {}, refine, props);
         if (!mesh.ok) continue;  // a face the quality mesher cannot mesh is dropped
+        if (!withinBudget(mesh.model.nodes.size())) return false;
         if (!appendFaceModel(mesh.model, numbering, out)) {
             error = kIdOverflow;
             return false;
@@ -180,6 +197,7 @@ bool meshStepFaces(const StepFile& file, const StepMeshOptions& options, Model& 
     }
     for (const auto& extraction : curved) {
         for (const TessellatedFace& face : extraction.faces) {
+            if (!withinBudget(face.points.size())) return false;
             if (!appendTessellatedFace(face, numbering, out)) {
                 error = kIdOverflow;
                 return false;

@@ -32,6 +32,19 @@ bool appendFaceModel(const Model& face, StepNumbering& numbering, Model& out);
 /// ids. Refuses, appending nothing, when an id would pass the 32-bit range.
 bool appendTessellatedFace(const TessellatedFace& face, StepNumbering& numbering, Model& out);
 
+/// The most nodes one mesh_step job may produce over all its faces (like the other model
+/// caps, about 4 GiB of model); each planar face is bounded on its own by the refinement's
+/// point limit, so this caps the sum.
+constexpr int64_t kMaxStepNodes = 16000000;
+
 /// Runs the six face extractors over a parsed file and meshes what they found into `out`.
-/// Fails with the operation's message when no face is found or none can be meshed.
+/// Fails with the operation's message when no face is found or none can be meshed, and
+/// when the faces together would need more than kMaxStepNodes nodes.
 bool meshStepFaces(const StepFile& file, const StepMeshOptions& options, Model& out, std::string& error);
+
+/// meshStepFaces with another node budget.
+bool meshStepFacesWithin(const StepFile& file, const StepMeshOptions& options, int64_t nodeBudget, Model& out,
+                         std::string& error);
+
+/// The message of a job whose faces need more than `budget` nodes.
+std::string stepNodeBudgetMessage(int64_t budget);

@@ -31,6 +31,26 @@ double torusV(const SurfaceChart& c, double w) {
     return 2.0 * std::atan(std::tan(local / c.torusC) / c.torusK) + turns * kTwoPi;
 }
 
+/// The table's piecewise linear map from [lo, hi] (continued linearly beyond).
+double tableForward(const std::vector<double>& table, double lo, double hi, double t) {
+    const int m = static_cast<int>(table.size()) - 1;
+    double step = (hi - lo) / m;
+    double x = (t - lo) / step;
+    int i = x <= 0.0 ? 0 : x >= m - 1 ? m - 1 : static_cast<int>(std::floor(x));
+    double f = x - i;
+    return table[i] + f * (table[i + 1] - table[i]);
+}
+
+/// The inverse of tableForward.
+double tableBackward(const std::vector<double>& table, double lo, double hi, double y) {
+    const int m = static_cast<int>(table.size()) - 1;
+    double step = (hi - lo) / m;
+    int i = static_cast<int>(std::upper_bound(table.begin(), table.end(), y) - table.begin()) - 1;
+    i = std::max(0, std::min(m - 1, i));
+    double f = (y - table[i]) / (table[i + 1] - table[i]);
+    return lo + (i + f) * step;
+}
+
 }  // namespace
 
 void setSpherePole(SurfaceChart& chart, const Point3& pole) {
@@ -141,6 +161,27 @@ bool readSurfaceChart(const StepFile& file, const StepValue& surfaceRef, double 
         }
         out.uScale = su;
         out.vScale = sv;
+        // Coordinate tables: over each interval of one parameter, the largest chord speed
+        // along it across samples of the other parameter.
+        const int m = kBsplineChartSamples;
+        out.uTable.assign(m + 1, 0.0);
+        out.vTable.assign(m + 1, 0.0);
+        for (int i = 0; i < m; ++i) {
+            double u0 = b.uMin + (static_cast<double>(i) / m) * (b.uMax - b.uMin);
+            double u1 = b.uMin + (static_cast<double>(i + 1) / m) * (b.uMax - b.uMin);
+            double v0 = b.vMin + (static_cast<double>(i) / m) * (b.vMax - b.vMin);
+            double v1 = b.vMin + (static_cast<double>(i + 1) / m) * (b.vMax - b.vMin);
+            double fu = 0.0, fv = 0.0;
+            for (int j = 0; j <= n; ++j) {
+                double v = b.vMin + (static_cast<double>(j) / n) * (b.vMax - b.vMin);
+                double u = b.uMin + (static_cast<double>(j) / n) * (b.uMax - b.uMin);
+                fu = std::max(fu, length(sub(surfacePoint(b, u1, v), surfacePoint(b, u0, v))));
+                fv = std::max(fv, length(sub(surfacePoint(b, u, v1), surfacePoint(b, u, v0))));
+            }
+            // A stretch that no sample sees still advances, so the tables stay increasing.
+            out.uTable[i + 1] = out.uTable[i] + std::max(fu, 1e-6 * su * (u1 - u0));
+            out.vTable[i + 1] = out.vTable[i] + std::max(fv, 1e-6 * sv * (v1 - v0));
+        }
         return true;
     }
     why = read == BsplineRead::NotBspline
@@ -175,9 +216,51 @@ Point2 chartParameters(const SurfaceChart& c, const Point3& p) {
             return {std::atan2(y, x), std::atan2(dot(d, f.zAxis), rho - c.radius)};
         }
         case SurfaceKind::Bspline:
-            return invertSurfacePoint(c.bspline, p);
+            return chartParametersFrom(c, p, invertSurfacePoint(c.bspline, p));
     }
     return {};
+}
+
+Point2 chartParametersFrom(const SurfaceChart& c, const Point3& p, const Point2& start) {
+    if (c.kind != SurfaceKind::Bspline) return chartParameters(c, p);
+    const PreparedSurface& b = c.bspline;
+    auto clampU = [&](double u) { return std::min(b.uMax, std::max(b.uMin, u)); };
+    auto clampV = [&](double v) { return std::min(b.vMax, std::max(b.vMin, v)); };
+    Point2 at{clampU(start.x), clampV(start.y)};
+    Point3 s = surfacePoint(b, at.x, at.y);
+    double distance = squaredDistance(s, p);
+    const double hu = 1e-7 * (b.uMax - b.uMin);
+    const double hv = 1e-7 * (b.vMax - b.vMin);
+    for (int iteration = 0; iteration < 16 && distance > 0.0; ++iteration) {
+        // One-sided differences towards the inside of the domain.
+        double du = at.x + hu <= b.uMax ? hu : -hu;
+        double dv = at.y + hv <= b.vMax ? hv : -hv;
+        Point3 su = scale(1.0 / du, sub(surfacePoint(b, at.x + du, at.y), s));
+        Point3 sv = scale(1.0 / dv, sub(surfacePoint(b, at.x, at.y + dv), s));
+        Point3 r = sub(p, s);
+        double a11 = dot(su, su), a12 = dot(su, sv), a22 = dot(sv, sv);
+        double b1 = dot(su, r), b2 = dot(sv, r);
+        double det = a11 * a22 - a12 * a12;
+        if (!(det > 1e-300) || !std::isfinite(det)) break;
+        double stepU = (a22 * b1 - a12 * b2) / det;
+        double stepV = (a11 * b2 - a12 * b1) / det;
+        bool improved = false;
+        for (int halving = 0; halving < 8 && !improved; ++halving) {
+            Point2 next{clampU(at.x + stepU), clampV(at.y + stepV)};
+            Point3 q = surfacePoint(b, next.x, next.y);
+            double d = squaredDistance(q, p);
+            if (d < distance) {
+                at = next;
+                s = q;
+                distance = d;
+                improved = true;
+            }
+            stepU *= 0.5;
+            stepV *= 0.5;
+        }
+        if (!improved) break;
+    }
+    return at;
 }
 
 Point3 chartSurfacePoint(const SurfaceChart& c, const Point2& ab) {
@@ -229,7 +312,8 @@ Point2 chartPlanePoint(const SurfaceChart& c, const Point2& ab) {
         case SurfaceKind::Torus:
             return {c.torusScale * ab.x, c.torusScale * torusW(c, ab.y)};
         case SurfaceKind::Bspline:
-            return {c.uScale * ab.x, c.vScale * ab.y};
+            return {tableForward(c.uTable, c.bspline.uMin, c.bspline.uMax, ab.x),
+                    tableForward(c.vTable, c.bspline.vMin, c.bspline.vMax, ab.y)};
     }
     return ab;
 }
@@ -252,7 +336,8 @@ Point2 chartParametersOfPlane(const SurfaceChart& c, const Point2& q) {
         case SurfaceKind::Torus:
             return {q.x / c.torusScale, torusV(c, q.y / c.torusScale)};
         case SurfaceKind::Bspline:
-            return {q.x / c.uScale, q.y / c.vScale};
+            return {tableBackward(c.uTable, c.bspline.uMin, c.bspline.uMax, q.x),
+                    tableBackward(c.vTable, c.bspline.vMin, c.bspline.vMax, q.y)};
     }
     return q;
 }

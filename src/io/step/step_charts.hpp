@@ -2,7 +2,8 @@
 // Charts of the surfaces a face can lie on: maps between the surface, its parameters and a
 // plane in which the face is triangulated. The plane of a chart is an isometry of the
 // surface for planes, cylinders and (unrolled) cones, conformal for spheres (stereographic)
-// and tori, and a scaling of the parameters for B-spline surfaces; its scale is never below
+// and tori, and for B-spline surfaces a monotone stretching of each parameter by the
+// surface's speed along it; its scale is never below
 // the surface's, so a length in the chart bounds the length on the surface.
 //
 // Parameters (a, b): plane (x, y) in the placement; cylinder (angle, height); cone (angle,
@@ -11,11 +12,15 @@
 // are periodic with period 2 pi and may be unwrapped beyond one turn.
 
 #include <string>
+#include <vector>
 
 #include "geom/point.hpp"
 #include "io/step/step_bspline.hpp"
 #include "io/step/step_file.hpp"
 #include "io/step/step_readers.hpp"
+
+/// Intervals of the B-spline chart's coordinate tables.
+constexpr int kBsplineChartSamples = 64;
 
 enum class SurfaceKind { Plane, Cylinder, Cone, Sphere, Torus, Bspline };
 
@@ -35,7 +40,11 @@ struct SurfaceChart {
     double torusC = 0.0;      ///< 2 r / sqrt(R^2 - r^2)
     double torusScale = 1.0;  ///< chart units per unit of (u, w)
     PreparedSurface bspline;
-    double uScale = 1.0, vScale = 1.0;  ///< B-spline chart scales
+    double uScale = 1.0, vScale = 1.0;  ///< B-spline chart scales (largest speeds)
+    /// B-spline chart coordinates at kBsplineChartSamples + 1 evenly spaced u (and v)
+    /// values: the running integral of the largest speed across the other parameter, so
+    /// the chart follows a non-uniform parametrisation; linear in between.
+    std::vector<double> uTable, vTable;
     bool periodicA = false;   ///< the first parameter is an angle
     bool periodicB = false;   ///< the second parameter is an angle (torus)
     /// +1 when counter-clockwise in the chart is counter-clockwise about the surface's own
@@ -50,6 +59,11 @@ bool readSurfaceChart(const StepFile& file, const StepValue& surfaceRef, double 
 
 /// Parameters of a point on (or near) the surface; angles in (-pi, pi].
 Point2 chartParameters(const SurfaceChart& chart, const Point3& p);
+
+/// Parameters of a point on (or near) the surface, searched from `start`: for B-spline
+/// surfaces Gauss-Newton steps on the distance from `start` (clamped to the domain, each
+/// step kept only when it brings the surface point nearer); chartParameters otherwise.
+Point2 chartParametersFrom(const SurfaceChart& chart, const Point3& p, const Point2& start);
 
 /// The surface point of parameters (a, b).
 Point3 chartSurfacePoint(const SurfaceChart& chart, const Point2& ab);

@@ -11,6 +11,7 @@
 #include "io/step/step_charts.hpp"
 #include "io/step/step_edges.hpp"
 #include "io/step/step_readers.hpp"
+#include "io/step/step_surface_quality.hpp"
 #include "io/step/step_units.hpp"
 #include "mesh2d/quality_refine.hpp"
 
@@ -24,6 +25,11 @@ constexpr double kTwoPi = 6.283185307179586;
 /// Rounds of re-meshing after edges were split; each round re-meshes the faces whose
 /// edges changed.
 constexpr int kMaxRounds = 40;
+
+/// Passes that refine a face domain again for the angles of its triangles on the surface,
+/// and the most points one pass adds.
+constexpr int kMaxSurfaceQualityPasses = 24;
+constexpr size_t kMaxSurfaceQualityPointsPerPass = 4096;
 
 /// A model edge, or a cut that a face adds to open its surface into a plane domain.
 struct EdgeRec {
@@ -65,6 +71,8 @@ struct FaceRec {
     int64_t instance = 0;
     SurfaceChart chart;
     int sense = 1;  ///< +1 when the face normal is the surface's own
+    std::vector<std::vector<EdgeUse>> loops;  ///< the bounds as read, seams included
+    std::vector<int32_t> loopVertices;        ///< nodes of VERTEX_LOOP bounds
     std::vector<std::vector<EdgeUse>> chains;
     std::vector<int32_t> singular;  ///< vertex nodes of seams that bound nothing else
     std::vector<int32_t> cuts;      ///< cut edges, made on the first build
@@ -262,6 +270,71 @@ bool readFace(Part& part, int64_t instance, const StepEntity& entity, FaceRec& f
         if (!boundSense) std::reverse(uses.begin(), uses.end());
         loops.push_back(std::move(uses));
     }
+    face.loops = std::move(loops);
+    face.loopVertices = std::move(loopVertices);
+    return true;
+}
+
+/// Merges vertex nodes closer than `tolerance` (a shell written with a vertex record per
+/// edge end) into the first of them, in the edges and the faces' vertex loops.
+void mergeCoincidentVertices(Part& part, double tolerance) {
+    std::vector<int32_t> vertices;
+    for (const auto& entry : part.vertexNode) vertices.push_back(entry.second);
+    std::sort(vertices.begin(), vertices.end());
+    vertices.erase(std::unique(vertices.begin(), vertices.end()), vertices.end());
+    std::vector<int32_t> order = vertices;
+    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+        return part.nodes[a].x < part.nodes[b].x || (part.nodes[a].x == part.nodes[b].x && a < b);
+    });
+    std::map<int32_t, int32_t> target;
+    auto find = [&](int32_t v) {
+        auto it = target.find(v);
+        while (it != target.end() && it->second != v) {
+            v = it->second;
+            it = target.find(v);
+        }
+        return v;
+    };
+    for (int32_t v : vertices) target[v] = v;
+    double squared = tolerance * tolerance;
+    for (size_t i = 0; i < order.size(); ++i) {
+        for (size_t j = i + 1; j < order.size(); ++j) {
+            const Point3& a = part.nodes[order[i]];
+            const Point3& b = part.nodes[order[j]];
+            if (b.x - a.x > tolerance) break;
+            if (squaredDistance(a, b) > squared) continue;
+            int32_t ra = find(order[i]), rb = find(order[j]);
+            if (ra != rb) target[std::max(ra, rb)] = std::min(ra, rb);
+        }
+    }
+    for (EdgeRec& e : part.edges) {
+        if (e.cutFace >= 0) continue;
+        e.startNode = find(e.startNode);
+        e.endNode = find(e.endNode);
+    }
+    for (auto& entry : part.vertexNode) entry.second = find(entry.second);
+    for (FaceRec& f : part.faces) {
+        for (int32_t& v : f.loopVertices) v = find(v);
+    }
+}
+
+/// True when every edge of the face's bounds is a seam (used twice), so that no chain
+/// bounds it: a whole sphere or torus.
+bool onlySeams(const FaceRec& face) {
+    std::map<int32_t, int> count;
+    for (const auto& loop : face.loops) {
+        for (const EdgeUse& use : loop) ++count[use.edge];
+    }
+    for (const auto& entry : count) {
+        if (entry.second < 2) return false;
+    }
+    return true;
+}
+
+/// Splits a face's bounds into closed chains, seams removed.
+bool chainFace(Part& part, FaceRec& face, std::string& why) {
+    const std::vector<std::vector<EdgeUse>>& loops = face.loops;
+    const std::vector<int32_t>& loopVertices = face.loopVertices;
     // Seams: edges used twice by this face bound nothing; their vertices that no other
     // edge of the face touches are singular points (a cone's apex).
     std::map<int32_t, int> count;
@@ -420,7 +493,22 @@ std::array<int, 2> assignParameters(const Part& part, FaceRec& face, Loop& loop)
         if (chart.kind == SurfaceKind::Bspline) {
             auto found = face.inverted.find(loop[i].node);
             if (found == face.inverted.end()) {
-                ab = chartParameters(chart, part.nodes[loop[i].node]);
+                const Point3& p = part.nodes[loop[i].node];
+                ab = chartParameters(chart, p);
+                // A point that split a boundary segment lies between its neighbours on the
+                // loop: searched from their midpoint too, the nearer answer is kept (the
+                // global search may settle on another part of a strongly curved surface).
+                auto prev = face.inverted.find(loop[(i + loop.size() - 1) % loop.size()].node);
+                auto next = face.inverted.find(loop[(i + 1) % loop.size()].node);
+                if (prev != face.inverted.end() && next != face.inverted.end()) {
+                    Point2 mid{prev->second.x + 0.5 * (next->second.x - prev->second.x),
+                               prev->second.y + 0.5 * (next->second.y - prev->second.y)};
+                    Point2 local = chartParametersFrom(chart, p, mid);
+                    if (squaredDistance(chartSurfacePoint(chart, local), p) <=
+                        squaredDistance(chartSurfacePoint(chart, ab), p)) {
+                        ab = local;
+                    }
+                }
                 face.inverted[loop[i].node] = ab;
             } else {
                 ab = found->second;
@@ -840,13 +928,44 @@ struct DomainResult {
     std::vector<std::array<int32_t, 3>> triangles;
 };
 
+/// The smallest space angle at the domain's loop points between their neighbours along
+/// the loop; points whose node the domain uses more than once (cut ends, seams) and
+/// points between two copies of one node (a cone's apex) are left out.
+double minSpaceCornerAngle(const Part& part, const Domain& d) {
+    std::map<int32_t, int> uses;
+    for (const Loop& loop : d.loops) {
+        for (const LoopPoint& p : loop) ++uses[p.node];
+    }
+    double smallest = 360.0;
+    for (const Loop& loop : d.loops) {
+        size_t n = loop.size();
+        for (size_t i = 0; i < n; ++i) {
+            const LoopPoint& prev = loop[(i + n - 1) % n];
+            const LoopPoint& next = loop[(i + 1) % n];
+            if (uses[loop[i].node] > 1 || prev.node == next.node) continue;
+            smallest = std::min(smallest, spaceAngleDeg(part.nodes[loop[i].node], part.nodes[prev.node],
+                                                        part.nodes[next.node]));
+        }
+    }
+    return smallest;
+}
+
+/// The chart triangulation of a domain, refined until its triangles meet the angle bound
+/// on the surface too. The chart refinement meets the bound in the chart; the triangles
+/// that fall short on the surface are first flipped towards better surface triangles,
+/// then the chart points whose images are their space circumcentres are added and the
+/// domain is refined again, for at most kMaxSurfaceQualityPasses passes. A circumcentre
+/// that would land outside the domain, or within a boundary segment's diametral sphere,
+/// splits that boundary segment instead (and so its model edge).
 DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& options) {
     DomainResult result;
     PlanarDomain planar;
     std::vector<const LoopPoint*> boundary;
+    std::vector<size_t> loopStart;
     double minAngle = 360.0;
     for (size_t k = 0; k < d.loops.size(); ++k) {
         std::vector<Point2> loop;
+        loopStart.push_back(boundary.size());
         for (const LoopPoint& p : d.loops[k]) {
             loop.push_back(chartPlanePoint(d.chart, p.ab));
             boundary.push_back(&p);
@@ -859,6 +978,7 @@ DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& op
             planar.holes.push_back(std::move(loop));
         }
     }
+    loopStart.push_back(boundary.size());
     RefineOptions refine;
     refine.minAngleDeg = options.minAngleDeg;
     // A corner of the face sharper than the bound cannot be improved: refine the face to
@@ -870,55 +990,163 @@ DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& op
         }
         refine.minAngleDeg = 0.5 * minAngle;
     }
+    // The same rule for the corners as they are on the surface.
+    double surfaceBound = refine.minAngleDeg;
+    double spaceCorner = minSpaceCornerAngle(part, d);
+    if (options.minAngleDeg - 1e-6 > spaceCorner) surfaceBound = std::min(surfaceBound, 0.5 * spaceCorner);
     refine.maxSteinerPoints = options.maxSteinerPoints;
     SizingField sizing;
     sizing.baseSize = part.size;
     refine.sizing = &sizing;
-    RefinedMesh mesh = refineRuppert(planar, refine);
-    if (!mesh.ok) {
-        result.why = mesh.message.empty() ? "quality refinement did not converge within 'max_steiner_points'"
-                                          : mesh.message;
-        return result;
-    }
-    // Every boundary segment must be an edge of the mesh; a split one is split in the model.
-    std::set<std::pair<int64_t, int64_t>> edges;
-    for (const Triangle& t : mesh.triangles) {
-        for (int k = 0; k < 3; ++k) {
-            int64_t a = t.v[k], b = t.v[(k + 1) % 3];
-            edges.insert({std::min(a, b), std::max(a, b)});
+
+    // The boundary segment from loop point i to the next one, by boundary index.
+    auto segmentEnd = [&](size_t i) {
+        size_t k = static_cast<size_t>(std::upper_bound(loopStart.begin(), loopStart.end(), i) - loopStart.begin()) - 1;
+        return i + 1 < loopStart[k + 1] ? i + 1 : loopStart[k];
+    };
+    std::vector<Point2> added;
+    for (int pass = 0;; ++pass) {
+        planar.interior = added;
+        RefinedMesh mesh = refineRuppert(planar, refine);
+        if (!mesh.ok) {
+            result.why = mesh.message.empty() ? "quality refinement did not converge within 'max_steiner_points'"
+                                              : mesh.message;
+            return result;
         }
-    }
-    int64_t base = 0;
-    for (const Loop& loop : d.loops) {
-        int64_t n = static_cast<int64_t>(loop.size());
-        for (int64_t i = 0; i < n; ++i) {
-            int64_t a = base + i, b = base + (i + 1) % n;
+        // Every boundary segment must be an edge of the mesh; a split one is split in the model.
+        std::set<std::pair<int64_t, int64_t>> edges;
+        for (const Triangle& t : mesh.triangles) {
+            for (int k = 0; k < 3; ++k) {
+                int64_t a = t.v[k], b = t.v[(k + 1) % 3];
+                edges.insert({std::min(a, b), std::max(a, b)});
+            }
+        }
+        for (size_t i = 0; i < boundary.size(); ++i) {
+            int64_t a = static_cast<int64_t>(i), b = static_cast<int64_t>(segmentEnd(i));
             if (edges.count({std::min(a, b), std::max(a, b)}) == 0) {
-                result.splits.push_back({loop[i].edge, loop[i].segment});
+                result.splits.push_back({boundary[i]->edge, boundary[i]->segment});
             }
         }
-        base += n;
-    }
-    if (!result.splits.empty()) return result;
-    std::vector<int32_t> nodeOf(mesh.points.size(), -1);
-    for (size_t i = 0; i < boundary.size(); ++i) nodeOf[i] = boundary[i]->node;
-    for (const Triangle& t : mesh.triangles) {
-        std::array<int32_t, 3> tri{};
-        for (int k = 0; k < 3; ++k) {
-            int64_t p = t.v[k];
-            if (nodeOf[p] < 0) {
-                Point2 ab = chartParametersOfPlane(d.chart, mesh.points[p]);
-                if (!addNode(part, chartSurfacePoint(d.chart, ab), nodeOf[p])) {
-                    result.why = part.error;
-                    return result;
+        if (!result.splits.empty()) return result;
+
+        SurfaceTriangulation st;
+        st.chart = mesh.points;
+        st.surface.resize(mesh.points.size());
+        for (size_t i = 0; i < mesh.points.size(); ++i) {
+            st.surface[i] = i < boundary.size() ? part.nodes[boundary[i]->node]
+                                                : chartSurfacePoint(d.chart, chartParametersOfPlane(d.chart, mesh.points[i]));
+        }
+        st.triangles = std::move(mesh.triangles);
+        auto isBad = [&](const Triangle& t) {
+            return spaceMinAngleDeg(st.surface[static_cast<size_t>(t.v[0])], st.surface[static_cast<size_t>(t.v[1])],
+                                    st.surface[static_cast<size_t>(t.v[2])]) < surfaceBound;
+        };
+        bool anyBad = std::any_of(st.triangles.begin(), st.triangles.end(), isBad);
+        if (anyBad) {
+            flipTowardsSurfaceQuality(st, 64 * static_cast<int64_t>(st.triangles.size()) + 64);
+            anyBad = std::any_of(st.triangles.begin(), st.triangles.end(), isBad);
+        }
+        if (!anyBad) {
+            std::vector<int32_t> nodeOf(st.chart.size(), -1);
+            for (size_t i = 0; i < boundary.size(); ++i) nodeOf[i] = boundary[i]->node;
+            for (const Triangle& t : st.triangles) {
+                std::array<int32_t, 3> tri{};
+                for (int k = 0; k < 3; ++k) {
+                    size_t p = static_cast<size_t>(t.v[k]);
+                    if (nodeOf[p] < 0 && !addNode(part, st.surface[p], nodeOf[p])) {
+                        result.why = part.error;
+                        return result;
+                    }
+                    tri[k] = nodeOf[p];
                 }
+                result.triangles.push_back(tri);
             }
-            tri[k] = nodeOf[p];
+            result.ok = true;
+            return result;
         }
-        result.triangles.push_back(tri);
+        double worst = 180.0;
+        for (const Triangle& t : st.triangles) {
+            worst = std::min(worst, spaceMinAngleDeg(st.surface[static_cast<size_t>(t.v[0])],
+                                                     st.surface[static_cast<size_t>(t.v[1])],
+                                                     st.surface[static_cast<size_t>(t.v[2])]));
+        }
+        if (pass >= kMaxSurfaceQualityPasses ||
+            static_cast<int64_t>(added.size()) >= static_cast<int64_t>(options.maxSteinerPoints)) {
+            result.why = "its triangles on the surface do not reach " + formatAngle(surfaceBound) +
+                         " deg (the smallest is " + formatAngle(worst) + " deg) after " + std::to_string(pass + 1) +
+                         " passes";
+            return result;
+        }
+        // New points: the circumcentres of the poor triangles, or splits of the boundary.
+        std::set<std::pair<int32_t, int32_t>> splits;
+        std::vector<std::pair<Point3, double>> chosen;  // surface point, the radius it claims
+        size_t before = added.size();
+        auto splitBoundary = [&](size_t i) { splits.insert({boundary[i]->edge, boundary[i]->segment}); };
+        for (const Triangle& t : st.triangles) {
+            if (!isBad(t)) continue;
+            if (chosen.size() >= kMaxSurfaceQualityPointsPerPass) break;
+            Point2 q;
+            double radius = 0.0;
+            bool inside = chartPointOfSpaceCircumcenter(st, t, q, radius) && pointInPolygon(q, planar.outer);
+            for (size_t h = 0; inside && h < planar.holes.size(); ++h) inside = !pointInPolygon(q, planar.holes[h]);
+            Point3 qs;
+            if (inside) {
+                qs = chartSurfacePoint(d.chart, chartParametersOfPlane(d.chart, q));
+                // A point inside a boundary segment's diametral sphere splits the segment.
+                bool encroaches = false;
+                for (size_t i = 0; i < boundary.size(); ++i) {
+                    const Point3& p0 = st.surface[i];
+                    const Point3& p1 = st.surface[segmentEnd(i)];
+                    if (dot(sub(qs, p0), sub(qs, p1)) < 0.0) {
+                        splitBoundary(i);
+                        encroaches = true;
+                    }
+                }
+                if (encroaches) continue;
+            } else {
+                // Outside the domain: the triangle's longest side on the surface is split
+                // instead, in the model when it is a boundary segment.
+                int longest = 0;
+                double longestLength = -1.0;
+                for (int k = 0; k < 3; ++k) {
+                    double l = squaredDistance(st.surface[static_cast<size_t>(t.v[k])],
+                                               st.surface[static_cast<size_t>(t.v[(k + 1) % 3])]);
+                    if (l > longestLength) {
+                        longestLength = l;
+                        longest = k;
+                    }
+                }
+                size_t a = static_cast<size_t>(t.v[longest]), b = static_cast<size_t>(t.v[(longest + 1) % 3]);
+                if (a < boundary.size() && b < boundary.size() && (segmentEnd(a) == b || segmentEnd(b) == a)) {
+                    splitBoundary(segmentEnd(a) == b ? a : b);
+                    continue;
+                }
+                q = {st.chart[a].x + 0.5 * (st.chart[b].x - st.chart[a].x),
+                     st.chart[a].y + 0.5 * (st.chart[b].y - st.chart[a].y)};
+                qs = chartSurfacePoint(d.chart, chartParametersOfPlane(d.chart, q));
+                radius = 0.5 * std::sqrt(longestLength);
+            }
+            // Points of one pass keep apart, so that they do not make poor triangles of
+            // their own.
+            bool crowded = false;
+            for (const auto& c : chosen) {
+                double gap = 0.5 * std::min(radius, c.second);
+                if (squaredDistance(qs, c.first) < gap * gap) crowded = true;
+            }
+            if (crowded) continue;
+            chosen.push_back({qs, radius});
+            added.push_back(q);
+        }
+        if (!splits.empty()) {
+            result.splits.assign(splits.begin(), splits.end());
+            return result;
+        }
+        if (added.size() == before) {
+            result.why = "its triangles on the surface do not reach " + formatAngle(surfaceBound) +
+                         " deg (the smallest is " + formatAngle(worst) + " deg) and no point improves them";
+            return result;
+        }
     }
-    result.ok = true;
-    return result;
 }
 
 bool meshFace(Part& part, int32_t faceIndex, const ConformingOptions& options, std::set<int32_t>& splitEdges,
@@ -1003,7 +1231,7 @@ bool meshStepConforming(const StepFile& file, const ConformingOptions& options, 
         for (int i = 0; i <= 16; ++i) grow(curvePointAt(e.curve, e.t0 + (static_cast<double>(i) / 16.0) * (e.t1 - e.t0)));
     }
     for (const FaceRec& f : part.faces) {
-        if (!f.chains.empty()) continue;
+        if (!onlySeams(f)) continue;
         double r = f.chart.radius + f.chart.minor;
         grow(sub(f.chart.frame.origin, {r, r, r}));
         grow(add(f.chart.frame.origin, {r, r, r}));
@@ -1021,6 +1249,16 @@ bool meshStepConforming(const StepFile& file, const ConformingOptions& options, 
     }
     part.size = size / options.scale;
     part.tolerance = tolerance / options.scale;
+
+    // Vertex records at one position are one vertex; then the bounds become chains.
+    mergeCoincidentVertices(part, 1e-9 * part.size);
+    for (FaceRec& face : part.faces) {
+        std::string why;
+        if (!chainFace(part, face, why)) {
+            error = faceName(face) + " cannot be meshed: " + why;
+            return false;
+        }
+    }
 
     for (int32_t i = 0; i < static_cast<int32_t>(part.edges.size()); ++i) {
         if (!discretizeEdge(part, i)) {

@@ -259,14 +259,15 @@ TEST(StepConforming, BoxWithCylindricalFillets) {
     EXPECT_GE(f.minAngleDeg, 20.0 - 1e-6);
 }
 
-TEST(StepConforming, BsplinePatchBoundedByBsplineCurves) {
-    // A biquadratic patch over [0, 10]^2: x and y are linear in (u, v), z is the
-    // tensor-product Bernstein form of the heights below.
-    const double h[3][3] = {{0, 1, 0}, {1, 3, 1}, {0, 1, 2}};
+namespace {
+
+/// A biquadratic patch over a 3 x 3 control net, bounded by the four B-spline curves of
+/// its border rows, as one face.
+std::string bsplinePatchText(const Point3 (&net)[3][3]) {
     StepPartBuilder b;
     int cp[3][3];
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) cp[i][j] = b.point({5.0 * i, 5.0 * j, h[i][j]});
+        for (int j = 0; j < 3; ++j) cp[i][j] = b.point(net[i][j]);
     std::string rows = "(";
     for (int i = 0; i < 3; ++i) {
         rows += std::string(i ? "," : "") + "(" + b.ref(cp[i][0]) + "," + b.ref(cp[i][1]) + "," + b.ref(cp[i][2]) + ")";
@@ -278,26 +279,70 @@ TEST(StepConforming, BsplinePatchBoundedByBsplineCurves) {
         return b.add("B_SPLINE_CURVE_WITH_KNOTS('',2,(" + b.ref(a) + "," + b.ref(m) + "," + b.ref(c) +
                      "),.UNSPECIFIED.,.F.,.F.,(3,3),(0.,1.),.UNSPECIFIED.)");
     };
-    int v00 = b.vertex({0, 0, h[0][0]}), v10 = b.vertex({10, 0, h[2][0]}), v11 = b.vertex({10, 10, h[2][2]}),
-        v01 = b.vertex({0, 10, h[0][2]});
+    int v00 = b.vertex(net[0][0]), v10 = b.vertex(net[2][0]), v11 = b.vertex(net[2][2]), v01 = b.vertex(net[0][2]);
     int e0 = b.edge(v00, v10, curve(cp[0][0], cp[1][0], cp[2][0]));
     int e1 = b.edge(v10, v11, curve(cp[2][0], cp[2][1], cp[2][2]));
     int e2 = b.edge(v01, v11, curve(cp[0][2], cp[1][2], cp[2][2]));
     int e3 = b.edge(v00, v01, curve(cp[0][0], cp[0][1], cp[0][2]));
     b.faceOfEdges({b.oriented(e0), b.oriented(e1), b.oriented(e2, false), b.oriented(e3, false)}, surface);
+    return b.text();
+}
+
+double bernstein2(int i, double t) { return i == 0 ? (1 - t) * (1 - t) : i == 1 ? 2 * t * (1 - t) : t * t; }
+
+Point3 patchPoint(const Point3 (&net)[3][3], double u, double v) {
+    Point3 p{0, 0, 0};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            double w = bernstein2(i, u) * bernstein2(j, v);
+            p = {p.x + w * net[i][j].x, p.y + w * net[i][j].y, p.z + w * net[i][j].z};
+        }
+    return p;
+}
+
+/// The smallest angle of the triangles with no corner at one of the patch's four corners
+/// (whose angles on the surface the input fixes).
+double minAngleAwayFromCorners(const Model& m, const Point3 (&net)[3][3]) {
+    const Point3 corners[4] = {net[0][0], net[2][0], net[2][2], net[0][2]};
+    double worst = 180.0;
+    for (const Area& a : m.areas) {
+        bool atCorner = false;
+        for (int32_t id : a.nodes) {
+            Point3 p = nodePoint(m, id);
+            for (const Point3& c : corners) {
+                if (std::fabs(p.x - c.x) + std::fabs(p.y - c.y) + std::fabs(p.z - c.z) < 1e-12) atCorner = true;
+            }
+        }
+        if (atCorner) continue;
+        Model one;
+        one.nodes = m.nodes;
+        one.areas = {a};
+        worst = std::min(worst, meshFigures(one, 0.0).minAngleDeg);
+    }
+    return worst;
+}
+
+}  // namespace
+
+TEST(StepConforming, BsplinePatchBoundedByBsplineCurves) {
+    // x and y are linear in (u, v) over [0, 10]^2; z is the tensor-product Bernstein form of
+    // the heights, so the patch bulges and its chart does not keep angles.
+    const double h[3][3] = {{0, 1, 0}, {1, 3, 1}, {0, 1, 2}};
+    Point3 net[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) net[i][j] = {5.0 * i, 5.0 * j, h[i][j]};
     const double size = 0.8;
-    Meshed r = meshPart(b.text(), size);
+    Meshed r = meshPart(bsplinePatchText(net), size);
     ASSERT_TRUE(r.ok) << r.error;
     MeshFigures f = meshFigures(r.model, 1e-9 * size);
     EXPECT_EQ(f.overusedEdges, 0);
     EXPECT_EQ(f.misorientedEdges, 0);
     EXPECT_EQ(f.duplicateNodes, 0);
-    auto bern = [](int i, double t) { return i == 0 ? (1 - t) * (1 - t) : i == 1 ? 2 * t * (1 - t) : t * t; };
     double worst = 0.0;
     for (const Node& n : r.model.nodes) {
         double u = n.x / 10, v = n.y / 10, z = 0;
         for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) z += bern(i, u) * bern(j, v) * h[i][j];
+            for (int j = 0; j < 3; ++j) z += bernstein2(i, u) * bernstein2(j, v) * h[i][j];
         worst = std::max(worst, std::fabs(z - n.z));
     }
     EXPECT_LT(worst, 1e-9);
@@ -307,7 +352,67 @@ TEST(StepConforming, BsplinePatchBoundedByBsplineCurves) {
         EXPECT_GT((q.x - p.x) * (s.y - p.y) - (q.y - p.y) * (s.x - p.x), 0.0);
     }
     EXPECT_GT(f.area, 100.0);
-    EXPECT_GT(f.minAngleDeg, 15.0);
+    // The corners of this patch are all above 20 degrees on the surface, so the bound holds
+    // everywhere.
+    EXPECT_GE(f.minAngleDeg, 20.0 - 1e-6);
+    // And at a stricter bound.
+    Meshed strict = meshPart(bsplinePatchText(net), size, 28.0);
+    ASSERT_TRUE(strict.ok) << strict.error;
+    EXPECT_GE(meshFigures(strict.model, 1e-9 * size).minAngleDeg, 28.0 - 1e-6);
+}
+
+TEST(StepConforming, StronglyDistortedBsplinePatchMeetsTheAngleOnTheSurface) {
+    // Control columns at x = 0, 1, 10 and rows at y = 0, 8, 10: dx/du runs from 2 to 18 and
+    // dy/dv from 16 to 4, so the scaled parameters stretch triangles by up to a factor of
+    // about 30 between the patch's corners; the middle is lifted and sheared.
+    const double xs[3] = {0.0, 1.0, 10.0};
+    const double ys[3] = {0.0, 8.0, 10.0};
+    Point3 net[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) net[i][j] = {xs[i] + 0.5 * ys[j], ys[j], i == 1 && j == 1 ? 4.0 : 0.5 * i};
+    const double size = 0.7;
+    std::string text = bsplinePatchText(net);
+    Meshed r = meshPart(text, size);
+    ASSERT_TRUE(r.ok) << r.error;
+    MeshFigures f = meshFigures(r.model, 1e-9 * size);
+    EXPECT_EQ(f.overusedEdges, 0);
+    EXPECT_EQ(f.misorientedEdges, 0);
+    EXPECT_EQ(f.duplicateNodes, 0);
+    EXPECT_GE(minAngleAwayFromCorners(r.model, net), 20.0 - 1e-6);
+    // Every node on the patch: its (u, v) found by Newton steps on x and y from the centre.
+    double worst = 0.0;
+    for (const Node& n : r.model.nodes) {
+        double u = 0.5, v = 0.5;
+        for (int it = 0; it < 60; ++it) {
+            const double e = 1e-7;
+            Point3 p = patchPoint(net, u, v), pu = patchPoint(net, u + e, v), pv = patchPoint(net, u, v + e);
+            double a = (pu.x - p.x) / e, b = (pv.x - p.x) / e, c = (pu.y - p.y) / e, d = (pv.y - p.y) / e;
+            double rx = n.x - p.x, ry = n.y - p.y, det = a * d - b * c;
+            u = std::min(1.0, std::max(0.0, u + (d * rx - b * ry) / det));
+            v = std::min(1.0, std::max(0.0, v + (a * ry - c * rx) / det));
+        }
+        Point3 p = patchPoint(net, u, v);
+        worst = std::max(worst, std::fabs(p.x - n.x) + std::fabs(p.y - n.y) + std::fabs(p.z - n.z));
+    }
+    EXPECT_LT(worst, 1e-7);
+    // The triangles cover the patch: their area is the surface area within a few percent
+    // (a fine quadrature of |S_u x S_v|).
+    double area = 0.0;
+    const int n = 400;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            double u = (i + 0.5) / n, v = (j + 0.5) / n, e = 1e-6;
+            Point3 p = patchPoint(net, u, v), pu = patchPoint(net, u + e, v), pv = patchPoint(net, u, v + e);
+            Point3 su{(pu.x - p.x) / e, (pu.y - p.y) / e, (pu.z - p.z) / e};
+            Point3 sv{(pv.x - p.x) / e, (pv.y - p.y) / e, (pv.z - p.z) / e};
+            Point3 c{su.y * sv.z - su.z * sv.y, su.z * sv.x - su.x * sv.z, su.x * sv.y - su.y * sv.x};
+            area += std::sqrt(c.x * c.x + c.y * c.y + c.z * c.z) / (n * n);
+        }
+    EXPECT_NEAR(f.area, area, 0.02 * area);
+    // Reproducible byte for byte.
+    Meshed again = meshPart(text, size);
+    ASSERT_TRUE(again.ok);
+    EXPECT_EQ(modelText(r.model), modelText(again.model));
 }
 
 TEST(StepConforming, SameResultTwiceByteForByte) {

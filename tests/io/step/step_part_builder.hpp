@@ -6,6 +6,7 @@
 // builder can declare the length unit of its representation context.
 
 #include <cmath>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,24 @@ inline Profile roundedRectangle(double x0, double y0, double x1, double y1, doub
 
 struct StepPartBuilder : StepTextBuilder {
     bool surfaceCurveLines = false;  ///< write LINE edges wrapped in SURFACE_CURVEs
+    /// Give every edge end a vertex record (and point) of its own, as some exporters do.
+    bool duplicateVertices = false;
+    double duplicateOffset = 0.0;  ///< copies at an edge's start move by +offset in x, at its end by -offset
+    std::map<int, Point3> vertexPoints;
+
+    int vertex(const Point3& p) {
+        int id = StepTextBuilder::vertex(p);
+        vertexPoints[id] = p;
+        return id;
+    }
+    int edge(int v1, int v2, int curve, bool sameSense = true) {
+        if (duplicateVertices) {
+            Point3 p1 = vertexPoints[v1], p2 = vertexPoints[v2];
+            v1 = StepTextBuilder::vertex({p1.x + duplicateOffset, p1.y, p1.z});
+            v2 = StepTextBuilder::vertex({p2.x - duplicateOffset, p2.y, p2.z});
+        }
+        return StepTextBuilder::edge(v1, v2, curve, sameSense);
+    }
 
     /// Declares the length unit: "mm", "m", "inch" (conversion based) or "" (none).
     void declareUnits(const std::string& unit) {
