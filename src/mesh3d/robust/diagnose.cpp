@@ -87,6 +87,34 @@ bool entersCorner(const Point3& v, const Point3& x, const Point3& a, const Point
     return true;
 }
 
+/// p on the closed segment ab (exact: collinear in every axis-plane projection, and within
+/// the segment's extent on every axis).
+bool onClosedSegment(const Point3& a, const Point3& b, const Point3& p) {
+    if (!collinear3(a, b, p)) return false;
+    return std::min(a.x, b.x) <= p.x && p.x <= std::max(a.x, b.x) && std::min(a.y, b.y) <= p.y &&
+           p.y <= std::max(a.y, b.y) && std::min(a.z, b.z) <= p.z && p.z <= std::max(a.z, b.z);
+}
+
+/// Whether two segments meet other than at an end they share (exact).
+bool segmentsCross(const std::vector<Point3>& P, const int64_t* s, const int64_t* t) {
+    const bool shared0 = s[0] == t[0] || s[0] == t[1];
+    const bool shared1 = s[1] == t[0] || s[1] == t[1];
+    if (shared0 && shared1) return true;  // the same segment twice
+    if (shared0 || shared1) {
+        const int64_t v = shared0 ? s[0] : s[1];
+        const int64_t x = shared0 ? s[1] : s[0];
+        const int64_t y = (t[0] == v) ? t[1] : t[0];
+        // Overlap beyond the shared end: one runs along the other.
+        return onClosedSegment(P[v], P[x], P[y]) || onClosedSegment(P[v], P[y], P[x]);
+    }
+    const Point3 &a = P[s[0]], &b = P[s[1]], &c = P[t[0]], &d = P[t[1]];
+    if (orient3d(a, b, c, d) != 0) return false;
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!segmentsMeet2(project(a, axis), project(b, axis), project(c, axis), project(d, axis))) return false;
+    }
+    return true;
+}
+
 std::string formatPoint(const Point3& p) {
     char buffer[96];
     std::snprintf(buffer, sizeof buffer, "(%.9g, %.9g, %.9g)", p.x, p.y, p.z);
@@ -473,6 +501,19 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
             return failed("segment " + std::to_string(bestS) + " meets " + name(bestF) + " at " +
                           formatPoint(bestWhere));
         }
+        // Segments crossing or overlapping each other.
+        int64_t bestA = -1, bestB = -1;
+        overlappingPairs(segmentBoxes, segmentBoxes, true, [&](int32_t i, int32_t j) {
+            if (bestA >= 0 && (i > bestA || (i == bestA && j > bestB))) return;
+            if (segmentsCross(P, plc.segments[i].v.data(), plc.segments[j].v.data())) {
+                bestA = i;
+                bestB = j;
+            }
+        });
+        if (bestA >= 0) {
+            return failed("segments " + std::to_string(bestA) + " and " + std::to_string(bestB) +
+                          " meet other than at a shared end");
+        }
     }
     {
         std::vector<uint8_t> used(static_cast<size_t>(n), 0);
@@ -503,6 +544,26 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
             });
             if (bestP >= 0) return failed("point " + std::to_string(bestP) + " lies on " + name(bestF));
         }
+    }
+    // Points lying inside a segment they are not an end of.
+    if (segmentCount > 0) {
+        std::vector<Box> pointBoxes;
+        for (int64_t i = 0; i < n; ++i) pointBoxes.push_back(boxOf(P, &i, 1));
+        std::vector<Box> segmentBoxes;
+        for (const Segment& sg : plc.segments) segmentBoxes.push_back(boxOf(P, sg.v.data(), 2));
+        int64_t bestP = -1, bestS = -1;
+        overlappingPairs(pointBoxes, segmentBoxes, false, [&](int32_t i, int32_t sg) {
+            if (bestP >= 0 && (i > bestP || (i == bestP && sg > bestS))) return;
+            const auto& v = plc.segments[sg].v;
+            if (i == v[0] || i == v[1]) return;
+            if (onClosedSegment(P[v[0]], P[v[1]], P[i])) {
+                bestP = i;
+                bestS = sg;
+            }
+        });
+        if (bestP >= 0) return failed("point " + std::to_string(bestP) + " lies on segment " + std::to_string(bestS));
+    }
+    {
     }
     PlcDiagnosis ok;
     ok.ok = true;

@@ -30,8 +30,9 @@ struct FacetNaming {
 /// 5. an edge used by more than two facets (non-manifold) or by only one (open surface);
 /// 6. two facets that intersect other than in their shared corners or shared edge (the
 ///    first pair in index order, with a point of their intersection);
-/// 7. a segment crossing a facet other than at the facet's corners or edges, or a point
-///    of the complex lying on a facet or segment it is not a corner or end of.
+/// 7. a segment crossing a facet other than at the facet's corners or edges, two segments
+///    meeting other than at a shared end, a point used by no facet or segment lying on a
+///    facet, or any point lying inside a segment it is not an end of.
 PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming = FacetNaming());
 
 /// Whether the closed segment pq and the closed triangle abc have a point in common

@@ -108,6 +108,18 @@ TEST(RobustDiagnose, SegmentsAndLoosePoints) {
     loose.points.push_back(Point3{0.25, 0.5, 1});
     EXPECT_THAT(diagnosePlc(loose).error, HasSubstr("point 8 lies on facet "));
 
+    Plc crossing = shapes::box(0, 0, 0, 1, 1, 1);
+    crossing.points.push_back(Point3{0.2, 0.2, 0.5});
+    crossing.points.push_back(Point3{0.8, 0.8, 0.5});
+    crossing.points.push_back(Point3{0.2, 0.8, 0.5});
+    crossing.points.push_back(Point3{0.8, 0.2, 0.5});
+    crossing.segments = {Segment{{8, 9}}, Segment{{10, 11}}};
+    EXPECT_EQ(diagnosePlc(crossing).error, "segments 0 and 1 meet other than at a shared end");
+    crossing.segments = {Segment{{8, 9}}, Segment{{8, 10}}};
+    EXPECT_TRUE(diagnosePlc(crossing).ok);
+    crossing.points.push_back(Point3{0.5, 0.5, 0.5});
+    EXPECT_EQ(diagnosePlc(crossing).error, "point 12 lies on segment 0");
+
     Plc edgeSegment = shapes::box(0, 0, 0, 1, 1, 1);
     edgeSegment.segments = {Segment{{0, 1}}};  // a facet edge: fine
     EXPECT_TRUE(diagnosePlc(edgeSegment).ok);
