@@ -1075,6 +1075,21 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
     if (!recoverBoundary(r)) return out;
     labelSolid(r);
     if (!refine(r)) return out;
+    // Every subsegment of a segment inside the solid is still an edge (facet edges are kept
+    // by the boundary faces; a free segment only by the encroachment rule).
+    if (r.freeSegments) {
+        for (const InputEdge& e : r.edges) {
+            if (e.facetEnd != e.facetBegin) continue;
+            for (size_t i = 0; i + 1 < e.chain.size(); ++i) {
+                const int32_t u = e.chain[i], w = e.chain[i + 1];
+                if (r.t.vertexCell[u] < 0 || r.t.vertexCell[w] < 0) continue;  // outside the solid
+                if (robust::findEdgeCell(r.t, u, w) < 0) {
+                    out.error = "a segment inside the solid could not be kept as edges of the mesh";
+                    return out;
+                }
+            }
+        }
+    }
     if (params.maxVolume > 0) {
         for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
             if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
