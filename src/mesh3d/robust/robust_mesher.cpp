@@ -787,8 +787,12 @@ bool refine(Run& r) {
     for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
         if (r.t.alive[s] != 0 && r.t.inside[s] != 0) queue.push_back(s);
     }
-    for (size_t head = 0; head < queue.size(); ++head) {
-        const int32_t s = queue[head];
+    // Last in, first out: the cells just made are looked at next, so refinement finishes one
+    // neighbourhood before it moves on (the mesh's memory is walked in order, not in waves).
+    std::reverse(queue.begin(), queue.end());
+    while (!queue.empty()) {
+        const int32_t s = queue.back();
+        queue.pop_back();
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
         // Copies: refining appends points and cells.
         const std::array<int32_t, 4> v = r.t.cells[s].v;
@@ -838,7 +842,6 @@ bool refine(Run& r) {
                 ++r.out->rejected;
             }
         }
-        if (queue.size() > (size_t{1} << 31)) break;
     }
     return true;
 }

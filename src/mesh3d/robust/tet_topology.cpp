@@ -43,6 +43,7 @@ bool commitCavity(TetTopology& t, int32_t vid) {
     };
     t.edgeRefs.clear();
     std::vector<uint64_t> skippedEdges;
+    std::vector<std::pair<uint64_t, int32_t>> skippedFaceOf;  // edge -> skipped face
     int32_t made = 0;
     for (size_t i = 0; i < t.boundary.size(); ++i) {
         const CavityFace& f = t.boundary[i];
@@ -50,6 +51,7 @@ bool commitCavity(TetTopology& t, int32_t vid) {
             skippedEdges.push_back(key(f.b, f.c));
             skippedEdges.push_back(key(f.c, f.a));
             skippedEdges.push_back(key(f.a, f.b));
+            for (int k = 0; k < 3; ++k) skippedFaceOf.push_back({skippedEdges[skippedEdges.size() - 3 + k], static_cast<int32_t>(i)});
             continue;
         }
         t.edgeRefs.push_back({key(f.b, f.c), made * 4 + 0});
@@ -59,12 +61,29 @@ bool commitCavity(TetTopology& t, int32_t vid) {
     }
     std::sort(t.edgeRefs.begin(), t.edgeRefs.end());
     std::sort(skippedEdges.begin(), skippedEdges.end());
+    std::sort(skippedFaceOf.begin(), skippedFaceOf.end());
     for (size_t i = 0; i < t.edgeRefs.size();) {
         size_t j = i;
         while (j < t.edgeRefs.size() && t.edgeRefs[j].first == t.edgeRefs[i].first) ++j;
         if (j - i > 2) return false;
-        if (j - i == 1 && !std::binary_search(skippedEdges.begin(), skippedEdges.end(), t.edgeRefs[i].first)) {
-            return false;
+        if (j - i == 1) {
+            if (!std::binary_search(skippedEdges.begin(), skippedEdges.end(), t.edgeRefs[i].first)) return false;
+            // The hull face (edge, p) that replaces the skipped face on this edge must lie on
+            // the same side of the edge as that face: p inside the region it splits.
+            const uint64_t e = t.edgeRefs[i].first;
+            const int32_t u = static_cast<int32_t>(e >> 32), w = static_cast<int32_t>(e & 0xffffffffu);
+            for (const auto& sf : skippedFaceOf) {
+                if (sf.first != e) continue;
+                const CavityFace& f = t.boundary[sf.second];
+                const int32_t third = (f.a != u && f.a != w) ? f.a : ((f.b != u && f.b != w) ? f.b : f.c);
+                const Point3& pu = t.pts[u];
+                const Point3 d{t.pts[w].x - pu.x, t.pts[w].y - pu.y, t.pts[w].z - pu.z};
+                const Point3 x{t.pts[third].x - pu.x, t.pts[third].y - pu.y, t.pts[third].z - pu.z};
+                const Point3 y{p.x - pu.x, p.y - pu.y, p.z - pu.z};
+                const Point3 n1{d.y * x.z - d.z * x.y, d.z * x.x - d.x * x.z, d.x * x.y - d.y * x.x};
+                const Point3 n2{d.y * y.z - d.z * y.y, d.z * y.x - d.x * y.z, d.x * y.y - d.y * y.x};
+                if (!(n1.x * n2.x + n1.y * n2.y + n1.z * n2.z > 0)) return false;
+            }
         }
         i = j;
     }
