@@ -151,7 +151,7 @@ AreaMesh meshQuadDominantArea(const std::vector<Point3>& boundary, const std::ve
         mesh.message = input.message;
         return mesh;
     }
-    const RefinedMesh refined = refineRuppert(input.domain, options);
+    const RefinedMesh refined = refineDomain(input.domain, options);
     if (!refined.ok) {
         mesh.message = refined.message;
         return mesh;

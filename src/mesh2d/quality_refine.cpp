@@ -484,15 +484,7 @@ std::string planarPointLimitMessage(int64_t limit) {
            " points: the mesh asked for is too fine for the region (raise max_area or target_size)";
 }
 
-RefinedMesh refineRuppert(const PlanarDomain& domain, const RefineOptions& options) {
-    return refineRuppertWithinPoints(domain, options, kMaxPlanarPoints);
-}
-
-RefinedMesh refineRuppertWithinPoints(const PlanarDomain& domain, const RefineOptions& options, int64_t pointLimit) {
-    RefinedMesh mesh;
-    if (domain.outer.size() < 3) return mesh;
-
-    // No refinement can improve an angle that the input itself fixes.
+bool inputCornerTooSharp(const PlanarDomain& domain, const RefineOptions& options, std::string& message) {
     int64_t vertex = 0;
     double sharpest = minCornerAngle(domain.outer, vertex);
     std::string where = "boundary vertex " + std::to_string(vertex);
@@ -504,12 +496,32 @@ RefinedMesh refineRuppertWithinPoints(const PlanarDomain& domain, const RefineOp
             where = "hole " + std::to_string(h) + " vertex " + std::to_string(holeVertex);
         }
     }
-    if (options.minAngleDeg - 1e-6 > sharpest) {
-        mesh.message = "input corner angle " + formatAngle(sharpest) + " deg at " + where +
-                       " is below min_angle_deg " + formatAngle(options.minAngleDeg) +
-                       "; Ruppert cannot refine an angle fixed by the input geometry (reduce min_angle_deg or fix the corner)";
-        return mesh;
-    }
+    if (!(options.minAngleDeg - 1e-6 > sharpest)) return false;
+    message = "input corner angle " + formatAngle(sharpest) + " deg at " + where + " is below min_angle_deg " +
+              formatAngle(options.minAngleDeg) +
+              "; Ruppert cannot refine an angle fixed by the input geometry (reduce min_angle_deg or fix the corner)";
+    return true;
+}
+
+RefinedMesh refineDomain(const PlanarDomain& domain, const RefineOptions& options) {
+    RefinedMesh mesh;
+    if (domain.outer.size() < 3) return mesh;
+    if (inputCornerTooSharp(domain, options, mesh.message)) return mesh;
+    // Crossing loops: refinement would chase the crossing point until the budget runs out.
+    if (domainLoopsCross(domain)) return mesh;
+    return refineRuppert(domain, options);
+}
+
+RefinedMesh refineRuppert(const PlanarDomain& domain, const RefineOptions& options) {
+    return refineRuppertWithinPoints(domain, options, kMaxPlanarPoints);
+}
+
+RefinedMesh refineRuppertWithinPoints(const PlanarDomain& domain, const RefineOptions& options, int64_t pointLimit) {
+    RefinedMesh mesh;
+    if (domain.outer.size() < 3) return mesh;
+
+    // No refinement can improve an angle that the input itself fixes.
+    if (inputCornerTooSharp(domain, options, mesh.message)) return mesh;
 
     Refinement r(options, mesh.points);
     addLoop(domain.outer, r.points, r.segments);
@@ -546,9 +558,7 @@ AreaMesh meshQualityArea(const std::vector<Point3>& boundary, const std::vector<
         mesh.message = input.message;
         return mesh;
     }
-    // Crossing loops: refinement would chase the crossing point until the budget runs out.
-    if (domainLoopsCross(input.domain)) return mesh;
-    const RefinedMesh refined = refineRuppert(input.domain, options);
+    const RefinedMesh refined = refineDomain(input.domain, options);
     if (!refined.ok) {
         mesh.message = refined.message;
         return mesh;

@@ -67,6 +67,15 @@ struct RefinedMesh {
 /// fails with planarPointLimitMessage().
 RefinedMesh refineRuppert(const PlanarDomain& domain, const RefineOptions& options);
 
+/// The corner check of refineRuppert: true, with the corner message, when an input corner
+/// is sharper than the minimum angle.
+bool inputCornerTooSharp(const PlanarDomain& domain, const RefineOptions& options, std::string& message);
+
+/// What the meshers run: refineRuppert, except that a domain whose loops cross fails
+/// (ok false, no message) as soon as the corner check has passed, where refinement would
+/// chase the crossing point until its budget ran out.
+RefinedMesh refineDomain(const PlanarDomain& domain, const RefineOptions& options);
+
 /// refineRuppert with another point limit.
 RefinedMesh refineRuppertWithinPoints(const PlanarDomain& domain, const RefineOptions& options, int64_t pointLimit);
 

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <set>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -244,3 +245,27 @@ TEST(MeshQuadDominantArea, FailuresCarryTheRefinerMessageOrNone) {
 }
 
 }  // namespace
+
+// A hole that pokes through the boundary: both refining meshers fail at once (no
+// message) instead of chasing the crossing point through a large budget, but a sharp
+// input corner is still reported first, as the refiner's own check would.
+TEST(MeshQuadDominantArea, CrossingLoopsFailAtOnceAfterTheCornerCheck) {
+    const std::vector<Point3> plate = {{4, 0, 0}, {8, 0, 0}, {4, 3, 0}, {0, 3, 0}};
+    const std::vector<std::vector<Point3>> poking = {{{2.5, 1, 0}, {1.5, 2, 0}, {2.5, 2, 0}}};
+    RefineOptions options;
+    options.maxSteinerPoints = 2000000000;
+    const AreaMesh quad = meshQuadDominantArea(plate, poking, {}, options, 0.4, AreaProps{});
+    EXPECT_FALSE(quad.ok);
+    EXPECT_EQ(quad.message, "");
+    const AreaMesh tri = meshQualityArea(plate, poking, {}, options, AreaProps{});
+    EXPECT_FALSE(tri.ok);
+    EXPECT_EQ(tri.message, "");
+
+    const std::vector<Point3> sliver = {{0, 0, 0}, {10, 0, 0}, {10, 1, 0}};
+    const std::vector<std::vector<Point3>> through = {{{8, 0.5, 0}, {9, -1, 0}, {9.5, 0.5, 0}}};
+    const std::string corner =
+        "input corner angle 5.71 deg at boundary vertex 0 is below min_angle_deg 20.00; Ruppert cannot refine "
+        "an angle fixed by the input geometry (reduce min_angle_deg or fix the corner)";
+    EXPECT_EQ(meshQuadDominantArea(sliver, through, {}, options, 0.4, AreaProps{}).message, corner);
+    EXPECT_EQ(meshQualityArea(sliver, through, {}, options, AreaProps{}).message, corner);
+}
