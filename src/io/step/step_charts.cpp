@@ -260,6 +260,13 @@ Point2 chartParametersFrom(const SurfaceChart& c, const Point3& p, const Point2&
         }
         if (!improved) break;
     }
+    // Parameters a rounding away from the domain's ends are on them (a value like 1e-300
+    // would also leave the chart's exact-arithmetic range).
+    const double eu = 1e-12 * (b.uMax - b.uMin), ev = 1e-12 * (b.vMax - b.vMin);
+    if (at.x - b.uMin < eu) at.x = b.uMin;
+    if (b.uMax - at.x < eu) at.x = b.uMax;
+    if (at.y - b.vMin < ev) at.y = b.vMin;
+    if (b.vMax - at.y < ev) at.y = b.vMax;
     return at;
 }
 

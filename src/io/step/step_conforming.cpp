@@ -26,8 +26,9 @@ constexpr double kTwoPi = 6.283185307179586;
 /// edges changed.
 constexpr int kMaxRounds = 40;
 
-/// Passes that refine a face domain again for the angles of its triangles on the surface,
-/// and the most points one pass adds.
+/// Passes that refine a face again for the angles of its triangles on the surface, over
+/// all its re-meshing rounds (each pass is one more refinement of the face), and the most
+/// points one pass adds.
 constexpr int kMaxSurfaceQualityPasses = 24;
 constexpr size_t kMaxSurfaceQualityPointsPerPass = 4096;
 
@@ -77,6 +78,7 @@ struct FaceRec {
     std::vector<int32_t> singular;  ///< vertex nodes of seams that bound nothing else
     std::vector<int32_t> cuts;      ///< cut edges, made on the first build
     int32_t extraNode = -1;         ///< a node the face made itself (cone apex, torus corner)
+    int qualityPasses = 0;          ///< surface-angle passes spent, over all rounds
     bool dirty = true;
     std::vector<std::array<int32_t, 3>> triangles;
     /// B-spline faces: the inverted parameters of boundary nodes, kept between builds
@@ -954,10 +956,11 @@ double minSpaceCornerAngle(const Part& part, const Domain& d) {
 /// on the surface too. The chart refinement meets the bound in the chart; the triangles
 /// that fall short on the surface are first flipped towards better surface triangles,
 /// then the chart points whose images are their space circumcentres are added and the
-/// domain is refined again, for at most kMaxSurfaceQualityPasses passes. A circumcentre
+/// domain is refined again; `passes` counts these passes for the face, up to
+/// kMaxSurfaceQualityPasses. A circumcentre
 /// that would land outside the domain, or within a boundary segment's diametral sphere,
 /// splits that boundary segment instead (and so its model edge).
-DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& options) {
+DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& options, int& passes) {
     DomainResult result;
     PlanarDomain planar;
     std::vector<const LoopPoint*> boundary;
@@ -1005,7 +1008,7 @@ DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& op
         return i + 1 < loopStart[k + 1] ? i + 1 : loopStart[k];
     };
     std::vector<Point2> added;
-    for (int pass = 0;; ++pass) {
+    for (;;) {
         planar.interior = added;
         RefinedMesh mesh = refineRuppert(planar, refine);
         if (!mesh.ok) {
@@ -1070,11 +1073,14 @@ DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& op
                                                      st.surface[static_cast<size_t>(t.v[1])],
                                                      st.surface[static_cast<size_t>(t.v[2])]));
         }
-        if (pass >= kMaxSurfaceQualityPasses ||
-            static_cast<int64_t>(added.size()) >= static_cast<int64_t>(options.maxSteinerPoints)) {
-            result.why = "its triangles on the surface do not reach " + formatAngle(surfaceBound) +
-                         " deg (the smallest is " + formatAngle(worst) + " deg) after " + std::to_string(pass + 1) +
-                         " passes";
+        std::string shortfall = "its triangles on the surface do not reach " + formatAngle(surfaceBound) +
+                                " deg (the smallest is " + formatAngle(worst) + " deg)";
+        if (++passes > kMaxSurfaceQualityPasses) {
+            result.why = shortfall + " after " + std::to_string(kMaxSurfaceQualityPasses) + " passes";
+            return result;
+        }
+        if (static_cast<int64_t>(added.size()) >= static_cast<int64_t>(options.maxSteinerPoints)) {
+            result.why = shortfall + " within 'max_steiner_points'";
             return result;
         }
         // New points: the circumcentres of the poor triangles, or splits of the boundary.
@@ -1142,8 +1148,7 @@ DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& op
             return result;
         }
         if (added.size() == before) {
-            result.why = "its triangles on the surface do not reach " + formatAngle(surfaceBound) +
-                         " deg (the smallest is " + formatAngle(worst) + " deg) and no point improves them";
+            result.why = shortfall + " and no point improves them";
             return result;
         }
     }
@@ -1156,7 +1161,7 @@ bool meshFace(Part& part, int32_t faceIndex, const ConformingOptions& options, s
     std::vector<std::array<int32_t, 3>> triangles;
     std::vector<std::pair<int32_t, int32_t>> splits;
     for (const Domain& d : domains) {
-        DomainResult r = meshDomain(part, d, options);
+        DomainResult r = meshDomain(part, d, options, part.faces[faceIndex].qualityPasses);
         if (!r.ok && r.splits.empty()) {
             why = r.why;
             return false;

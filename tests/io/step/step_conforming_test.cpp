@@ -415,6 +415,22 @@ TEST(StepConforming, StronglyDistortedBsplinePatchMeetsTheAngleOnTheSurface) {
     EXPECT_EQ(modelText(r.model), modelText(again.model));
 }
 
+TEST(StepConforming, TwistedBsplinePatchThatCannotBeMetFailsNamingTheFace) {
+    // Rows sheared across each other and the middle lifted high: the chart cannot keep the
+    // surface's angles, and the face fails with its name in bounded time.
+    const double xs[3] = {0.0, 1.0, 10.0};
+    const double ys[3] = {0.0, 8.0, 10.0};
+    Point3 net[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            net[i][j] = {xs[i] * (1 + 0.4 * j), ys[j] + 3.0 * i * (2 - j), i == 1 && j == 1 ? 7.0 : (i == 2 && j == 2 ? 5.0 : 0.0)};
+    Meshed r = meshPart(bsplinePatchText(net), 0.7);
+    ASSERT_FALSE(r.ok);
+    EXPECT_EQ(r.error.rfind("face #", 0), 0u) << r.error;
+    EXPECT_NE(r.error.find(" cannot be meshed: "), std::string::npos) << r.error;
+    EXPECT_TRUE(r.model.nodes.empty());
+}
+
 TEST(StepConforming, SameResultTwiceByteForByte) {
     StepPartBuilder b;
     b.filletedPuck(10, 6, 2);
