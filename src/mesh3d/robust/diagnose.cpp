@@ -139,7 +139,7 @@ Box boxOf(const std::vector<Point3>& points, const int64_t* v, int count) {
 }
 
 /// Calls f(i, j) for every pair of boxes that overlap (closed), i from set A, j from set
-/// B (the same set when `same`, then i < j), by a sweep along x.
+/// B (the same set when `same`, then i < j), by a sweep along x, until f returns false.
 template <typename F>
 void overlappingPairs(const std::vector<Box>& a, const std::vector<Box>& b, bool same, F&& f) {
     struct Item {
@@ -165,13 +165,15 @@ void overlappingPairs(const std::vector<Box>& a, const std::vector<Box>& b, bool
             if (!same && items[s].set == items[t].set) continue;
             const Box& bt = boxOfItem(items[t]);
             if (bt.lo[1] > bs.hi[1] || bs.lo[1] > bt.hi[1] || bt.lo[2] > bs.hi[2] || bs.lo[2] > bt.hi[2]) continue;
+            bool more = true;
             if (same) {
-                f(std::min(items[s].index, items[t].index), std::max(items[s].index, items[t].index));
+                more = f(std::min(items[s].index, items[t].index), std::max(items[s].index, items[t].index));
             } else if (items[s].set == 0) {
-                f(items[s].index, items[t].index);
+                more = f(items[s].index, items[t].index);
             } else {
-                f(items[t].index, items[s].index);
+                more = f(items[t].index, items[s].index);
             }
+            if (!more) return;
         }
     }
 }
@@ -244,6 +246,70 @@ bool segmentMeetsTriangle(const Point3& p, const Point3& q, const Point3& a, con
     return true;
 }
 
+namespace {
+
+/// A quick test in plain arithmetic with a generous error margin: true when the triangles
+/// are certainly apart except for their shared corners: the corners of one that it does not
+/// share lie strictly on one side of the other's plane, or, for triangles in (nearly) one
+/// plane, strictly beyond one edge line of the other that the shared corners lie on.
+bool certainlyApart(const Point3* A, const int64_t* ta, const Point3* B, const int64_t* tb) {
+    double scale = 0;
+    for (int i = 0; i < 3; ++i) {
+        scale = std::max({scale, std::fabs(A[i].x), std::fabs(A[i].y), std::fabs(A[i].z), std::fabs(B[i].x),
+                          std::fabs(B[i].y), std::fabs(B[i].z)});
+    }
+    auto sub = [](const Point3& a, const Point3& b) { return Point3{a.x - b.x, a.y - b.y, a.z - b.z}; };
+    auto cross = [](const Point3& u, const Point3& v) {
+        return Point3{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+    };
+    auto dot = [](const Point3& u, const Point3& v) { return u.x * v.x + u.y * v.y + u.z * v.z; };
+    auto len = [&](const Point3& u) { return std::sqrt(dot(u, u)); };
+    for (int pass = 0; pass < 2; ++pass) {
+        const Point3* P = pass == 0 ? A : B;
+        const Point3* Q = pass == 0 ? B : A;
+        const int64_t* tp = pass == 0 ? ta : tb;
+        const int64_t* tq = pass == 0 ? tb : ta;
+        auto shared = [&](int j) { return tq[j] == tp[0] || tq[j] == tp[1] || tq[j] == tp[2]; };
+        const Point3 n = cross(sub(P[1], P[0]), sub(P[2], P[0]));
+        const double margin = 1e-9 * len(n) * scale;
+        int above = 0, below = 0, others = 0;
+        for (int j = 0; j < 3; ++j) {
+            if (shared(j)) continue;
+            ++others;
+            const double side = dot(n, sub(Q[j], P[0]));
+            if (side > margin) ++above;
+            if (side < -margin) ++below;
+        }
+        if (others > 0 && (above == others || below == others)) return true;
+        // Edge lines of P within its plane.
+        for (int e = 0; e < 3; ++e) {
+            const Point3& p = P[e];
+            const Point3& q = P[(e + 1) % 3];
+            const Point3& r = P[(e + 2) % 3];
+            const Point3 m = cross(n, sub(q, p));
+            const double mLen = len(m);
+            const double edgeMargin = 1e-9 * mLen * scale;
+            const double inner = dot(m, sub(r, p));
+            bool apart = true;
+            int counted = 0;
+            for (int j = 0; j < 3 && apart; ++j) {
+                if (shared(j)) {
+                    // A shared corner must be an end of this edge.
+                    apart = tq[j] == tp[e] || tq[j] == tp[(e + 1) % 3];
+                    continue;
+                }
+                ++counted;
+                const double side = dot(m, sub(Q[j], p));
+                apart = inner > 0 ? side < -edgeMargin : side > edgeMargin;
+            }
+            if (apart && counted > 0) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 bool trianglesIntersect(const std::vector<Point3>& points, const int64_t* ta, const int64_t* tb, Point3& where) {
     int sharedA[3] = {-1, -1, -1};  // per corner of ta, its position in tb
     int shared = 0;
@@ -257,6 +323,7 @@ bool trianglesIntersect(const std::vector<Point3>& points, const int64_t* ta, co
     }
     const Point3 A[3] = {points[ta[0]], points[ta[1]], points[ta[2]]};
     const Point3 B[3] = {points[tb[0]], points[tb[1]], points[tb[2]]};
+    if (shared < 3 && certainlyApart(A, ta, B, tb)) return false;
     if (shared >= 3) {
         where = A[0];
         return true;
@@ -442,17 +509,29 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
     {
         int64_t bestA = -1, bestB = -1;
         Point3 bestWhere;
+        int64_t pairs = 0;
+        bool tooMany = false;
         overlappingPairs(facetBoxes, facetBoxes, true, [&](int32_t i, int32_t j) {
-            if (bestA >= 0 && (i > bestA || (i == bestA && j > bestB))) return;
+            if (++pairs > kMaxFacetPairs) {
+                tooMany = true;
+                return false;
+            }
+            if (bestA >= 0 && (i > bestA || (i == bestA && j > bestB))) return true;
             Point3 where;
             if (trianglesIntersect(P, plc.facets[i].v.data(), plc.facets[j].v.data(), where)) {
                 bestA = i;
                 bestB = j;
                 bestWhere = where;
             }
+            return true;
         });
+        if (tooMany) {
+            return failed("more than " + std::to_string(kMaxFacetPairs) +
+                          " pairs of facets lie close together, more than the intersection test takes");
+        }
         if (bestA >= 0) return failed(name.plural(bestA, bestB) + " intersect at " + formatPoint(bestWhere));
     }
+    int64_t work = 0;  // pairs examined by the checks below
     // 7. Segments through facets, and points lying on facets or segments they do not belong to.
     if (segmentCount > 0) {
         std::vector<Box> segmentBoxes;
@@ -460,7 +539,8 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
         int64_t bestS = -1, bestF = -1;
         Point3 bestWhere;
         overlappingPairs(segmentBoxes, facetBoxes, false, [&](int32_t s, int32_t f) {
-            if (bestS >= 0 && (s > bestS || (s == bestS && f > bestF))) return;
+            if (++work > kMaxFacetPairs) return false;
+            if (bestS >= 0 && (s > bestS || (s == bestS && f > bestF))) return true;
             const auto& sv = plc.segments[s].v;
             const auto& fv = plc.facets[f].v;
             int shared = 0;
@@ -473,7 +553,7 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
                     }
                 }
             }
-            if (shared == 2) return;  // a facet edge
+            if (shared == 2) return true;  // a facet edge
             Point3 where;
             bool meets = false;
             if (shared == 1) {
@@ -496,6 +576,7 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
                 bestF = f;
                 bestWhere = where;
             }
+            return true;
         });
         if (bestS >= 0) {
             return failed("segment " + std::to_string(bestS) + " meets " + name(bestF) + " at " +
@@ -504,11 +585,13 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
         // Segments crossing or overlapping each other.
         int64_t bestA = -1, bestB = -1;
         overlappingPairs(segmentBoxes, segmentBoxes, true, [&](int32_t i, int32_t j) {
-            if (bestA >= 0 && (i > bestA || (i == bestA && j > bestB))) return;
+            if (++work > kMaxFacetPairs) return false;
+            if (bestA >= 0 && (i > bestA || (i == bestA && j > bestB))) return true;
             if (segmentsCross(P, plc.segments[i].v.data(), plc.segments[j].v.data())) {
                 bestA = i;
                 bestB = j;
             }
+            return true;
         });
         if (bestA >= 0) {
             return failed("segments " + std::to_string(bestA) + " and " + std::to_string(bestB) +
@@ -533,14 +616,16 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
         if (!pointIndex.empty()) {
             int64_t bestP = -1, bestF = -1;
             overlappingPairs(pointBoxes, facetBoxes, false, [&](int32_t pi, int32_t f) {
+                if (++work > kMaxFacetPairs) return false;
                 const int64_t p = pointIndex[pi];
-                if (bestP >= 0 && (p > bestP || (p == bestP && f > bestF))) return;
+                if (bestP >= 0 && (p > bestP || (p == bestP && f > bestF))) return true;
                 Point3 where;
                 if (segmentMeetsTriangle(P[p], P[p], P[plc.facets[f].v[0]], P[plc.facets[f].v[1]],
                                          P[plc.facets[f].v[2]], where)) {
                     bestP = p;
                     bestF = f;
                 }
+                return true;
             });
             if (bestP >= 0) return failed("point " + std::to_string(bestP) + " lies on " + name(bestF));
         }
@@ -553,17 +638,21 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
         for (const Segment& sg : plc.segments) segmentBoxes.push_back(boxOf(P, sg.v.data(), 2));
         int64_t bestP = -1, bestS = -1;
         overlappingPairs(pointBoxes, segmentBoxes, false, [&](int32_t i, int32_t sg) {
-            if (bestP >= 0 && (i > bestP || (i == bestP && sg > bestS))) return;
+            if (++work > kMaxFacetPairs) return false;
+            if (bestP >= 0 && (i > bestP || (i == bestP && sg > bestS))) return true;
             const auto& v = plc.segments[sg].v;
-            if (i == v[0] || i == v[1]) return;
+            if (i == v[0] || i == v[1]) return true;
             if (onClosedSegment(P[v[0]], P[v[1]], P[i])) {
                 bestP = i;
                 bestS = sg;
             }
+            return true;
         });
         if (bestP >= 0) return failed("point " + std::to_string(bestP) + " lies on segment " + std::to_string(bestS));
     }
-    {
+    if (work > kMaxFacetPairs) {
+        return failed("more than " + std::to_string(kMaxFacetPairs) +
+                      " pairs of segments, facets and points lie close together, more than the checks take");
     }
     PlcDiagnosis ok;
     ok.ok = true;

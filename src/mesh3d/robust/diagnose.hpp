@@ -10,6 +10,10 @@
 
 #include "mesh3d/plc.hpp"
 
+/// The most pairs of facets with overlapping bounding boxes the intersection test examines
+/// (a few seconds of work); a surface with more fails the diagnosis with a message saying so.
+constexpr int64_t kMaxFacetPairs = 100000000;
+
 struct PlcDiagnosis {
     bool ok = false;
     std::string error;  ///< one line naming the offending facets, segments or points
