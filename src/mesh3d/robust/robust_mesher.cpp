@@ -459,36 +459,23 @@ std::vector<Tri2> planarDelaunay(const std::vector<Point2>& pts) {
 /// when the facet is complete, -1 when a piece is missing but no point could be added.
 int recoverFacet(Run& r, int32_t f) {
     FacetInfo& fi = r.facets[f];
+    // The points on the facet's edges (each corner once, in id order), then its own points;
+    // per point a mask of the facet edges it lies on.
     std::vector<int32_t> ids;
-    std::vector<uint8_t> edgeMask;  // which of the facet's edges each point lies on
     for (int k = 0; k < 3; ++k) {
         const std::vector<int32_t>& chain = r.edges[fi.edge[k]].chain;
-        for (size_t i = 0; i + 1 < chain.size(); ++i) {
-            ids.push_back(chain[i]);
-            edgeMask.push_back(0);
-        }
-    }
-    // The chains run from the lower vertex id to the higher: gather each corner once.
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    for (int k = 0; k < 3; ++k) {
-        const std::vector<int32_t>& chain = r.edges[fi.edge[k]].chain;
-        for (int32_t v : chain) {
-            if (!std::binary_search(ids.begin(), ids.end(), v)) ids.push_back(v);
-        }
+        ids.insert(ids.end(), chain.begin(), chain.end());
     }
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    edgeMask.assign(ids.size(), 0);
+    std::vector<uint8_t> edgeMask(ids.size(), 0);
     for (int k = 0; k < 3; ++k) {
         for (int32_t v : r.edges[fi.edge[k]].chain) {
             edgeMask[std::lower_bound(ids.begin(), ids.end(), v) - ids.begin()] |= static_cast<uint8_t>(1u << k);
         }
     }
-    const size_t onEdges = ids.size();
     for (int32_t v : fi.interior) ids.push_back(v);
     edgeMask.resize(ids.size(), 0);
-    (void)onEdges;
     std::vector<Point2> pts;
     pts.reserve(ids.size());
     for (int32_t v : ids) {
