@@ -1,7 +1,6 @@
 // The coordinate range of the volume mesher met at its value: coordinates up to 1e50 in
 // magnitude are meshed, anything beyond (or not finite) is refused before any work.
 
-#include <chrono>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -45,7 +44,6 @@ TEST(TetBounds, CubeAtTheCoordinateBoundMeshesLikeTheUnitCube) {
     // The exact in-sphere test still decides at 1e50: the cube of half side 1e50 meshes
     // into as many points and tetrahedra as the cube of half side 1 (1e50 is no power of
     // two, so Steiner coordinates may differ in the last bits), and the mesh is valid.
-    const auto start = std::chrono::steady_clock::now();
     TetMeshParams params;
     params.maxSteinerPoints = 200;
     const TetMesh unit = meshQualityTets(centredCube(1.0), params);
@@ -62,7 +60,6 @@ TEST(TetBounds, CubeAtTheCoordinateBoundMeshesLikeTheUnitCube) {
         EXPECT_LE(std::fabs(p.y), h);
         EXPECT_LE(std::fabs(p.z), h);
     }
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
 }
 
 }  // namespace

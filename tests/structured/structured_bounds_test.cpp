@@ -3,7 +3,6 @@
 // Building a model at the size bounds would take gigabytes, so the accepting side is shown
 // by a later check refusing instead (the ids, which are checked after the size).
 
-#include <chrono>
 #include <cstdint>
 #include <limits>
 
@@ -26,13 +25,8 @@ StructuredAreaProps numberedFrom(uint32_t firstNode, uint32_t firstArea) {
     return props;
 }
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 TEST(StructuredBounds, DiscDivisionsStopAtTheBound) {
     static_assert(kMaxDiscDivisions == 4000, "the README's Limits table gives 4,000");
-    const auto start = std::chrono::steady_clock::now();
     for (int32_t divisions : {kMaxDiscDivisions + 1, 1000000, kTopId}) {
         const StructuredAreaMesh mesh = meshDisc(kOrigin, kUp, 1.0, divisions, numberedFrom(1, 1));
         EXPECT_FALSE(mesh.ok) << divisions;
@@ -45,12 +39,10 @@ TEST(StructuredBounds, DiscDivisionsStopAtTheBound) {
         meshDisc(kOrigin, kUp, 1.0, kMaxDiscDivisions, numberedFrom(static_cast<uint32_t>(kTopId), 1));
     EXPECT_FALSE(atBound.ok);
     EXPECT_EQ(atBound.message, "disc mesh ids would exceed 2147483647");
-    EXPECT_LT(secondsSince(start), 1.0);
 }
 
 TEST(StructuredBounds, AnnulusNodeCountStopsAtTheBound) {
     static_assert(kMaxAnnulusNodes == 16000000, "the README's Limits table gives 16,000,000");
-    const auto start = std::chrono::steady_clock::now();
     // 16,000,001 = 109 x 146,789: one node past the bound.
     const StructuredAreaMesh past = meshAnnulus(kOrigin, kUp, 1.0, 2.0, 108, 146789, numberedFrom(1, 1));
     EXPECT_FALSE(past.ok);
@@ -65,7 +57,6 @@ TEST(StructuredBounds, AnnulusNodeCountStopsAtTheBound) {
     const StructuredAreaMesh atBound =
         meshAnnulus(kOrigin, kUp, 1.0, 2.0, 15, 1000000, numberedFrom(static_cast<uint32_t>(kTopId), 1));
     EXPECT_EQ(atBound.message, "annulus mesh ids would exceed 2147483647");
-    EXPECT_LT(secondsSince(start), 1.0);
 }
 
 TEST(StructuredBounds, IdsEndExactlyAtTheLargest32BitId) {
@@ -95,7 +86,6 @@ TEST(StructuredBounds, HexBlockPointCountStopsAtTheBound) {
     static_assert(kMaxHexBlockCount == 16000000, "the README's Limits table gives 16,000,000");
     const std::array<Point3, 8> cube{{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
                                       {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}};
-    const auto start = std::chrono::steady_clock::now();
     // 109 x 229 x 641 = 16,000,001 points.
     EXPECT_FALSE(meshHexBlock(cube, 108, 228, 640).ok);
     Model model;
@@ -104,7 +94,6 @@ TEST(StructuredBounds, HexBlockPointCountStopsAtTheBound) {
     // Every factor at the largest count: the products are formed in 64 bits.
     EXPECT_FALSE(meshHexBlockModel(cube, kTopId, kTopId, kTopId, SolidNumbering{1, 1, 0}, model));
     EXPECT_FALSE(meshHexBlock(cube, kTopId, 1, 1).ok);
-    EXPECT_LT(secondsSince(start), 1.0);
     // The block at the bound (250 x 256 x 250 points) would hold gigabytes; not built here.
 }
 
@@ -112,7 +101,6 @@ TEST(StructuredBounds, SweepLayersAreBoundedBeforeTheFaceIsMeshed) {
     static_assert(kMaxSweepCount == 16000000, "the README's Limits table gives 16,000,000");
     const std::vector<Point3> square{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
     SweepParams params;
-    const auto start = std::chrono::steady_clock::now();
     // Layer counts whose 3-node estimate passes the bound: (5333333 + 1) x 3 = 16,000,002.
     for (int32_t layers : {5333333, kTopId}) {
         params.layers = layers;
@@ -126,7 +114,6 @@ TEST(StructuredBounds, SweepLayersAreBoundedBeforeTheFaceIsMeshed) {
     EXPECT_FALSE(sweepSourceFace(square, {}, 1.0, params).ok);
     // 3,999,999 layers of the square (exactly 16,000,000 points) are within the bound, but
     // building them takes about a gigabyte: not run here.
-    EXPECT_LT(secondsSince(start), 1.0);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // knots, evaluation work, points per face and per extractor), and hostile reference counts:
 // millions of references, instance numbers far beyond the file, very long parameter lists.
 
-#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -15,10 +14,6 @@
 #include "io/step/step_planar.hpp"
 
 namespace {
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 /// A straight curve of `count` control points on the x axis with clamped uniform knots.
 std::string straightCurve(int32_t degree, int64_t count) {
@@ -81,7 +76,6 @@ TEST(StepBounds, BsplineDegreeStopsAtTheBound) {
 
 TEST(StepBounds, ControlPointsStopAtTheBound) {
     static_assert(kMaxControlPoints == 1048576, "the README's Limits table gives 2^20");
-    const auto start = std::chrono::steady_clock::now();
     // One curve naming the same point 2^20 + 1 times, built in memory (parsing the text
     // would take longer than the check): refused before its points are read.
     StepFile file = parseStepFile(
@@ -91,14 +85,12 @@ TEST(StepBounds, ControlPointsStopAtTheBound) {
     std::vector<StepValue>& control = file.instances.at(2).params[2].items;
     control.resize(static_cast<size_t>(kMaxControlPoints) + 1, control.front());
     EXPECT_EQ(readLastCurve(file), BsplineRead::Invalid);
-    EXPECT_LT(secondsSince(start), 1.0);
     // (The accepting side, a net of exactly 2^20 points, is as large again; the surface
     // reader's grid of 1024 x 1024 against 1025 x 1024 is checked by the B-spline tests.)
 }
 
 TEST(StepBounds, ExpandedKnotsStopOnePastTheBound) {
     static_assert(kMaxExpandedKnots == 4194304, "the README's Limits table gives 2^22");
-    const auto start = std::chrono::steady_clock::now();
     const std::vector<double> knots{0.0, 1.0};
     EXPECT_EQ(static_cast<int64_t>(expandKnots(knots, {static_cast<int32_t>(kMaxExpandedKnots) - 1, 1}).size()),
               kMaxExpandedKnots);
@@ -107,7 +99,6 @@ TEST(StepBounds, ExpandedKnotsStopOnePastTheBound) {
     const std::vector<double> many = expandKnots(knots, {top, top});
     EXPECT_EQ(static_cast<int64_t>(many.size()), kMaxExpandedKnots + 1);
     EXPECT_EQ(many.back(), 0.0);
-    EXPECT_LT(secondsSince(start), 1.0);
 }
 
 TEST(StepBounds, WorkAndPointBudgetsAreSpentExactly) {
@@ -159,7 +150,6 @@ TEST(StepBounds, FaceAndExtractorPointsStopAtTheBound) {
     static_assert(kMaxFacePoints == 1000000, "the README's Limits table gives 1,000,000");
     static_assert(kMaxExtractionPoints == 4000000, "the README's Limits table gives 4,000,000");
     const StepFile file = cylinderBands(3);
-    const auto start = std::chrono::steady_clock::now();
     // A band is two rings of n points: n = 500,001 passes the face bound by two points.
     FaceExtraction<TessellatedFace> past = tessellateCylindricalFaces(file, 500001);
     EXPECT_TRUE(past.faces.empty());
@@ -170,12 +160,10 @@ TEST(StepBounds, FaceAndExtractorPointsStopAtTheBound) {
     FaceExtraction<TessellatedFace> tight = tessellateCylindricalFaces(file, 16, 63);
     EXPECT_EQ(tight.faces.size(), 1u);
     EXPECT_EQ(tight.skipped, 2);
-    EXPECT_LT(secondsSince(start), 1.0);
     // (A band of exactly 1,000,000 points is built by the cylinder tests.)
 }
 
 TEST(StepBounds, MillionsOfReferencesAndFarInstanceNumbersStayCheap) {
-    const auto start = std::chrono::steady_clock::now();
     // An edge loop naming 200,000 instances the file does not have, one naming an instance
     // number near the 64-bit limit, and a point with 200,000 coordinates (the cost is
     // linear in the text; larger lists only take longer to parse).
@@ -212,7 +200,6 @@ TEST(StepBounds, MillionsOfReferencesAndFarInstanceNumbersStayCheap) {
         EXPECT_TRUE(r.ok);
         EXPECT_TRUE(r.faces.empty());
     }
-    EXPECT_LT(secondsSince(start), 1.0);
 
     // One digit more than 64 bits hold is refused by the parser, in a definition or a reference.
     EXPECT_FALSE(parseStepFile("DATA;\n#9223372036854775808=PLANE('',$);\nENDSEC;\n").ok);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -637,11 +636,8 @@ TEST(BsplineHostile, AbsurdCountsAreRefusedQuickly) {
               {0, 2, 1}, {0, 1});                                       // unsorted, but a valid length
     s.rationalSurface(1, 1, {{{1e300, 0, 0}, {0, 1, 0}}, {{1, 0, 0}, {1, 1, 0}}}, {2, 2}, {2, 2}, {0, 1}, {0, 1},
                       {{1e10, 1}, {1, 1}});                             // overflows to infinity
-    auto start = std::chrono::steady_clock::now();
     FaceExtraction<TessellatedFace> r = tessellateBsplineFaces(parsedScene(s), 8);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ASSERT_TRUE(r.ok);
-    EXPECT_LT(seconds, 2.0);
     // Only the unsorted one evaluates; its points are finite.
     EXPECT_EQ(r.skipped, 6);
     ASSERT_EQ(r.faces.size(), 1u);
@@ -698,9 +694,7 @@ TEST(BsplineHostile, WorkBudgetBoundsBoundaryInversion) {
     std::vector<std::vector<Point2>> loops;
     BsplineWork work;
     work.remaining = 486 * ps.evaluationCost * 10;  // ten inversions of a circle that needs 500
-    auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(faceParamLoops(file, file.instances.rbegin()->second, ps, 500, loops, &work));
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
     EXPECT_LT(work.remaining, ps.evaluationCost * 486);
 }
 
