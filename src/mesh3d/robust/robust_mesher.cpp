@@ -55,6 +55,9 @@ struct Run {
     int32_t inputCount = 0;
     RobustTetMesh* out = nullptr;
     bool stopped = false;  ///< budget or point limit reached; out->error says which
+    /// While a cell bad only by its shape is refined: its shortest edge, squared. No point
+    /// added for it may come closer than that to a vertex it is joined to (0: no limit).
+    double shapeMinEdge2 = 0;
     const char* phase = "boundary recovery";
 };
 
@@ -176,9 +179,30 @@ void dropVertex(Run& r) {
     r.t.vertexCell.pop_back();
 }
 
-/// Commits the prepared cavity for the last added vertex; drops the vertex when that fails.
+/// Whether the new vertex would be joined to a vertex of its cavity by an edge shorter than
+/// r.shapeMinEdge2 allows. The circumcentre of a Delaunay cell above the ratio bound lies at
+/// least its circumradius (more than the bound times its shortest edge) from every vertex,
+/// so this refuses nothing there. It refuses the points that would start a cascade: next
+/// to thin features (a strip facet, a thin triangle with a sharp corner, close parallel
+/// facets) the cells are not Delaunay and their circumcentres, or the subsegment and face
+/// splits they cause, land next to existing points; each such point makes shorter edges
+/// whose cells are worse again, and the budget runs out. With the rule, refining a cell
+/// for its shape never makes an edge shorter than the cell's own shortest edge.
+bool tooCloseToCavity(const Run& r, int32_t vid) {
+    if (!(r.shapeMinEdge2 > 0)) return false;
+    const Point3& p = r.t.pts[vid];
+    for (const CavityFace& cf : r.t.boundary) {
+        for (const int32_t v : {cf.a, cf.b, cf.c}) {
+            if (norm2(sub3(p, r.t.pts[v])) < r.shapeMinEdge2) return true;
+        }
+    }
+    return false;
+}
+
+/// Commits the prepared cavity for the last added vertex; drops the vertex when that fails
+/// or when the vertex is too close to its cavity's vertices for shape refinement.
 bool commitOrDrop(Run& r, int32_t vid) {
-    if (!robust::commitCavity(r.t, vid)) {
+    if (tooCloseToCavity(r, vid) || !robust::commitCavity(r.t, vid)) {
         dropVertex(r);
         return false;
     }
@@ -667,6 +691,18 @@ bool protectedCell(const Run& r, int32_t slot) {
     return smallAngleBetween(r, v[pairs[best][0]], v[pairs[best][1]]);
 }
 
+/// The squared length of the shortest edge of the cell in `slot`.
+double shortestEdge2(const Run& r, int32_t slot) {
+    const auto& v = r.t.cells[slot].v;
+    const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+    double best = 0;
+    for (int k = 0; k < 6; ++k) {
+        const double l = norm2(sub3(r.t.pts[v[pairs[k][0]]], r.t.pts[v[pairs[k][1]]]));
+        if (k == 0 || l < best) best = l;
+    }
+    return best;
+}
+
 /// Inserts the circumcentre c of the bad cell `slot`, or splits what it encroaches.
 /// Returns true when a point was added.
 bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
@@ -803,12 +839,14 @@ bool refine(Run& r) {
             continue;
         }
         const size_t before = r.t.pts.size();
+        r.shapeMinEdge2 = tooLarge ? 0.0 : shortestEdge2(r, s);
         bool added = refineCell(r, s, centre, tooLarge);
         if (!added && tooLarge && !r.stopped && r.t.alive[s] != 0) {
             // A cell too large must be split: its centroid lies inside it, so its cavity
             // starts there whatever the boundary nearby.
             added = refineCell(r, s, centroid4(p0, p1, p2, p3), true);
         }
+        r.shapeMinEdge2 = 0;
         if (!added) {
             if (r.stopped) return false;
             ++r.out->rejected;

@@ -26,6 +26,12 @@
 //    facet and meet at an input edge or corner whose angle is below 30 degrees (the
 //    dihedral angle of the edge, or the smallest angle between edges and facets at the
 //    corner). Those cells are counted in `protectedCells`.
+//    Thin features: a point added for a cell bad only by its shape (its circumcentre, or
+//    the subsegment or boundary face split it causes) is refused when it would be joined
+//    to a vertex by an edge shorter than the cell's shortest edge; the cell is then left
+//    and counted in `rejected`. So shape refinement never shortens the shortest edge and
+//    cannot cascade at strips, thin triangles or close parallel facets. Cells above the
+//    volume bound are always split.
 // Every inserted point counts against the Steiner budget; running out ends the run with a
 // message naming the budget.
 
