@@ -51,6 +51,41 @@ double tableBackward(const std::vector<double>& table, double lo, double hi, dou
     return lo + (i + f) * step;
 }
 
+/// Whole turns of an unwrapped angle and the angle within [0, 2 pi).
+double angleTurns(double a) { return std::floor(a / kTwoPi); }
+
+/// The u of an unwrapped angle of a surface closed in u.
+double closedU(const PreparedSurface& b, double a) {
+    double local = a - angleTurns(a) * kTwoPi;
+    double u = b.uMin + (local / kTwoPi) * (b.uMax - b.uMin);
+    return std::min(b.uMax, std::max(b.uMin, u));
+}
+
+/// The angle of u in [uMin, uMax] of a surface closed in u.
+double closedAngle(const PreparedSurface& b, double u) { return (u - b.uMin) / (b.uMax - b.uMin) * kTwoPi; }
+
+/// The angle moved by whole turns into [-pi, pi).
+double principalAngle(double a) { return a - std::floor((a + kPi) / kTwoPi) * kTwoPi; }
+
+/// The surface at chart parameters (x, y) before clamping v: u taken through the angle
+/// when the surface is closed in u.
+Point3 bsplineAt(const SurfaceChart& c, double x, double y) {
+    if (c.closedU) return surfacePoint(c.bspline, closedU(c.bspline, x), y);
+    return surfacePoint(c.bspline, x, y);
+}
+
+/// True when the u = uMin and u = uMax boundaries of the surface coincide within a
+/// billionth of the surface's extent along u and v.
+bool closesInU(const PreparedSurface& b, double su, double sv) {
+    const int n = 32;
+    double tolerance = 1e-9 * std::max(su * (b.uMax - b.uMin), sv * (b.vMax - b.vMin));
+    for (int j = 0; j <= n; ++j) {
+        double v = b.vMin + (static_cast<double>(j) / n) * (b.vMax - b.vMin);
+        if (!(length(sub(surfacePoint(b, b.uMax, v), surfacePoint(b, b.uMin, v))) <= tolerance)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void setSpherePole(SurfaceChart& chart, const Point3& pole) {
@@ -182,6 +217,11 @@ bool readSurfaceChart(const StepFile& file, const StepValue& surfaceRef, double 
             out.uTable[i + 1] = out.uTable[i] + std::max(fu, 1e-6 * su * (u1 - u0));
             out.vTable[i + 1] = out.vTable[i] + std::max(fv, 1e-6 * sv * (v1 - v0));
         }
+        // A surface closed in u (a tube, a revolved spline) is charted like a cylinder.
+        if (closesInU(b, su, sv)) {
+            out.closedU = true;
+            out.periodicA = true;
+        }
         return true;
     }
     why = read == BsplineRead::NotBspline
@@ -215,8 +255,12 @@ Point2 chartParameters(const SurfaceChart& c, const Point3& p) {
             double rho = std::sqrt(x * x + y * y);
             return {std::atan2(y, x), std::atan2(dot(d, f.zAxis), rho - c.radius)};
         }
-        case SurfaceKind::Bspline:
-            return chartParametersFrom(c, p, invertSurfacePoint(c.bspline, p));
+        case SurfaceKind::Bspline: {
+            Point2 uv = invertSurfacePoint(c.bspline, p);
+            if (!c.closedU) return chartParametersFrom(c, p, uv);
+            Point2 ab = chartParametersFrom(c, p, {closedAngle(c.bspline, uv.x), uv.y});
+            return {principalAngle(ab.x), ab.y};
+        }
     }
     return {};
 }
@@ -224,19 +268,20 @@ Point2 chartParameters(const SurfaceChart& c, const Point3& p) {
 Point2 chartParametersFrom(const SurfaceChart& c, const Point3& p, const Point2& start) {
     if (c.kind != SurfaceKind::Bspline) return chartParameters(c, p);
     const PreparedSurface& b = c.bspline;
-    auto clampU = [&](double u) { return std::min(b.uMax, std::max(b.uMin, u)); };
+    // A closed u is an unwrapped angle: never clamped, differenced forward across the seam.
+    auto clampU = [&](double u) { return c.closedU ? u : std::min(b.uMax, std::max(b.uMin, u)); };
     auto clampV = [&](double v) { return std::min(b.vMax, std::max(b.vMin, v)); };
     Point2 at{clampU(start.x), clampV(start.y)};
-    Point3 s = surfacePoint(b, at.x, at.y);
+    Point3 s = bsplineAt(c, at.x, at.y);
     double distance = squaredDistance(s, p);
-    const double hu = 1e-7 * (b.uMax - b.uMin);
+    const double hu = c.closedU ? 1e-7 * kTwoPi : 1e-7 * (b.uMax - b.uMin);
     const double hv = 1e-7 * (b.vMax - b.vMin);
     for (int iteration = 0; iteration < 16 && distance > 0.0; ++iteration) {
         // One-sided differences towards the inside of the domain.
-        double du = at.x + hu <= b.uMax ? hu : -hu;
+        double du = c.closedU || at.x + hu <= b.uMax ? hu : -hu;
         double dv = at.y + hv <= b.vMax ? hv : -hv;
-        Point3 su = scale(1.0 / du, sub(surfacePoint(b, at.x + du, at.y), s));
-        Point3 sv = scale(1.0 / dv, sub(surfacePoint(b, at.x, at.y + dv), s));
+        Point3 su = scale(1.0 / du, sub(bsplineAt(c, at.x + du, at.y), s));
+        Point3 sv = scale(1.0 / dv, sub(bsplineAt(c, at.x, at.y + dv), s));
         Point3 r = sub(p, s);
         double a11 = dot(su, su), a12 = dot(su, sv), a22 = dot(sv, sv);
         double b1 = dot(su, r), b2 = dot(sv, r);
@@ -247,7 +292,7 @@ Point2 chartParametersFrom(const SurfaceChart& c, const Point3& p, const Point2&
         bool improved = false;
         for (int halving = 0; halving < 8 && !improved; ++halving) {
             Point2 next{clampU(at.x + stepU), clampV(at.y + stepV)};
-            Point3 q = surfacePoint(b, next.x, next.y);
+            Point3 q = bsplineAt(c, next.x, next.y);
             double d = squaredDistance(q, p);
             if (d < distance) {
                 at = next;
@@ -263,8 +308,8 @@ Point2 chartParametersFrom(const SurfaceChart& c, const Point3& p, const Point2&
     // Parameters a rounding away from the domain's ends are on them (a value like 1e-300
     // would also leave the chart's exact-arithmetic range).
     const double eu = 1e-12 * (b.uMax - b.uMin), ev = 1e-12 * (b.vMax - b.vMin);
-    if (at.x - b.uMin < eu) at.x = b.uMin;
-    if (b.uMax - at.x < eu) at.x = b.uMax;
+    if (!c.closedU && at.x - b.uMin < eu) at.x = b.uMin;
+    if (!c.closedU && b.uMax - at.x < eu) at.x = b.uMax;
     if (at.y - b.vMin < ev) at.y = b.vMin;
     if (b.vMax - at.y < ev) at.y = b.vMax;
     return at;
@@ -297,7 +342,7 @@ Point3 chartSurfacePoint(const SurfaceChart& c, const Point2& ab) {
         }
         case SurfaceKind::Bspline: {
             const PreparedSurface& b = c.bspline;
-            double u = std::min(b.uMax, std::max(b.uMin, ab.x));
+            double u = c.closedU ? closedU(b, ab.x) : std::min(b.uMax, std::max(b.uMin, ab.x));
             double v = std::min(b.vMax, std::max(b.vMin, ab.y));
             return surfacePoint(b, u, v);
         }
@@ -319,6 +364,12 @@ Point2 chartPlanePoint(const SurfaceChart& c, const Point2& ab) {
         case SurfaceKind::Torus:
             return {c.torusScale * ab.x, c.torusScale * torusW(c, ab.y)};
         case SurfaceKind::Bspline:
+            if (c.closedU) {
+                // Whole turns of the angle advance by the table's full length.
+                return {angleTurns(ab.x) * c.uTable.back() +
+                            tableForward(c.uTable, c.bspline.uMin, c.bspline.uMax, closedU(c.bspline, ab.x)),
+                        tableForward(c.vTable, c.bspline.vMin, c.bspline.vMax, ab.y)};
+            }
             return {tableForward(c.uTable, c.bspline.uMin, c.bspline.uMax, ab.x),
                     tableForward(c.vTable, c.bspline.vMin, c.bspline.vMax, ab.y)};
     }
@@ -343,6 +394,13 @@ Point2 chartParametersOfPlane(const SurfaceChart& c, const Point2& q) {
         case SurfaceKind::Torus:
             return {q.x / c.torusScale, torusV(c, q.y / c.torusScale)};
         case SurfaceKind::Bspline:
+            if (c.closedU) {
+                double period = c.uTable.back();
+                double turns = std::floor(q.x / period);
+                double u = tableBackward(c.uTable, c.bspline.uMin, c.bspline.uMax, q.x - turns * period);
+                return {closedAngle(c.bspline, u) + turns * kTwoPi,
+                        tableBackward(c.vTable, c.bspline.vMin, c.bspline.vMax, q.y)};
+            }
             return {tableBackward(c.uTable, c.bspline.uMin, c.bspline.uMax, q.x),
                     tableBackward(c.vTable, c.bspline.vMin, c.bspline.vMax, q.y)};
     }

@@ -8,8 +8,9 @@
 //
 // Parameters (a, b): plane (x, y) in the placement; cylinder (angle, height); cone (angle,
 // distance from the apex along the generator); sphere (stereographic plane coordinates);
-// torus (angle about the axis, angle about the tube); B-spline (u, v). The angle parameters
-// are periodic with period 2 pi and may be unwrapped beyond one turn.
+// torus (angle about the axis, angle about the tube); B-spline (u, v), or (angle of u, v)
+// when the surface closes on itself in u. The angle parameters are periodic with period
+// 2 pi and may be unwrapped beyond one turn.
 
 #include <string>
 #include <vector>
@@ -46,6 +47,9 @@ struct SurfaceChart {
     /// the chart follows a non-uniform parametrisation; linear in between.
     std::vector<double> uTable, vTable;
     bool periodicA = false;   ///< the first parameter is an angle
+    /// A B-spline surface closed in u: its first chart parameter is the angle
+    /// 2 pi (u - uMin) / (uMax - uMin), periodic like a cylinder's.
+    bool closedU = false;
     bool periodicB = false;   ///< the second parameter is an angle (torus)
     /// +1 when counter-clockwise in the chart is counter-clockwise about the surface's own
     /// normal (outward for cylinders, cones, spheres and tori; u x v for B-splines), else -1.

@@ -503,7 +503,10 @@ std::array<int, 2> assignParameters(const Part& part, FaceRec& face, Loop& loop)
                 auto prev = face.inverted.find(loop[(i + loop.size() - 1) % loop.size()].node);
                 auto next = face.inverted.find(loop[(i + 1) % loop.size()].node);
                 if (prev != face.inverted.end() && next != face.inverted.end()) {
-                    Point2 mid{prev->second.x + 0.5 * (next->second.x - prev->second.x),
+                    // Across the seam of a surface closed in u the neighbours' angles are
+                    // taken within half a turn of each other.
+                    double nextA = chart.closedU ? wrapAngle(next->second.x, prev->second.x) : next->second.x;
+                    Point2 mid{prev->second.x + 0.5 * (nextA - prev->second.x),
                                prev->second.y + 0.5 * (next->second.y - prev->second.y)};
                     Point2 local = chartParametersFrom(chart, p, mid);
                     if (squaredDistance(chartSurfacePoint(chart, local), p) <=
@@ -867,6 +870,11 @@ bool buildDomains(Part& part, int32_t faceIndex, std::vector<Domain>& domains, s
         outer = a;
         appendCut(part, cut, true, kTwoPi, 0.0, outer);
         appendCut(part, cut, false, 0.0, 0.0, outer);
+    } else if (wrapping.size() == 1 && chart.closedU) {
+        // One loop around a closed B-spline surface: the rest of the face closes at a pole
+        // (a collapsed row of control points), which has no chart yet.
+        why = "it closes at a pole of its B-spline surface, which is not supported";
+        return false;
     } else if (!wrapping.empty()) {
         why = "its bounds wind around its surface in a way that is not supported";
         return false;
