@@ -25,9 +25,14 @@ for src in "$root"/fuzz/fuzz_*.cpp; do
   echo "== fuzz $target (${seconds}s)"
   # In fork mode the exit status also reflects ignored timeouts, so the verdict comes from
   # the last progress line's oom/timeout/crash counts.
+  # A worker that times out can hang in the fuzzer's own timeout report (seen on a loaded
+  # machine, under the sanitizers): the whole run is cut off well after its time, and any
+  # worker left behind is removed; the verdict still comes from the progress lines.
+  timeout -k 10 $((seconds + 120)) \
   "$build/$name" -fork=1 -ignore_timeouts=1 -timeout=1 -rss_limit_mb=512 -max_total_time="$seconds" \
        "${extra[@]}" -artifact_prefix="$work/artifacts/$target/" \
        "$work/$target" "${corpora[@]}" > "$work/$target.log" 2>&1 || true
+  pkill -9 -f "^$build/$name " 2>/dev/null || true
   last="$(grep -E '^#[0-9]+: cov:' "$work/$target.log" | tail -1 || true)"
   echo "$last"
   counts="$(echo "$last" | sed -n 's/.*oom\/timeout\/crash: \([0-9]*\)\/\([0-9]*\)\/\([0-9]*\).*/\1 \2 \3/p')"
