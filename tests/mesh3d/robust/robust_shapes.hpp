@@ -12,10 +12,25 @@
 
 #include "geom/predicates.hpp"
 #include "mesh3d/plc.hpp"
+#include "mesh3d/robust/robust_mesher.hpp"
 #include "mesh3d/solid_output.hpp"
 #include "mesh3d/tet_refine.hpp"
 
 namespace shapes {
+
+/// Whether two runs gave the same points (bit for bit) and the same cells, in order.
+inline bool sameMesh(const RobustTetMesh& a, const RobustTetMesh& b) {
+    if (a.points.size() != b.points.size() || a.tets.size() != b.tets.size()) return false;
+    for (size_t i = 0; i < a.points.size(); ++i) {
+        if (a.points[i].x != b.points[i].x || a.points[i].y != b.points[i].y || a.points[i].z != b.points[i].z) {
+            return false;
+        }
+    }
+    for (size_t i = 0; i < a.tets.size(); ++i) {
+        if (a.tets[i].v != b.tets[i].v) return false;
+    }
+    return true;
+}
 
 constexpr double kPi = 3.14159265358979323846;
 

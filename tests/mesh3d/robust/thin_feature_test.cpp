@@ -35,14 +35,7 @@ void meshAndCheck(const ThinCase& k) {
     EXPECT_LE(c.overRatio, mesh.protectedCells + mesh.rejected);
     const RobustTetMesh again = meshRobustTets(k.plc, params);
     ASSERT_TRUE(again.ok);
-    ASSERT_EQ(again.points.size(), mesh.points.size());
-    for (size_t i = 0; i < mesh.points.size(); ++i) {
-        ASSERT_EQ(again.points[i].x, mesh.points[i].x);
-        ASSERT_EQ(again.points[i].y, mesh.points[i].y);
-        ASSERT_EQ(again.points[i].z, mesh.points[i].z);
-    }
-    ASSERT_EQ(again.tets.size(), mesh.tets.size());
-    for (size_t i = 0; i < mesh.tets.size(); ++i) ASSERT_EQ(again.tets[i].v, mesh.tets[i].v);
+    EXPECT_TRUE(shapes::sameMesh(again, mesh));
     if (std::getenv("ROBUST_CORPUS_VERBOSE") != nullptr) {
         std::printf("%-24s %7zu points %8zu tets, steiner %d, protected %lld, rejected %lld, over ratio %lld\n",
                     k.name.c_str(), mesh.points.size(), mesh.tets.size(), mesh.steinerCount,
