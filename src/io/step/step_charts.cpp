@@ -10,12 +10,6 @@ using namespace stepvec;
 constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
 
-bool numberAt(const StepEntity& e, size_t pos, double& out) {
-    if (e.params.size() <= pos || e.params[pos].kind != StepValueKind::Number) return false;
-    out = e.params[pos].number;
-    return std::isfinite(out);
-}
-
 /// w(v) for v in [-pi, pi], continued by whole turns.
 double torusW(const SurfaceChart& c, double v) {
     double turns = std::floor((v + kPi) / kTwoPi);
@@ -117,7 +111,7 @@ bool readSurfaceChart(const StepFile& file, const StepValue& surfaceRef, double 
         out.kind = SurfaceKind::Cylinder;
         out.periodicA = true;
         if (!placement()) return false;
-        if (!numberAt(*s, 2, out.radius) || !(out.radius > 1e-12)) {
+        if (!stepNumber(*s, 2, out.radius) || !(out.radius > 1e-12)) {
             why = "its CYLINDRICAL_SURFACE has no positive radius";
             return false;
         }
@@ -129,7 +123,7 @@ bool readSurfaceChart(const StepFile& file, const StepValue& surfaceRef, double 
         out.orientation = -1;
         double angle = 0.0;
         if (!placement()) return false;
-        if (!numberAt(*s, 2, out.radius) || out.radius < 0.0 || !numberAt(*s, 3, angle)) {
+        if (!stepNumber(*s, 2, out.radius) || out.radius < 0.0 || !stepNumber(*s, 3, angle)) {
             why = "its CONICAL_SURFACE has no radius or semi-angle";
             return false;
         }
@@ -146,7 +140,7 @@ bool readSurfaceChart(const StepFile& file, const StepValue& surfaceRef, double 
     if (type == "SPHERICAL_SURFACE") {
         out.kind = SurfaceKind::Sphere;
         if (!placement()) return false;
-        if (!numberAt(*s, 2, out.radius) || !(out.radius > 1e-12)) {
+        if (!stepNumber(*s, 2, out.radius) || !(out.radius > 1e-12)) {
             why = "its SPHERICAL_SURFACE has no positive radius";
             return false;
         }
@@ -158,7 +152,7 @@ bool readSurfaceChart(const StepFile& file, const StepValue& surfaceRef, double 
         out.periodicA = true;
         out.periodicB = true;
         if (!placement()) return false;
-        if (!numberAt(*s, 2, out.radius) || !numberAt(*s, 3, out.minor) || !(out.minor > 1e-12)) {
+        if (!stepNumber(*s, 2, out.radius) || !stepNumber(*s, 3, out.minor) || !(out.minor > 1e-12)) {
             why = "its TOROIDAL_SURFACE has no positive radii";
             return false;
         }

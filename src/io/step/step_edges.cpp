@@ -13,12 +13,6 @@ constexpr double kTwoPi = 6.283185307179586;
 /// Surface curves nest at most this deep before the reader gives up.
 constexpr int kMaxCurveNesting = 4;
 
-bool readNumberParam(const StepEntity& e, size_t pos, double& out) {
-    if (e.params.size() <= pos || e.params[pos].kind != StepValueKind::Number) return false;
-    out = e.params[pos].number;
-    return std::isfinite(out);
-}
-
 bool prepareCurve(const BsplineCurve& curve, CurveGeometry& out) {
     int64_t n = static_cast<int64_t>(curve.controlPoints.size());
     if (n < 2 || curve.degree < 1 || curve.degree >= n) return false;
@@ -68,8 +62,8 @@ bool readCurve(const StepFile& file, const StepValue& ref, const Point3& start, 
     if (type == "CIRCLE" || type == "ELLIPSE") {
         bool circle = type == "CIRCLE";
         if (curve->params.size() < (circle ? 3u : 4u) || !readPlacement(file, curve->params[1], out.frame) ||
-            !readNumberParam(*curve, 2, out.radius1) || !(out.radius1 > 1e-12) ||
-            (!circle && (!readNumberParam(*curve, 3, out.radius2) || !(out.radius2 > 1e-12)))) {
+            !stepNumber(*curve, 2, out.radius1) || !(out.radius1 > 1e-12) ||
+            (!circle && (!stepNumber(*curve, 3, out.radius2) || !(out.radius2 > 1e-12)))) {
             why = "its " + type + " cannot be read";
             return false;
         }

@@ -18,6 +18,12 @@ const StepEntity* findTyped(const StepFile& file, const StepEntity& entity, size
     return target;
 }
 
+bool stepNumber(const StepEntity& entity, size_t pos, double& out) {
+    if (entity.params.size() <= pos || entity.params[pos].kind != StepValueKind::Number) return false;
+    out = entity.params[pos].number;
+    return std::isfinite(out);
+}
+
 bool stepFlag(const StepEntity& entity, size_t pos) {
     if (pos >= entity.params.size()) return false;
     const StepValue& v = entity.params[pos];

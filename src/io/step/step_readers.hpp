@@ -43,6 +43,9 @@ const StepEntity* findEntity(const StepFile& file, const StepValue& value);
 const StepEntity* findTyped(const StepFile& file, const StepEntity& entity, size_t pos, const char* type,
                             size_t minParams);
 
+/// Parameter `pos` as a finite number; false when it is missing, not a number or not finite.
+bool stepNumber(const StepEntity& entity, size_t pos, double& out);
+
 /// True only when parameter `pos` exists and is the Enumeration "T".
 bool stepFlag(const StepEntity& entity, size_t pos);
 

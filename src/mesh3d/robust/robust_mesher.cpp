@@ -170,6 +170,25 @@ int32_t addVertex(Run& r, const Point3& p, uint8_t kind, int32_t feature) {
     return robust::topologyAddVertex(r.t, p);
 }
 
+/// The first subsegment, over the barrier faces of the current cavity's boundary in order
+/// and their edges ab, bc, ca, whose diametral ball holds p strictly inside: its edge id
+/// (ends in u, w), or -1.
+int32_t encroachedBarrierSubsegment(const Run& r, const Point3& p, int32_t& u, int32_t& w) {
+    for (const CavityFace& cf : r.t.boundary) {
+        if (cf.barrier == 0) continue;
+        const int32_t ends[3][2] = {{cf.a, cf.b}, {cf.b, cf.c}, {cf.c, cf.a}};
+        for (const auto& e : ends) {
+            const int32_t edgeId = subsegmentEdge(r, e[0], e[1]);
+            if (edgeId >= 0 && inDiametralBall(p, r.t.pts[e[0]], r.t.pts[e[1]])) {
+                u = e[0];
+                w = e[1];
+                return edgeId;
+            }
+        }
+    }
+    return -1;
+}
+
 void dropVertex(Run& r) {
     r.kind.pop_back();
     r.feature.pop_back();
@@ -381,16 +400,11 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
             return false;
         }
         // A facet point must not encroach a subsegment on its cavity's boundary.
-        for (const CavityFace& cf : r.t.boundary) {
-            if (cf.barrier == 0) continue;
-            const int32_t ends[3][2] = {{cf.a, cf.b}, {cf.b, cf.c}, {cf.c, cf.a}};
-            for (const auto& e : ends) {
-                const int32_t edgeId = subsegmentEdge(r, e[0], e[1]);
-                if (edgeId >= 0 && inDiametralBall(q, r.t.pts[e[0]], r.t.pts[e[1]])) {
-                    dropVertex(r);
-                    return splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], e[0], e[1]), constrained);
-                }
-            }
+        int32_t u = 0, w = 0;
+        const int32_t edgeId = encroachedBarrierSubsegment(r, q, u, w);
+        if (edgeId >= 0) {
+            dropVertex(r);
+            return splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], u, w), constrained);
         }
     }
     if (!commitOrDrop(r, vid)) return false;
@@ -736,15 +750,12 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         return splitSubface(r, a, b, cc);
     }
     // Subsegments first, then boundary faces, whose protecting spheres hold c.
-    for (const CavityFace& cf : r.t.boundary) {
-        if (cf.barrier == 0) continue;
-        const int32_t ends[3][2] = {{cf.a, cf.b}, {cf.b, cf.c}, {cf.c, cf.a}};
-        for (const auto& e : ends) {
-            const int32_t edgeId = subsegmentEdge(r, e[0], e[1]);
-            if (edgeId >= 0 && inDiametralBall(c, r.t.pts[e[0]], r.t.pts[e[1]])) {
-                dropVertex(r);
-                return splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], e[0], e[1]), true);
-            }
+    {
+        int32_t u = 0, w = 0;
+        const int32_t edgeId = encroachedBarrierSubsegment(r, c, u, w);
+        if (edgeId >= 0) {
+            dropVertex(r);
+            return splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], u, w), true);
         }
     }
     if (r.freeSegments) {
