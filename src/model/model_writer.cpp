@@ -17,7 +17,7 @@ size_t formatRealInto(double value, char (&buf)[40]) {
 /// Formats integers and reals straight into a 1 MiB buffer and hands the stream whole
 /// buffers: one stream call per megabyte instead of several per value.
 struct RecordWriter {
-    std::ofstream& out;
+    std::ostream& out;
     std::vector<char> buf = std::vector<char>(size_t{1} << 20);
     size_t used = 0;
 
@@ -87,9 +87,7 @@ std::string formatReal(double value) {
     return std::string(buf, formatRealInto(value, buf));
 }
 
-bool writeModelFile(const std::string& path, const Model& model) {
-    std::ofstream out(path, std::ios::out | std::ios::trunc);
-    if (!out.good()) return false;
+bool writeModel(std::ostream& out, const Model& model) {
     RecordWriter w{out};
 
     w.lit("{\n  \"nodes\": [");
@@ -162,6 +160,13 @@ bool writeModelFile(const std::string& path, const Model& model) {
     w.arrayEnd(model.solids.size());
     w.lit("\n}\n");
     w.flush();
+    return !out.fail();
+}
+
+bool writeModelFile(const std::string& path, const Model& model) {
+    std::ofstream out(path, std::ios::out | std::ios::trunc);
+    if (!out.good()) return false;
+    if (!writeModel(out, model)) return false;
     // Close before judging: a write error that would otherwise only show when the last
     // buffer is flushed or the file is closed must not be reported as success.
     out.close();

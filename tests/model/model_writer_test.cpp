@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <limits>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,12 @@ namespace {
 std::string written(const Model& model) {
     std::string path = makeScratchDir() + "/m.s3d";
     EXPECT_TRUE(writeModelFile(path, model));
-    return readFile(path);
+    const std::string text = readFile(path);
+    // The in-memory writer gives the file's bytes.
+    std::ostringstream memory;
+    EXPECT_TRUE(writeModel(memory, model));
+    EXPECT_TRUE(memory.str() == text);
+    return text;
 }
 
 TEST(FormatReal, SeventeenSignificantDigitsInGeneralForm) {
@@ -202,6 +208,12 @@ TEST(ModelWriter, UnopenablePathFailsAndCreatesNothing) {
     std::string dir = makeScratchDir();
     EXPECT_FALSE(writeModelFile(dir + "/missing/m.s3d", Model{}));
     EXPECT_FALSE(fileExists(dir + "/missing"));
+}
+
+TEST(ModelWriter, FailedStreamReportsFailure) {
+    std::ostringstream out;
+    out.setstate(std::ios::badbit);
+    EXPECT_FALSE(writeModel(out, Model{}));
 }
 
 TEST(ModelWriter, FullDeviceReportsFailure) {
