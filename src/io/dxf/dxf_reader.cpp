@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 const char* const kDxfTooManyPointsMessage =
-    "drawing would need more than 1000000 boundary points (arc_tolerance too small for its arcs, "
+    "drawing would need more than 100000 boundary points (arc_tolerance too small for its arcs, "
     "or too many entities)";
 
 namespace {

@@ -503,10 +503,10 @@ TEST(DxfBudget, DiscretisationIsBoundedBeforeAllocation) {
     for (int i = 0; i < 50; ++i) many.circle(0, 0, 1000.0 + i);
     EXPECT_EQ(readText(many.text, 1e-6).error, kDxfTooManyPointsMessage);
     EXPECT_TRUE(readText(many.text, 1e-2).ok);
-    // The limit is generous: one circle of about 870000 points is accepted.
-    DxfBoundary fine = readText(DxfText().circle(0, 0, 1000).text, 6.5e-9);
+    // One circle of about 87000 points is accepted.
+    DxfBoundary fine = readText(DxfText().circle(0, 0, 1000).text, 6.5e-7);
     ASSERT_TRUE(fine.ok) << fine.error;
-    EXPECT_GT(fine.outer.size(), 800000u);
+    EXPECT_GT(fine.outer.size(), 80000u);
 
     // The budget is charged exactly: a 23-point circle fits 23 and not 22.
     const std::vector<DxfPair> pairs = pairsOf(DxfText().circle(0, 0, 1).text);
