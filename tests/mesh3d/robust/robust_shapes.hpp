@@ -392,4 +392,163 @@ inline CheckResult check(const Plc& plc, const std::vector<Point3>& p, const std
     return r;
 }
 
+// ---------------------------------------------------------------------------------------
+// Cells next to small input angles, found from the geometry alone.
+
+/// Where a mesh point lies on the input: an input point, on input edges (facet edges),
+/// inside input facets; found by plain tolerance tests against the complex.
+struct PointPlace {
+    int64_t corner = -1;
+    std::vector<std::array<int64_t, 2>> edges;  ///< input edges (ends sorted) holding the point
+    std::vector<int64_t> facets;                ///< facets holding the point (their edges too)
+};
+
+inline double dist2(const Point3& a, const Point3& b) {
+    const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
+    return dx * dx + dy * dy + dz * dz;
+}
+
+inline PointPlace placeOf(const Plc& plc, const Point3& q, double scale) {
+    PointPlace pl;
+    const double tol = 1e-9 * scale;
+    for (size_t i = 0; i < plc.points.size(); ++i) {
+        if (dist2(plc.points[i], q) <= tol * tol) pl.corner = static_cast<int64_t>(i);
+    }
+    for (size_t f = 0; f < plc.facets.size(); ++f) {
+        const Point3& a = plc.points[plc.facets[f].v[0]];
+        const Point3& b = plc.points[plc.facets[f].v[1]];
+        const Point3& c = plc.points[plc.facets[f].v[2]];
+        const double whole = triArea(a, b, c);
+        const double parts = triArea(q, b, c) + triArea(a, q, c) + triArea(a, b, q);
+        // In the facet's plane and inside it (closed).
+        const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+        const double vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+        const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+        const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
+        const double off = ((q.x - a.x) * nx + (q.y - a.y) * ny + (q.z - a.z) * nz) / len;
+        if (std::fabs(off) > tol || std::fabs(parts - whole) > 1e-9 * whole) continue;
+        pl.facets.push_back(static_cast<int64_t>(f));
+        for (int k = 0; k < 3; ++k) {
+            const int64_t i = plc.facets[f].v[k], j = plc.facets[f].v[(k + 1) % 3];
+            const Point3& p = plc.points[i];
+            const Point3& r = plc.points[j];
+            // On the edge: distance to its line within the tolerance, between its ends.
+            const double ex = r.x - p.x, ey = r.y - p.y, ez = r.z - p.z;
+            const double l2 = ex * ex + ey * ey + ez * ez;
+            const double t = ((q.x - p.x) * ex + (q.y - p.y) * ey + (q.z - p.z) * ez) / l2;
+            const Point3 foot{p.x + t * ex, p.y + t * ey, p.z + t * ez};
+            if (t < -1e-12 || t > 1 + 1e-12 || dist2(foot, q) > tol * tol) continue;
+            const std::array<int64_t, 2> e{std::min(i, j), std::max(i, j)};
+            bool known = false;
+            for (const auto& x : pl.edges) known = known || x == e;
+            if (!known) pl.edges.push_back(e);
+        }
+    }
+    return pl;
+}
+
+inline bool narrowAngle(double x0, double y0, double z0, double x1, double y1, double z1, double limitDeg) {
+    const double l0 = std::sqrt(x0 * x0 + y0 * y0 + z0 * z0), l1 = std::sqrt(x1 * x1 + y1 * y1 + z1 * z1);
+    if (!(l0 > 0 && l1 > 0)) return false;
+    const double c = (x0 * x1 + y0 * y1 + z0 * z1) / (l0 * l1);
+    return c > std::cos(limitDeg * kPi / 180);
+}
+
+/// Whether the points u and w (placed by placeOf) lie on different input features meeting
+/// at an angle below limitDeg where they are: around an input edge both reach (the angle
+/// between their offsets from its line), or at an input point both features reach (the
+/// angle they subtend there). Two points of one edge, or a point inside a facet and another
+/// point of it, are never separated; points on two edges of a thin facet are, at its corner.
+inline bool smallAngleApart(const Plc& plc, const Point3& pu, const PointPlace& u, const Point3& pw,
+                            const PointPlace& w, double limitDeg) {
+    if (u.facets.empty() || w.facets.empty()) return false;  // a point inside the solid
+    if (u.corner >= 0 || w.corner >= 0) return false;        // measured at a corner only between two others
+    // A point inside a facet and another point of the same facet: no input angle between.
+    if (u.edges.empty() || w.edges.empty()) {
+        for (int64_t f : u.facets) {
+            for (int64_t g : w.facets) {
+                if (f == g) return false;
+            }
+        }
+    }
+    for (const auto& e : u.edges) {
+        for (const auto& x : w.edges) {
+            if (e == x) return false;
+        }
+    }
+    // The input edges of a point's feature: the edges it lies on, or, inside a facet, the
+    // facet's edges. An edge of both points' features: the angle around its line.
+    auto edgesOfFacets = [&](const PointPlace& pl) {
+        std::vector<std::array<int64_t, 2>> es = pl.edges;
+        if (!es.empty()) return es;
+        for (int64_t f : pl.facets) {
+            for (int k = 0; k < 3; ++k) {
+                const int64_t i = plc.facets[f].v[k], j = plc.facets[f].v[(k + 1) % 3];
+                es.push_back({std::min(i, j), std::max(i, j)});
+            }
+        }
+        return es;
+    };
+    const std::vector<std::array<int64_t, 2>> eu = edgesOfFacets(u), ew = edgesOfFacets(w);
+    for (const auto& e : eu) {
+        for (const auto& x : ew) {
+            if (e != x) continue;
+            const Point3& a = plc.points[e[0]];
+            const Point3& b = plc.points[e[1]];
+            const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
+            const double l2 = dx * dx + dy * dy + dz * dz;
+            auto offset = [&](const Point3& q, double* o) {
+                const double t = ((q.x - a.x) * dx + (q.y - a.y) * dy + (q.z - a.z) * dz) / l2;
+                o[0] = q.x - a.x - t * dx;
+                o[1] = q.y - a.y - t * dy;
+                o[2] = q.z - a.z - t * dz;
+            };
+            double ou[3], ow[3];
+            offset(pu, ou);
+            offset(pw, ow);
+            return narrowAngle(ou[0], ou[1], ou[2], ow[0], ow[1], ow[2], limitDeg);
+        }
+    }
+    // A corner of both points' features: the angle they subtend there.
+    for (const auto& e : eu) {
+        for (const auto& x : ew) {
+            for (int64_t c0 : e) {
+                if (c0 != x[0] && c0 != x[1]) continue;
+                const Point3& v = plc.points[c0];
+                if (narrowAngle(pu.x - v.x, pu.y - v.y, pu.z - v.z, pw.x - v.x, pw.y - v.y, pw.z - v.z, limitDeg)) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+/// The cells above the radius-edge bound whose shortest edge is not between two points
+/// at a small input angle (smallAngleApart with 30 degrees): cells the bound holds for.
+inline int64_t overRatioAwayFromSmallAngles(const Plc& plc, const std::vector<Point3>& p,
+                                            const std::vector<TetCell>& tets, double bound) {
+    double scale = 0;
+    for (const Point3& q : plc.points) scale = std::max({scale, std::fabs(q.x), std::fabs(q.y), std::fabs(q.z)});
+    std::map<int64_t, PointPlace> places;
+    auto place = [&](int64_t i) -> const PointPlace& {
+        auto it = places.find(i);
+        if (it == places.end()) it = places.emplace(i, placeOf(plc, p[i], scale)).first;
+        return it->second;
+    };
+    int64_t count = 0;
+    for (const TetCell& t : tets) {
+        const double ratio = tetQuality(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]]).radiusEdgeRatio;
+        if (!(ratio == 0 || ratio > bound * (1 + 1e-9))) continue;
+        const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+        int best = 0;
+        for (int k = 1; k < 6; ++k) {
+            if (dist2(p[t.v[pairs[k][0]]], p[t.v[pairs[k][1]]]) < dist2(p[t.v[pairs[best][0]]], p[t.v[pairs[best][1]]])) best = k;
+        }
+        const int64_t u = t.v[pairs[best][0]], w = t.v[pairs[best][1]];
+        if (!smallAngleApart(plc, p[u], place(u), p[w], place(w), 30.0)) ++count;
+    }
+    return count;
+}
+
 }  // namespace shapes
