@@ -68,16 +68,101 @@ Point3 bsplineAt(const SurfaceChart& c, double x, double y) {
     return surfacePoint(c.bspline, x, y);
 }
 
-/// True when the u = uMin and u = uMax boundaries of the surface coincide within a
-/// billionth of the surface's extent along u and v.
-bool closesInU(const PreparedSurface& b, double su, double sv) {
+/// True when the u = uMin and u = uMax boundaries of the surface coincide (or, with
+/// `alongV`, the v = vMin and v = vMax ones) within a billionth of the surface's extent
+/// along u and v.
+bool closesIn(const PreparedSurface& b, double su, double sv, bool alongV = false) {
     const int n = 32;
     double tolerance = 1e-9 * std::max(su * (b.uMax - b.uMin), sv * (b.vMax - b.vMin));
     for (int j = 0; j <= n; ++j) {
+        if (alongV) {
+            double u = b.uMin + (static_cast<double>(j) / n) * (b.uMax - b.uMin);
+            if (!(length(sub(surfacePoint(b, u, b.vMax), surfacePoint(b, u, b.vMin))) <= tolerance)) return false;
+            continue;
+        }
         double v = b.vMin + (static_cast<double>(j) / n) * (b.vMax - b.vMin);
         if (!(length(sub(surfacePoint(b, b.uMax, v), surfacePoint(b, b.uMin, v))) <= tolerance)) return false;
     }
     return true;
+}
+
+/// The largest parameter derivatives over a grid of the surface; false when either is not
+/// positive and finite.
+bool surfaceSpeeds(const PreparedSurface& b, double& su, double& sv) {
+    const int n = 16;
+    double du = (b.uMax - b.uMin) / n;
+    double dv = (b.vMax - b.vMin) / n;
+    su = 0.0;
+    sv = 0.0;
+    for (int i = 0; i <= n; ++i) {
+        for (int j = 0; j <= n; ++j) {
+            double u = b.uMin + (static_cast<double>(i) / n) * (b.uMax - b.uMin);
+            double v = b.vMin + (static_cast<double>(j) / n) * (b.vMax - b.vMin);
+            Point3 p = surfacePoint(b, u, v);
+            if (i < n) su = std::max(su, length(sub(surfacePoint(b, u + du, v), p)) / du);
+            if (j < n) sv = std::max(sv, length(sub(surfacePoint(b, u, v + dv), p)) / dv);
+        }
+    }
+    return su > 0.0 && sv > 0.0 && std::isfinite(su) && std::isfinite(sv);
+}
+
+/// The surface with its parameters swapped: rows become columns.
+BsplineSurface transposed(const BsplineSurface& s) {
+    BsplineSurface t;
+    t.uDegree = s.vDegree;
+    t.vDegree = s.uDegree;
+    t.uMultiplicities = s.vMultiplicities;
+    t.vMultiplicities = s.uMultiplicities;
+    t.uKnots = s.vKnots;
+    t.vKnots = s.uKnots;
+    t.rational = s.rational;
+    size_t rows = s.controlPoints.size();
+    size_t columns = rows == 0 ? 0 : s.controlPoints.front().size();
+    t.controlPoints.assign(columns, std::vector<Point3>(rows));
+    if (s.rational) t.weights.assign(columns, std::vector<double>(rows, 1.0));
+    for (size_t r = 0; r < rows; ++r) {
+        for (size_t c = 0; c < columns && c < s.controlPoints[r].size(); ++c) {
+            t.controlPoints[c][r] = s.controlPoints[r][c];
+            if (s.rational && r < s.weights.size() && c < s.weights[r].size()) t.weights[c][r] = s.weights[r][c];
+        }
+    }
+    return t;
+}
+
+/// The u of the polar angle phi (in turns of 2 pi) of a polar chart: the share of the u
+/// table's length, as an unwrapped angle parameter.
+double polarAngleParameter(const SurfaceChart& c, double phi) {
+    double turns = std::floor(phi / kTwoPi);
+    double share = (phi - turns * kTwoPi) / kTwoPi;
+    double u = tableBackward(c.uTable, c.bspline.uMin, c.bspline.uMax, share * c.uTable.back());
+    return closedAngle(c.bspline, u) + turns * kTwoPi;
+}
+
+/// The polar angle (before the pole factor) of the angle parameter a.
+double polarAngle(const SurfaceChart& c, double a) {
+    return angleTurns(a) * kTwoPi +
+           tableForward(c.uTable, c.bspline.uMin, c.bspline.uMax, closedU(c.bspline, a)) / c.uTable.back() * kTwoPi;
+}
+
+/// The distance in v of v from the pole's end, and back.
+double fromPole(const SurfaceChart& c, double v) {
+    return c.poleAtMax ? c.bspline.vMax - v : v - c.bspline.vMin;
+}
+double ofPoleDistance(const SurfaceChart& c, double d) {
+    return c.poleAtMax ? c.bspline.vMax - d : c.bspline.vMin + d;
+}
+
+/// The length of the polygon through kBsplineChartSamples + 1 points of the row at v.
+double rowLength(const PreparedSurface& b, double v) {
+    const int m = kBsplineChartSamples;
+    double total = 0.0;
+    Point3 prev = surfacePoint(b, b.uMin, v);
+    for (int j = 1; j <= m; ++j) {
+        Point3 q = surfacePoint(b, b.uMin + (static_cast<double>(j) / m) * (b.uMax - b.uMin), v);
+        total += length(sub(q, prev));
+        prev = q;
+    }
+    return total;
 }
 
 }  // namespace
@@ -170,24 +255,23 @@ bool readSurfaceChart(const StepFile& file, const StepValue& surfaceRef, double 
     if (read == BsplineRead::Read && prepareSurface(surface, out.bspline)) {
         out.kind = SurfaceKind::Bspline;
         // Chart scales: the largest parameter derivatives over a grid of the surface.
-        const PreparedSurface& b = out.bspline;
-        const int n = 16;
-        double du = (b.uMax - b.uMin) / n;
-        double dv = (b.vMax - b.vMin) / n;
         double su = 0.0, sv = 0.0;
-        for (int i = 0; i <= n; ++i) {
-            for (int j = 0; j <= n; ++j) {
-                double u = b.uMin + (static_cast<double>(i) / n) * (b.uMax - b.uMin);
-                double v = b.vMin + (static_cast<double>(j) / n) * (b.vMax - b.vMin);
-                Point3 p = surfacePoint(b, u, v);
-                if (i < n) su = std::max(su, length(sub(surfacePoint(b, u + du, v), p)) / du);
-                if (j < n) sv = std::max(sv, length(sub(surfacePoint(b, u, v + dv), p)) / dv);
-            }
-        }
-        if (!(su > 0.0) || !(sv > 0.0) || !std::isfinite(su) || !std::isfinite(sv)) {
+        if (!surfaceSpeeds(out.bspline, su, sv)) {
             why = "its B-spline surface is degenerate";
             return false;
         }
+        // A surface closed in v only (a tube whose spline runs along u) is read transposed,
+        // so that it closes in u; counter-clockwise in (v, u) is clockwise about u x v.
+        if (!closesIn(out.bspline, su, sv) && closesIn(out.bspline, su, sv, true)) {
+            if (!prepareSurface(transposed(surface), out.bspline) || !surfaceSpeeds(out.bspline, su, sv)) {
+                why = "its B-spline surface is degenerate";
+                return false;
+            }
+            out.swappedUV = true;
+            out.orientation = -1;
+        }
+        const PreparedSurface& b = out.bspline;
+        const int n = 16;
         out.uScale = su;
         out.vScale = sv;
         // Coordinate tables: over each interval of one parameter, the largest chord speed
@@ -212,7 +296,7 @@ bool readSurfaceChart(const StepFile& file, const StepValue& surfaceRef, double 
             out.vTable[i + 1] = out.vTable[i] + std::max(fv, 1e-6 * sv * (v1 - v0));
         }
         // A surface closed in u (a tube, a revolved spline) is charted like a cylinder.
-        if (closesInU(b, su, sv)) {
+        if (out.swappedUV || closesIn(b, su, sv)) {
             out.closedU = true;
             out.periodicA = true;
         }
@@ -358,6 +442,11 @@ Point2 chartPlanePoint(const SurfaceChart& c, const Point2& ab) {
         case SurfaceKind::Torus:
             return {c.torusScale * ab.x, c.torusScale * torusW(c, ab.y)};
         case SurfaceKind::Bspline:
+            if (c.polar) {
+                double rho = tableForward(c.rhoTable, 0.0, c.bspline.vMax - c.bspline.vMin, fromPole(c, ab.y));
+                double psi = c.poleFactor * polarAngle(c, ab.x);
+                return {rho * std::cos(psi), rho * std::sin(psi)};
+            }
             if (c.closedU) {
                 // Whole turns of the angle advance by the table's full length.
                 return {angleTurns(ab.x) * c.uTable.back() +
@@ -388,6 +477,15 @@ Point2 chartParametersOfPlane(const SurfaceChart& c, const Point2& q) {
         case SurfaceKind::Torus:
             return {q.x / c.torusScale, torusV(c, q.y / c.torusScale)};
         case SurfaceKind::Bspline:
+            if (c.polar) {
+                // A sector of less than one turn is taken within half a turn of its centre.
+                double psi = std::atan2(q.y, q.x);
+                if (std::isfinite(c.psiCenter)) psi -= std::floor((psi - c.psiCenter + kPi) / kTwoPi) * kTwoPi;
+                double rho = std::sqrt(q.x * q.x + q.y * q.y);
+                double d = tableBackward(c.rhoTable, 0.0, c.bspline.vMax - c.bspline.vMin, rho);
+                double v = std::min(c.bspline.vMax, std::max(c.bspline.vMin, ofPoleDistance(c, d)));
+                return {polarAngleParameter(c, psi / c.poleFactor), v};
+            }
             if (c.closedU) {
                 double period = c.uTable.back();
                 double turns = std::floor(q.x / period);
@@ -399,4 +497,80 @@ Point2 chartParametersOfPlane(const SurfaceChart& c, const Point2& q) {
                     tableBackward(c.vTable, c.bspline.vMin, c.bspline.vMax, q.y)};
     }
     return q;
+}
+
+Point3 bsplinePole(const SurfaceChart& c) {
+    return surfacePoint(c.bspline, c.bspline.uMin, c.poleAtMax ? c.bspline.vMax : c.bspline.vMin);
+}
+
+double chartPolarAngle(const SurfaceChart& c, const Point2& ab) { return c.poleFactor * polarAngle(c, ab.x); }
+
+bool setBsplinePole(SurfaceChart& c, bool atMax, std::string& why) {
+    const PreparedSurface& b = c.bspline;
+    if (c.kind != SurfaceKind::Bspline || !c.closedU) {
+        why = "its surface has no pole";
+        return false;
+    }
+    c.poleAtMax = atMax;
+    // The row must be one point, within a billionth of the surface's extent.
+    const int m = kBsplineChartSamples;
+    const double range = b.vMax - b.vMin;
+    double extent = std::max(c.uScale * (b.uMax - b.uMin), c.vScale * range);
+    double poleV = atMax ? b.vMax : b.vMin;
+    Point3 pole = bsplinePole(c);
+    for (int j = 1; j <= 32; ++j) {
+        Point3 q = surfacePoint(b, b.uMin + (static_cast<double>(j) / 32) * (b.uMax - b.uMin), poleV);
+        if (!(length(sub(q, pole)) <= 1e-9 * extent)) {
+            why = "it winds once around its closed B-spline surface, whose end on the face's side (v = " +
+                  std::string(atMax ? "max" : "min") + ") is not a pole";
+            return false;
+        }
+    }
+    // Distances from the pole along v (the v table from the pole's end), and the radius of
+    // the row at each table point and between them (its polygon's length over 2 pi).
+    std::vector<double> s(m + 1), r(m + 1), rMid(m, 0.0);
+    for (int i = 0; i <= m; ++i) {
+        s[i] = atMax ? c.vTable[m] - c.vTable[m - i] : c.vTable[i];
+        double d = (static_cast<double>(i) / m) * range;
+        r[i] = i == 0 ? 0.0 : rowLength(b, ofPoleDistance(c, d)) / kTwoPi;
+        if (i < m) rMid[i] = rowLength(b, ofPoleDistance(c, (static_cast<double>(2 * i + 1) / (2 * m)) * range)) / kTwoPi;
+    }
+    // The pole factor: the surface's girth near the pole against a full turn at that
+    // distance (the sine of a cone's semi-angle; one for a smooth dome). Near one the face
+    // is charted as a whole disc.
+    double factor = r[1] / s[1];
+    if (!(factor > 0.05) || !std::isfinite(factor)) {
+        why = "its B-spline surface is too sharp at its pole";
+        return false;
+    }
+    if (factor > 0.98) factor = 1.0;
+    // Conformal radius: d(log rho) = factor ds / r, started as rho = s next to the pole,
+    // where the surface is a cone of that factor.
+    std::vector<double> rho(m + 1, 0.0);
+    rho[1] = s[1];
+    for (int i = 1; i < m; ++i) {
+        double grow = rMid[i] > 0.0 ? std::exp(factor * (s[i + 1] - s[i]) / rMid[i]) : 0.0;
+        rho[i + 1] = std::max(rho[i] * grow, rho[i] * (1.0 + 1e-12));
+        if (!std::isfinite(rho[i + 1]) || !(rMid[i] > 0.0) || rho[i + 1] > 1e6 * s[m]) {
+            why = "its B-spline surface cannot be charted about its pole (it narrows again)";
+            return false;
+        }
+    }
+    // The chart's scale (rho factor / r across, about rho' along) is kept at one or more,
+    // so a length in the chart bounds the length on the surface.
+    double smallest = 1.0;
+    for (int i = 1; i <= m; ++i) {
+        if (r[i] > 0.0) smallest = std::min(smallest, rho[i] * factor / r[i]);
+    }
+    if (smallest < 1.0) {
+        for (double& x : rho) x = x / smallest;
+    }
+    c.poleFactor = factor;
+    c.rhoTable = std::move(rho);
+    c.polar = true;
+    c.psiCenter = 0.0;
+    // Counter-clockwise in (angle, v) keeps its sense in the polar plane when v grows
+    // towards the pole, and reverses it otherwise.
+    if (!atMax) c.orientation = -c.orientation;
+    return true;
 }

@@ -9,8 +9,9 @@
 // Parameters (a, b): plane (x, y) in the placement; cylinder (angle, height); cone (angle,
 // distance from the apex along the generator); sphere (stereographic plane coordinates);
 // torus (angle about the axis, angle about the tube); B-spline (u, v), or (angle of u, v)
-// when the surface closes on itself in u. The angle parameters are periodic with period
-// 2 pi and may be unwrapped beyond one turn.
+// when the surface closes on itself in u. A B-spline surface closed in v only is read with
+// its parameters swapped, so that it too closes in its first one. The angle parameters are
+// periodic with period 2 pi and may be unwrapped beyond one turn.
 
 #include <string>
 #include <vector>
@@ -50,6 +51,18 @@ struct SurfaceChart {
     /// A B-spline surface closed in u: its first chart parameter is the angle
     /// 2 pi (u - uMin) / (uMax - uMin), periodic like a cylinder's.
     bool closedU = false;
+    /// A B-spline surface closed in v only, read transposed: the chart's u is the file's v
+    /// and the other way round (the orientation is -1 for it).
+    bool swappedUV = false;
+    /// A face of a closed B-spline surface that ends at a pole (a row of control points
+    /// collapsed to one point): the plane is polar about the pole, the radius a conformal
+    /// distance from it (rhoTable over the distance in v from the pole's end), the angle the
+    /// u table's share of a turn times poleFactor (below one the face is unrolled into a
+    /// sector, as a cone is). Set by setBsplinePole.
+    bool polar = false;
+    bool poleAtMax = false;   ///< the pole is the v = vMax row (else v = vMin)
+    double poleFactor = 1.0;
+    std::vector<double> rhoTable;
     bool periodicB = false;   ///< the second parameter is an angle (torus)
     /// +1 when counter-clockwise in the chart is counter-clockwise about the surface's own
     /// normal (outward for cylinders, cones, spheres and tori; u x v for B-splines), else -1.
@@ -75,6 +88,17 @@ Point3 chartSurfacePoint(const SurfaceChart& chart, const Point2& ab);
 /// The chart plane point of parameters (a, b), and back.
 Point2 chartPlanePoint(const SurfaceChart& chart, const Point2& ab);
 Point2 chartParametersOfPlane(const SurfaceChart& chart, const Point2& q);
+
+/// Makes a B-spline chart closed in u polar about its v = vMax (atMax) or v = vMin row,
+/// which must be collapsed to one point. False with a reason when it is not, or when the
+/// surface between cannot be charted so.
+bool setBsplinePole(SurfaceChart& chart, bool atMax, std::string& why);
+
+/// The pole of a polar B-spline chart.
+Point3 bsplinePole(const SurfaceChart& chart);
+
+/// The plane angle about the pole of parameters (a, b) of a polar B-spline chart.
+double chartPolarAngle(const SurfaceChart& chart, const Point2& ab);
 
 /// Sets a sphere chart's projection: from -pole onto the plane tangent at pole.
 void setSpherePole(SurfaceChart& chart, const Point3& pole);

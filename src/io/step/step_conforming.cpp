@@ -870,11 +870,41 @@ bool buildDomains(Part& part, int32_t faceIndex, std::vector<Domain>& domains, s
         outer = a;
         appendCut(part, cut, true, kTwoPi, 0.0, outer);
         appendCut(part, cut, false, 0.0, 0.0, outer);
-    } else if (wrapping.size() == 1 && chart.closedU) {
-        // One loop around a closed B-spline surface: the rest of the face closes at a pole
-        // (a collapsed row of control points), which has no chart yet.
-        why = "it closes at a pole of its B-spline surface, which is not supported";
-        return false;
+    } else if (wrapping.size() == 1 && chart.closedU && std::abs(wrapping[0].second[0]) == 1 &&
+               wrapping[0].second[1] == 0) {
+        // One loop around a closed B-spline surface: the face closes at a pole, a row of
+        // control points collapsed to one point, on the loop's left (seen along the face
+        // normal). The chart is made polar about it once; a pole that is not sharp gives a
+        // whole disc, a sharp one a sector opened by a cut to the pole, as a cone's apex.
+        Loop a = wrapping[0].first;
+        int turns = wrapping[0].second[0];
+        FaceRec& f = part.faces[faceIndex];
+        if (!f.chart.polar && !setBsplinePole(f.chart, turns * sense > 0, why)) return false;
+        d.chart = f.chart;
+        if (turns < 0) a = reversedLoop(a);
+        rewrap(a, f.chart);
+        if (f.chart.poleFactor < 1.0) {
+            if (f.extraNode < 0) {
+                Point3 pole = bsplinePole(f.chart);
+                int32_t node = -1;
+                for (int32_t v : f.singular) {
+                    if (length(sub(part.nodes[v], pole)) < 1e-6 * (1.0 + a.size() * part.size)) node = v;
+                }
+                if (node < 0 && !addNode(part, pole, node)) return false;
+                part.faces[faceIndex].extraNode = node;
+            }
+            int32_t pole = part.faces[faceIndex].extraNode;
+            double poleV = f.chart.poleAtMax ? f.chart.bspline.vMax : f.chart.bspline.vMin;
+            int32_t cut = 0;
+            if (!cutEdge(part, faceIndex, 0, a[0].ab, {a[0].ab.x, poleV}, a[0].node, pole, cut)) return false;
+            const EdgeRec& ce = part.edges[cut];
+            shiftLoop(a, ce.p0.x - a[0].ab.x, 0.0);
+            outer = std::move(a);
+            appendCut(part, cut, true, kTwoPi, 0.0, outer);
+            appendCut(part, cut, false, 0.0, 0.0, outer);
+        } else {
+            outer = std::move(a);
+        }
     } else if (!wrapping.empty()) {
         why = "its bounds wind around its surface in a way that is not supported";
         return false;
@@ -924,6 +954,14 @@ bool buildDomains(Part& part, int32_t faceIndex, std::vector<Domain>& domains, s
             hi = std::max(hi, p.ab.x);
         }
         d.chart.psiCenter = 0.5 * (lo + hi) * chart.sinAngle;
+    } else if (d.chart.polar) {
+        double lo = 1e300, hi = -1e300;
+        for (const LoopPoint& p : d.loops[0]) {
+            double psi = chartPolarAngle(d.chart, p.ab);
+            lo = std::min(lo, psi);
+            hi = std::max(hi, psi);
+        }
+        d.chart.psiCenter = 0.5 * (lo + hi);
     }
     domains.push_back(std::move(d));
     return true;
@@ -992,6 +1030,10 @@ DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& op
     loopStart.push_back(boundary.size());
     RefineOptions refine;
     refine.minAngleDeg = options.minAngleDeg;
+    // The fan about a sharp pole has three triangles or more (see spansPole below): the
+    // pole counts as a corner of a third of its sector.
+    const bool sector = d.chart.polar && d.chart.poleFactor < 1.0;
+    if (sector) minAngle = std::min(minAngle, 120.0 * d.chart.poleFactor);
     // A corner of the face sharper than the bound cannot be improved: refine the face to
     // half that corner's angle instead.
     if (options.minAngleDeg - 1e-6 > minAngle) {
@@ -1005,6 +1047,12 @@ DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& op
     double surfaceBound = refine.minAngleDeg;
     double spaceCorner = minSpaceCornerAngle(part, d);
     if (options.minAngleDeg - 1e-6 > spaceCorner) surfaceBound = std::min(surfaceBound, 0.5 * spaceCorner);
+    if (sector) {
+        // On the surface the pole is a corner of the angle a third of a turn makes there.
+        double k = d.chart.poleFactor;
+        double third = std::acos(1.0 - 1.5 * k * k) * (180.0 / kPi);
+        if (options.minAngleDeg - 1e-6 > third) surfaceBound = std::min(surfaceBound, 0.5 * third);
+    }
     refine.maxSteinerPoints = options.maxSteinerPoints;
     SizingField sizing;
     sizing.baseSize = part.size;
@@ -1016,6 +1064,25 @@ DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& op
         return i + 1 < loopStart[k + 1] ? i + 1 : loopStart[k];
     };
     std::vector<Point2> added;
+    if (sector) {
+        // A sector about a sharp pole starts with a fan of three: two points between the
+        // cut's sides at the distance of their points next to the pole.
+        const std::vector<Point2>& outer = planar.outer;
+        for (size_t i = 0; i < outer.size(); ++i) {
+            if (outer[i].x != 0.0 || outer[i].y != 0.0) continue;
+            const Point2& before = outer[(i + outer.size() - 1) % outer.size()];
+            const Point2& after = outer[(i + 1) % outer.size()];
+            double r0 = std::sqrt(after.x * after.x + after.y * after.y);
+            double lo = std::atan2(after.y, after.x), hi = std::atan2(before.y, before.x);
+            lo -= std::floor((lo - d.chart.psiCenter + kPi) / kTwoPi) * kTwoPi;
+            hi -= std::floor((hi - d.chart.psiCenter + kPi) / kTwoPi) * kTwoPi;
+            for (int j = 1; j <= 2; ++j) {
+                double psi = lo + (static_cast<double>(j) / 3.0) * (hi - lo);
+                added.push_back({r0 * std::cos(psi), r0 * std::sin(psi)});
+            }
+            break;
+        }
+    }
     for (;;) {
         planar.interior = added;
         RefinedMesh mesh = refineRuppert(planar, refine);
@@ -1048,9 +1115,39 @@ DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& op
                                                 : chartSurfacePoint(d.chart, chartParametersOfPlane(d.chart, mesh.points[i]));
         }
         st.triangles = std::move(mesh.triangles);
+        // In a sector unrolled about a B-spline pole the two sides of the cut are one line
+        // on the surface: two triangles at the pole spanning half a turn of the surface
+        // each would be one triangle there, so a triangle at the pole spanning five twelfths
+        // of a turn or more is split like a poor one. poleSpan gives the plane angles of a
+        // triangle's corners off the pole and the farthest one's distance; false when no
+        // corner is at the pole.
+        auto poleSpan = [&](const Triangle& t, double& lo, double& hi, double& far) {
+            lo = 1e300;
+            hi = -1e300;
+            far = 0.0;
+            bool atPole = false;
+            for (int k = 0; k < 3; ++k) {
+                const Point2& q = st.chart[static_cast<size_t>(t.v[k])];
+                if (q.x == 0.0 && q.y == 0.0) {
+                    atPole = true;
+                    continue;
+                }
+                double psi = std::atan2(q.y, q.x);
+                psi -= std::floor((psi - d.chart.psiCenter + kPi) / kTwoPi) * kTwoPi;
+                lo = std::min(lo, psi);
+                hi = std::max(hi, psi);
+                far = std::max(far, std::sqrt(q.x * q.x + q.y * q.y));
+            }
+            return atPole;
+        };
+        auto spansPole = [&](const Triangle& t) {
+            double lo = 0.0, hi = 0.0, far = 0.0;
+            return poleSpan(t, lo, hi, far) && hi - lo > (5.0 / 6.0) * kPi * d.chart.poleFactor;
+        };
         auto isBad = [&](const Triangle& t) {
             return spaceMinAngleDeg(st.surface[static_cast<size_t>(t.v[0])], st.surface[static_cast<size_t>(t.v[1])],
-                                    st.surface[static_cast<size_t>(t.v[2])]) < surfaceBound;
+                                    st.surface[static_cast<size_t>(t.v[2])]) < surfaceBound ||
+                   (sector && spansPole(t));
         };
         bool anyBad = std::any_of(st.triangles.begin(), st.triangles.end(), isBad);
         if (anyBad) {
@@ -1101,6 +1198,21 @@ DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& op
             if (chosen.size() >= kMaxSurfaceQualityPointsPerPass) break;
             Point2 q;
             double radius = 0.0;
+            if (sector && spansPole(t)) {
+                // A wide triangle at the pole is split on the bisector of its corner there,
+                // as far out as its farther corner, which keeps the point outside both
+                // sides' diametral circles; the pole's fan gains a triangle.
+                double lo = 0.0, hi = 0.0, far = 0.0;
+                poleSpan(t, lo, hi, far);
+                double psi = lo + 0.5 * (hi - lo);
+                q = {far * std::cos(psi), far * std::sin(psi)};
+                if (pointInPolygon(q, planar.outer)) {
+                    Point3 qs = chartSurfacePoint(d.chart, chartParametersOfPlane(d.chart, q));
+                    chosen.push_back({qs, 0.5 * far});
+                    added.push_back(q);
+                    continue;
+                }
+            }
             bool inside = chartPointOfSpaceCircumcenter(st, t, q, radius) && pointInPolygon(q, planar.outer);
             for (size_t h = 0; inside && h < planar.holes.size(); ++h) inside = !pointInPolygon(q, planar.holes[h]);
             Point3 qs;
