@@ -1372,6 +1372,11 @@ bool meshStepConforming(const StepFile& file, const ConformingOptions& options, 
         error = "'size' must be at least 1/10000 of the part's bounding-box diagonal (" + formatAngle(diagonal) + ")";
         return false;
     }
+    if (tolerance < diagonal * kMinChordFraction) {
+        error = "'chord_tolerance' must be at least 1/10000000 of the part's bounding-box diagonal (" +
+                formatAngle(diagonal) + ")";
+        return false;
+    }
     part.size = size / options.scale;
     part.tolerance = tolerance / options.scale;
 

@@ -16,6 +16,12 @@ constexpr int64_t kMaxConformingEdgePoints = 2000000;
 /// The finest size accepted, as a fraction of the part's bounding-box diagonal.
 constexpr double kMinSizeFraction = 1e-4;
 
+/// The finest chord tolerance accepted, as a fraction of the diagonal. Points along one
+/// circle cost a face's triangulation the square of their number; at this tolerance a
+/// circle as large as the part takes about 5,000 points by its deviation (the size alone
+/// may ask for up to about 31,000).
+constexpr double kMinChordFraction = 1e-7;
+
 struct ConformingOptions {
     double minAngleDeg = 20.0;
     int32_t maxSteinerPoints = 20000;  ///< per face

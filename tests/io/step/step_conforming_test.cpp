@@ -27,12 +27,14 @@ struct Meshed {
     Model model;
 };
 
-Meshed meshPart(const std::string& text, double size, double minAngle = 20.0, double scale = 1.0) {
+Meshed meshPart(const std::string& text, double size, double minAngle = 20.0, double scale = 1.0,
+                double chordTolerance = 0.0) {
     Meshed r;
     StepFile file = parseStepFile(text);
     EXPECT_TRUE(file.ok) << file.error;
     ConformingOptions options;
     options.size = size;
+    options.chordTolerance = chordTolerance;
     options.minAngleDeg = minAngle;
     options.scale = scale;
     r.ok = meshStepConforming(file, options, r.model, r.error);
@@ -476,6 +478,20 @@ TEST(StepConforming, TinySizeIsRefusedBeforeMeshing) {
     Meshed r = meshPart(b.text(), 1e-4);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error.rfind("'size' must be at least 1/10000 of the part's bounding-box diagonal", 0), 0u) << r.error;
+}
+
+TEST(StepConforming, TinyChordToleranceIsRefusedBeforeMeshing) {
+    // A plate with a round hole: a chord tolerance of 1e-10 on its 12.3 diagonal would put
+    // some 70,000 points on the hole's circle. Just above the floor the part meshes.
+    StepPartBuilder b;
+    const double diagonal = std::sqrt(10.0 * 10.0 + 6.0 * 6.0 + 4.0 * 4.0);
+    b.extrude(rectangleProfile(0, 0, 10, 6), {circleProfile(5, 3, 1, false)}, 4);
+    Meshed r = meshPart(b.text(), 2.0, 20.0, 1.0, 1e-10);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error.rfind("'chord_tolerance' must be at least 1/10000000 of the part's bounding-box diagonal", 0), 0u)
+        << r.error;
+    Meshed fine = meshPart(b.text(), 2.0, 20.0, 1.0, diagonal * 1.01e-7);
+    EXPECT_TRUE(fine.ok) << fine.error;
 }
 
 TEST(StepConforming, BrokenLoopsAreNamedNotMeshed) {
