@@ -481,8 +481,8 @@ TEST(StepConforming, TinySizeIsRefusedBeforeMeshing) {
 }
 
 TEST(StepConforming, TinyChordToleranceIsRefusedBeforeMeshing) {
-    // A plate with a round hole: a chord tolerance of 1e-10 on its 12.3 diagonal would put
-    // some 70,000 points on the hole's circle. Just above the floor the part meshes.
+    // A plate with a round hole of radius 1: a chord tolerance of 1e-10 would put some
+    // 220,000 points on the hole's circle. Just above the floor (about 2,000 points) it meshes.
     StepPartBuilder b;
     const double diagonal = std::sqrt(10.0 * 10.0 + 6.0 * 6.0 + 4.0 * 4.0);
     b.extrude(rectangleProfile(0, 0, 10, 6), {circleProfile(5, 3, 1, false)}, 4);
