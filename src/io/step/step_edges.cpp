@@ -7,7 +7,6 @@ namespace {
 
 using namespace stepvec;
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
 
 /// Surface curves nest at most this deep before the reader gives up.
