@@ -222,6 +222,7 @@ struct Refinement {
     /// Every point so far within the range the grid's margins cover.
     bool exact = true;
     int64_t scans = 0;  ///< encroachment questions answered by scanning
+    int64_t scanWork = 0;  ///< point-segment pairs charged to the steps made by scanning
     EncroachGrid grid;
     std::vector<uint8_t> encroached;  ///< per segment position
     std::priority_queue<int64_t, std::vector<int64_t>, std::greater<int64_t>> encroachedHeap;
@@ -355,6 +356,13 @@ void splitSegmentAt(Refinement& r, int64_t s) {
 void runRefinement(Refinement& r, RefinedMesh& mesh) {
     const RefineOptions& options = r.options;
     for (;;) {
+        if (!r.exact) {
+            r.scanWork += static_cast<int64_t>(r.points.size()) * static_cast<int64_t>(r.segments.size() + 1);
+            if (r.scanWork > kMaxPlanarScanWork) {
+                mesh.message = planarScanWorkMessage();
+                return;
+            }
+        }
         // The point limit applies only where the step would add a point and the budget
         // would let the run go on.
         const bool atLimit = static_cast<int64_t>(r.points.size()) >= r.pointLimit &&
@@ -477,6 +485,12 @@ void splitSegment(std::vector<Point2>& points, std::vector<Segment>& segments, s
     points.push_back(midpoint(points[a], points[b]));
     segments[s] = Segment{{a, k}};
     segments.push_back(Segment{{k, b}});
+}
+
+std::string planarScanWorkMessage() {
+    return "refinement stopped: it reached points nearer zero than 2^-200, outside exact arithmetic, and ran past "
+           "its limit of 2^27 scanned pairs there (a loop vertex on another loop's segment, or loops overlapping "
+           "along a line, make refinement chase a point; fix the boundary)";
 }
 
 std::string planarPointLimitMessage(int64_t limit) {

@@ -60,6 +60,17 @@ struct RefinedMesh {
     int64_t fallbacks = 0;           ///< steps and insertions made by scanning
 };
 
+/// Outside the range of exact arithmetic (a point with a coordinate of magnitude below
+/// 2^-200 but not zero) every refinement step scans the segments against the points, and
+/// the engine inserts by scanning. A run there may scan at most this many point-segment
+/// pairs in all (about half a second): refinement that chases a loop vertex lying on
+/// another loop's segment, or loops overlapping along a line, towards zero would otherwise
+/// take hours before its Steiner budget ran out.
+constexpr int64_t kMaxPlanarScanWork = int64_t{1} << 27;
+
+/// The message of a refinement stopped at kMaxPlanarScanWork.
+std::string planarScanWorkMessage();
+
 /// Refines the conforming Delaunay triangulation of the domain. Fails with a message when
 /// an input corner is sharper than the minimum angle, and without one when the outer loop
 /// has fewer than 3 points, the Steiner budget is exceeded or a circumcentre repeats a

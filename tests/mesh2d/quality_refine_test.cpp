@@ -227,6 +227,33 @@ TEST(RefineRuppert, CentreRepeatingAPointEndsTheRunEarly) {
     EXPECT_LT(m.steinerCount, 1000);  // far below the budget of 20000
 }
 
+TEST(RefineRuppert, ChaseTowardsZeroStopsAtTheScanLimit) {
+    // A hole lying along the outer loop's bottom line (found by the job fuzzer, from a
+    // non-planar boundary): a hole vertex sits on an outer segment and the two loops overlap
+    // along y = -2. Refinement chases the point at x = 0 down through 2^-200, where every
+    // step scans the mesh; the run stops at the scan limit with its message, long before
+    // the budget of 20000 points (which would have taken hours).
+    PlanarDomain d;
+    d.outer = {{-2.0124611797498106, 6}, {-0.22360679774997894, -2}, {0.22360679774997894, -2}, {2.0124611797498106, -2}};
+    d.holes = {{{0.44721359549995798, -2}, {0.89442719099991597, -2}, {0.44721359549995798, -1}, {0, -2}}};
+    RefineOptions o;
+    o.minAngleDeg = 12;
+    const RefinedMesh m = refineRuppert(d, o);
+    EXPECT_FALSE(m.ok);
+    EXPECT_EQ(m.message, planarScanWorkMessage());
+    EXPECT_LT(m.steinerCount, 2000);
+    bool tiny = false;
+    for (const Point2& p : m.points) tiny = tiny || (p.x != 0 && std::fabs(p.x) < std::ldexp(1.0, -200));
+    EXPECT_TRUE(tiny);
+
+    // A small run outside exact arithmetic from the start still meshes.
+    PlanarDomain small;
+    small.outer = {{1e-70, 0}, {1, 0}, {1, 1}, {0, 1}};
+    const RefinedMesh s = refineRuppert(small, RefineOptions{});
+    ASSERT_TRUE(s.ok) << s.message;
+    EXPECT_EQ(s.triangles.size(), 2u);
+}
+
 TEST(RefineRuppert, PointLimitEndsARunThatItsBudgetWouldLetGoOn) {
     PlanarDomain d;
     d.outer = {{0, 0}, {3, 0}, {3, 2}, {0, 2}};
