@@ -489,7 +489,7 @@ void splitSegment(std::vector<Point2>& points, std::vector<Segment>& segments, s
 
 std::string planarScanWorkMessage() {
     return "refinement stopped: it reached points nearer zero than 2^-200, outside exact arithmetic, and ran past "
-           "its limit of 2^27 scanned pairs there (a loop vertex on another loop's segment, or loops overlapping "
+           "its limit of 2^22 scanned pairs there (a loop vertex on another loop's segment, or loops overlapping "
            "along a line, make refinement chase a point; fix the boundary)";
 }
 

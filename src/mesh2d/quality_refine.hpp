@@ -63,10 +63,10 @@ struct RefinedMesh {
 /// Outside the range of exact arithmetic (a point with a coordinate of magnitude below
 /// 2^-200 but not zero) every refinement step scans the segments against the points, and
 /// the engine inserts by scanning. A run there may scan at most this many point-segment
-/// pairs in all (about half a second): refinement that chases a loop vertex lying on
+/// pairs in all (some 20 ms): refinement that chases a loop vertex lying on
 /// another loop's segment, or loops overlapping along a line, towards zero would otherwise
 /// take hours before its Steiner budget ran out.
-constexpr int64_t kMaxPlanarScanWork = int64_t{1} << 27;
+constexpr int64_t kMaxPlanarScanWork = int64_t{1} << 22;
 
 /// The message of a refinement stopped at kMaxPlanarScanWork.
 std::string planarScanWorkMessage();
