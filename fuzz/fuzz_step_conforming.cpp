@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     StepFile file = parseStepFile(text);
     if (!file.ok) return 0;
     ConformingOptions options;
-    options.maxSteinerPoints = 300;
+    options.maxSteinerPoints = 100;
     Model model;
     std::string error;
     const bool ok = meshStepConforming(file, options, model, error);

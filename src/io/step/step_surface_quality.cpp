@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
+#include <iterator>
+#include <vector>
 
 #include "geom/predicates.hpp"
 #include "io/step/step_readers.hpp"
@@ -44,32 +45,59 @@ double spaceMinAngleDeg(const Point3& a, const Point3& b, const Point3& c) {
 int64_t flipTowardsSurfaceQuality(SurfaceTriangulation& t, int64_t maxFlips) {
     int64_t flips = 0;
     const size_t count = t.triangles.size();
+    // Directed edge key -> (triangle, corner index of the edge's first point), sorted by key;
+    // where a directed edge repeats, the last triangle holding it answers.
+    struct EdgeEntry {
+        uint64_t key;
+        size_t triangle;
+        int corner;
+    };
+    std::vector<EdgeEntry> edges;
+    edges.reserve(3 * count);
+    // Each triangle's smallest angle on the surface, computed once per sweep: a triangle
+    // that flips is not looked at again within the sweep, and the angle does not depend on
+    // which corner comes first.
+    std::vector<double> minAngle(count, 0.0);
+    std::vector<char> known(count, 0);
+    auto cachedMinAngle = [&](size_t i) {
+        if (known[i] == 0) {
+            const Triangle& tri = t.triangles[i];
+            minAngle[i] = triangleMinAngle(t, tri.v[0], tri.v[1], tri.v[2]);
+            known[i] = 1;
+        }
+        return minAngle[i];
+    };
     for (int sweep = 0; sweep < kMaxFlipSweeps && flips < maxFlips; ++sweep) {
-        // Directed edge -> (triangle, corner index of the edge's first point).
-        std::map<uint64_t, std::pair<size_t, int>> edges;
+        edges.clear();
         for (size_t i = 0; i < count; ++i) {
             for (int k = 0; k < 3; ++k) {
-                edges[edgeKey(t.triangles[i].v[k], t.triangles[i].v[(k + 1) % 3])] = {i, k};
+                edges.push_back({edgeKey(t.triangles[i].v[k], t.triangles[i].v[(k + 1) % 3]), i, k});
             }
         }
+        std::stable_sort(edges.begin(), edges.end(),
+                         [](const EdgeEntry& x, const EdgeEntry& y) { return x.key < y.key; });
+        std::fill(known.begin(), known.end(), 0);
         std::vector<char> touched(count, 0);
         int64_t before = flips;
         for (size_t i = 0; i < count && flips < maxFlips; ++i) {
             for (int k = 0; k < 3 && touched[i] == 0; ++k) {
                 const Triangle& t1 = t.triangles[i];
                 int64_t a = t1.v[k], b = t1.v[(k + 1) % 3], c = t1.v[(k + 2) % 3];
-                auto other = edges.find(edgeKey(b, a));
-                if (other == edges.end()) continue;
-                size_t j = other->second.first;
+                const uint64_t twin = edgeKey(b, a);
+                auto past = std::upper_bound(edges.begin(), edges.end(), twin,
+                                             [](uint64_t key, const EdgeEntry& e) { return key < e.key; });
+                if (past == edges.begin() || std::prev(past)->key != twin) continue;
+                const EdgeEntry& other = *std::prev(past);
+                size_t j = other.triangle;
                 if (j <= i || touched[j] != 0) continue;
                 const Triangle& t2 = t.triangles[j];
-                int64_t d = t2.v[(other->second.second + 2) % 3];
+                int64_t d = t2.v[(other.corner + 2) % 3];
                 const Point2& pa = t.chart[static_cast<size_t>(a)];
                 const Point2& pb = t.chart[static_cast<size_t>(b)];
                 const Point2& pc = t.chart[static_cast<size_t>(c)];
                 const Point2& pd = t.chart[static_cast<size_t>(d)];
                 if (!(orient2d(pa, pd, pc) > 0.0) || !(orient2d(pd, pb, pc) > 0.0)) continue;
-                double old = std::min(triangleMinAngle(t, a, b, c), triangleMinAngle(t, b, a, d));
+                double old = std::min(cachedMinAngle(i), cachedMinAngle(j));
                 double now = std::min(triangleMinAngle(t, a, d, c), triangleMinAngle(t, d, b, c));
                 if (!(now > old + 1e-9)) continue;
                 t.triangles[i].v = {a, d, c};
