@@ -1028,6 +1028,11 @@ DomainResult meshDomain(Part& part, const Domain& d, const ConformingOptions& op
         }
     }
     loopStart.push_back(boundary.size());
+    if (static_cast<int64_t>(boundary.size()) > options.maxFaceBoundaryPoints) {
+        result.why = "its boundary needs " + std::to_string(boundary.size()) + " points, more than " +
+                     std::to_string(options.maxFaceBoundaryPoints) + " (raise 'size' or 'chord_tolerance')";
+        return result;
+    }
     RefineOptions refine;
     refine.minAngleDeg = options.minAngleDeg;
     // The fan about a sharp pole has three triangles or more (see spansPole below): the

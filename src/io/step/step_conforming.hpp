@@ -22,9 +22,16 @@ constexpr double kMinSizeFraction = 1e-4;
 /// may ask for up to about 31,000).
 constexpr double kMinChordFraction = 1e-7;
 
+/// The most boundary points one face (one domain of its chart) may have. The planar
+/// refinement of a face costs more than the square root of this per point; a circle as
+/// large as the part at the finest size takes about 31,000 points, so this leaves room
+/// for several such edges, and refuses the degenerate charts that ask for far more.
+constexpr int64_t kMaxFaceBoundaryPoints = 250000;
+
 struct ConformingOptions {
     double minAngleDeg = 20.0;
     int32_t maxSteinerPoints = 20000;  ///< per face
+    int64_t maxFaceBoundaryPoints = kMaxFaceBoundaryPoints;
     double size = 0.0;                 ///< target edge length in output units; 0: 1/20 of the diagonal
     double chordTolerance = 0.0;       ///< in output units; 0: size / 20
     double scale = 1.0;                ///< output units per file unit

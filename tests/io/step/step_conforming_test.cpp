@@ -494,6 +494,28 @@ TEST(StepConforming, TinyChordToleranceIsRefusedBeforeMeshing) {
     EXPECT_TRUE(fine.ok) << fine.error;
 }
 
+TEST(StepConforming, FaceBoundaryPointsAreBounded) {
+    // A plate with a round hole: at size 0.2 the top and bottom faces have about 190
+    // boundary points each (160 around the plate, 32 around the hole). With a bound of 100
+    // per face the job fails naming a face and the count; the default bound meshes it.
+    StepPartBuilder b;
+    b.extrude(rectangleProfile(0, 0, 10, 6), {circleProfile(5, 3, 1, false)}, 4);
+    StepFile file = parseStepFile(b.text());
+    ASSERT_TRUE(file.ok) << file.error;
+    ConformingOptions options;
+    options.size = 0.2;
+    options.maxFaceBoundaryPoints = 100;
+    Model model;
+    std::string error;
+    EXPECT_FALSE(meshStepConforming(file, options, model, error));
+    EXPECT_EQ(error.rfind("face #", 0), 0u) << error;
+    EXPECT_NE(error.find("cannot be meshed: its boundary needs "), std::string::npos) << error;
+    EXPECT_NE(error.find(" points, more than 100 (raise 'size' or 'chord_tolerance')"), std::string::npos) << error;
+    options.maxFaceBoundaryPoints = kMaxFaceBoundaryPoints;
+    Model whole;
+    EXPECT_TRUE(meshStepConforming(file, options, whole, error)) << error;
+}
+
 TEST(StepConforming, BrokenLoopsAreNamedNotMeshed) {
     // Two faces of a square whose second loop misses its closing edge, and a degenerate line.
     StepPartBuilder b;
