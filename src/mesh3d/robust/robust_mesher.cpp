@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 #include "geom/predicates.hpp"
 #include "mesh3d/robust/tet_topology.hpp"
@@ -24,6 +25,9 @@ struct InputEdge {
     std::vector<int32_t> chain;  ///< vertex ids from a to b
     int32_t facetBegin = 0, facetEnd = 0;  ///< its facets in Run::edgeFacets
     double dihedralDeg = 180.0;
+    /// A facet of the edge has a corner below the small angle at one of its ends: the edge
+    /// is a side of that corner.
+    bool sharpSide = false;
 };
 
 struct FacetInfo {
@@ -31,6 +35,7 @@ struct FacetInfo {
     int32_t edge[3];  ///< edge[k] joins corner k and corner k+1
     std::vector<int32_t> interior;
     Point3 origin, u, v;  ///< plane frame
+    double minCornerDeg = 180.0;  ///< its smallest corner angle
 };
 
 struct Span {
@@ -59,6 +64,15 @@ struct Run {
     /// added for it may come closer than that to a vertex it is joined to (0: no limit).
     double shapeMinEdge2 = 0;
     const char* phase = "boundary recovery";
+    /// During refinement: the vertices added since their encroachment was last settled.
+    std::vector<int32_t> fresh;
+    /// Per entry of `fresh`: the cells its cavity lost to the star-shape rule (candidates
+    /// for the boundary faces it encroaches beyond its star).
+    std::vector<std::vector<int32_t>> freshShrunk;
+    bool trackFresh = false;
+    /// Boundary faces whose circumcentre lies outside their facet and which outlived the
+    /// split of the subsegment it lies beyond: not split again that way.
+    std::set<std::array<int32_t, 3>> stuckPieces;
 };
 
 Span facetsOf(const Run& r, int32_t v) {
@@ -226,6 +240,10 @@ bool commitOrDrop(Run& r, int32_t vid) {
         return false;
     }
     ++r.out->steinerCount;
+    if (r.trackFresh) {
+        r.fresh.push_back(vid);
+        r.freshShrunk.push_back(r.t.shrunkAway);
+    }
     return true;
 }
 
@@ -261,6 +279,47 @@ bool faceOnEdgeFacets(const Run& r, const InputEdge& e, int32_t a, int32_t b, in
     return false;
 }
 
+/// Adds to `seeds` the cells on the boundary faces of facet f that q conflicts with,
+/// reached from the faces in `pieces` (sorted corner triples) over facet edges that are not
+/// subsegments: the planar cavity of q on the facet. A point on a facet or on one of its
+/// edges replaces those pieces of the facet, so the cells on them join its cavity; without
+/// them a piece whose circumcircle holds the point would stay.
+void addFacetConflictSeeds(Run& r, int32_t f, const Point3& q, std::vector<std::array<int32_t, 3>> pieces,
+                           std::vector<int32_t>& seeds) {
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const std::array<int32_t, 3> piece = pieces[i];
+        bool conflict = false;
+        // The cells on the piece (one on the hull, two inside the solid).
+        robust::forStar(r.t, piece[0], [&](int32_t s) {
+            const robust::Cell& cell = r.t.cells[s];
+            if (!robust::cellHas(cell, piece[1]) || !robust::cellHas(cell, piece[2])) return false;
+            if (robust::inConflict(r.t, s, q)) {
+                conflict = true;
+                if (std::find(seeds.begin(), seeds.end(), s) == seeds.end()) seeds.push_back(s);
+            }
+            return false;
+        });
+        if (!conflict) continue;
+        for (int k = 0; k < 3; ++k) {
+            const int32_t u = piece[k], w = piece[(k + 1) % 3], other = piece[(k + 2) % 3];
+            if (subsegmentEdge(r, u, w) >= 0) continue;
+            // The piece of f across the edge (u, w).
+            robust::forStar(r.t, u, [&](int32_t s) {
+                const robust::Cell& cell = r.t.cells[s];
+                if (!robust::cellHas(cell, w)) return false;
+                for (int j = 0; j < 4; ++j) {
+                    const int32_t x = cell.v[j];
+                    if (x == u || x == w || x == other || !onFacet(r, x, f)) continue;
+                    std::array<int32_t, 3> next{u, w, x};
+                    std::sort(next.begin(), next.end());
+                    if (std::find(pieces.begin(), pieces.end(), next) == pieces.end()) pieces.push_back(next);
+                }
+                return false;
+            });
+        }
+    }
+}
+
 /// Splits the subsegment at position i of edge e. `constrained`: cavities stop at boundary
 /// faces other than those of the edge's own facets.
 bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained) {
@@ -277,9 +336,31 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained) {
         seed = loc.cell;
         if (seed < 0) return false;
     }
+    std::vector<int32_t> seeds{seed};
+    if (constrained) {
+        // The pieces of the edge's facets along (s, w), and from them the facets' planar
+        // cavities of q.
+        for (int32_t k = e.facetBegin; k < e.facetEnd; ++k) {
+            const int32_t f = r.edgeFacets[k];
+            std::vector<std::array<int32_t, 3>> pieces;
+            robust::forStar(r.t, s, [&](int32_t slot) {
+                const robust::Cell& cell = r.t.cells[slot];
+                if (!robust::cellHas(cell, w)) return false;
+                for (int j = 0; j < 4; ++j) {
+                    const int32_t x = cell.v[j];
+                    if (x == s || x == w || !onFacet(r, x, f)) continue;
+                    std::array<int32_t, 3> piece{s, w, x};
+                    std::sort(piece.begin(), piece.end());
+                    if (std::find(pieces.begin(), pieces.end(), piece) == pieces.end()) pieces.push_back(piece);
+                }
+                return false;
+            });
+            addFacetConflictSeeds(r, f, q, pieces, seeds);
+        }
+    }
     const int32_t vid = addVertex(r, q, kOnEdge, edgeId);
     const InputEdge& ce = r.edges[edgeId];
-    const bool grown = robust::growCavity(r.t, q, &seed, 1, [&](int32_t a, int32_t b, int32_t c) {
+    const bool grown = robust::growCavity(r.t, q, seeds.data(), static_cast<int>(seeds.size()), [&](int32_t a, int32_t b, int32_t c) {
         return !constrained || !isBarrier(r, a, b, c) || faceOnEdgeFacets(r, ce, a, b, c);
     });
     bool shrunk = true;
@@ -310,9 +391,10 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained) {
 
 /// The subsegment of facet f's edges whose diametral sphere holds q (the first in edge and
 /// chain order), or, when q lies outside the facet, the subsegment of the edge q lies
-/// beyond nearest to it. False when neither applies.
-bool encroachedFacetSubsegment(const Run& r, int32_t f, const Point3& q, bool scanAll, int32_t& edgeOut,
-                                int32_t& posOut) {
+/// beyond that the line from `from` (a point of the facet: the centroid of the piece whose
+/// circumcentre q is) to q crosses. False when neither applies.
+bool encroachedFacetSubsegment(const Run& r, int32_t f, const Point3& q, const Point3& from, bool scanAll,
+                                int32_t& edgeOut, int32_t& posOut) {
     const FacetInfo& fi = r.facets[f];
     for (int k = 0; k < 3 && scanAll; ++k) {
         const std::vector<int32_t>& chain = r.edges[fi.edge[k]].chain;
@@ -331,30 +413,45 @@ bool encroachedFacetSubsegment(const Run& r, int32_t f, const Point3& q, bool sc
     };
     const Point2 c2[3] = {to2(r.t.pts[fi.corner[0]]), to2(r.t.pts[fi.corner[1]]), to2(r.t.pts[fi.corner[2]])};
     const Point2 q2 = to2(q);
+    const Point2 g2 = to2(from);
     const double ref = orient2d(c2[0], c2[1], c2[2]);
     for (int k = 0; k < 3; ++k) {
         const double side = orient2d(c2[k], c2[(k + 1) % 3], q2);
-        if ((ref > 0 && side < 0) || (ref < 0 && side > 0)) {
-            const std::vector<int32_t>& chain = r.edges[fi.edge[k]].chain;
-            double best = 0;
-            for (size_t i = 0; i + 1 < chain.size(); ++i) {
-                const double d2 = norm2(sub3(q, midpoint3(r.t.pts[chain[i]], r.t.pts[chain[i + 1]])));
-                if (i == 0 || d2 < best) {
-                    best = d2;
-                    edgeOut = fi.edge[k];
-                    posOut = static_cast<int32_t>(i);
-                }
-            }
-            return true;
+        if (!((ref > 0 && side < 0) || (ref < 0 && side > 0))) continue;
+        // Where the line from g to q meets the edge's line, as a fraction of the edge from
+        // corner k; each chain point has its own fraction.
+        const Point2 a = c2[k], b = c2[(k + 1) % 3];
+        const double dx = b.x - a.x, dy = b.y - a.y;
+        const double ex = q2.x - g2.x, ey = q2.y - g2.y;
+        const double den = dx * ey - dy * ex;
+        double t = 0.5;
+        if (den != 0) t = ((g2.x - a.x) * ey - (g2.y - a.y) * ex) / den;
+        const std::vector<int32_t>& chain = r.edges[fi.edge[k]].chain;
+        const int32_t from0 = fi.corner[k];
+        auto fraction = [&](int32_t v) {
+            const Point2 p = to2(r.t.pts[v]);
+            return ((p.x - a.x) * dx + (p.y - a.y) * dy) / (dx * dx + dy * dy);
+        };
+        edgeOut = fi.edge[k];
+        posOut = 0;
+        const bool reversed = chain.front() != from0;
+        for (size_t i = 0; i + 1 < chain.size(); ++i) {
+            const double t0 = fraction(chain[i]), t1 = fraction(chain[i + 1]);
+            const double lo = std::min(t0, t1), hi = std::max(t0, t1);
+            posOut = static_cast<int32_t>(i);
+            if (t >= lo && t <= hi) break;
+            if ((!reversed && t < lo) || (reversed && t > hi)) break;
         }
+        return true;
     }
     return false;
 }
 
-bool splitEncroachedOrAt(Run& r, int32_t f, const Point3& q, bool constrained, bool& splitSegment) {
+bool splitEncroachedOrAt(Run& r, int32_t f, const Point3& q, const Point3& from, bool constrained,
+                         bool& splitSegment) {
     int32_t edgeId = -1, pos = -1;
     // Refinement finds the encroached subsegments on the cavity's boundary instead.
-    splitSegment = encroachedFacetSubsegment(r, f, q, !constrained, edgeId, pos);
+    splitSegment = encroachedFacetSubsegment(r, f, q, from, !constrained, edgeId, pos);
     if (splitSegment) return splitSubsegment(r, edgeId, pos, constrained);
     return false;
 }
@@ -418,23 +515,29 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
 bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c) {
     const int32_t f = commonFacet(r, a, b, c);
     if (f < 0) return false;
+    std::array<int32_t, 3> key{a, b, c};
+    std::sort(key.begin(), key.end());
+    if (r.stuckPieces.count(key) != 0) return false;
     double radius2 = 0;
     const Point3 q = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
     if (!(radius2 > 0)) return false;
     bool splitSegment = false;
-    const bool done = splitEncroachedOrAt(r, f, q, true, splitSegment);
-    if (splitSegment) return done;
+    const Point3 centroid = scale3(add3(add3(r.t.pts[a], r.t.pts[b]), r.t.pts[c]), 1.0 / 3.0);
+    const bool done = splitEncroachedOrAt(r, f, q, centroid, true, splitSegment);
+    if (splitSegment) {
+        if (done && robust::findFaceCell(r.t, a, b, c) >= 0) r.stuckPieces.insert(key);
+        return done;
+    }
     const int32_t cell = robust::findFaceCell(r.t, a, b, c);
     if (cell < 0) return false;
     int k = 0;
     while (k < 4 && (r.t.cells[cell].v[k] == a || r.t.cells[cell].v[k] == b || r.t.cells[cell].v[k] == c)) ++k;
-    int32_t seeds[2] = {cell, cell};
-    int seedCount = 1;
-    if (r.t.cells[cell].n[k] >= 0) {
-        seeds[1] = r.t.cells[cell].n[k] >> 2;
-        seedCount = 2;
-    }
-    return insertFacetPoint(r, f, q, true, -1, seeds, seedCount);
+    std::vector<int32_t> seeds{cell};
+    if (r.t.cells[cell].n[k] >= 0) seeds.push_back(r.t.cells[cell].n[k] >> 2);
+    std::array<int32_t, 3> piece{a, b, c};
+    std::sort(piece.begin(), piece.end());
+    addFacetConflictSeeds(r, f, q, {piece}, seeds);
+    return insertFacetPoint(r, f, q, true, -1, seeds.data(), static_cast<int>(seeds.size()));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -529,7 +632,8 @@ int recoverFacet(Run& r, int32_t f) {
         const Point3 q = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
         if (!(radius2 > 0)) continue;
         bool splitSegment = false;
-        const bool done = splitEncroachedOrAt(r, f, q, false, splitSegment);
+        const Point3 centroid = scale3(add3(add3(r.t.pts[a], r.t.pts[b]), r.t.pts[c]), 1.0 / 3.0);
+        const bool done = splitEncroachedOrAt(r, f, q, centroid, false, splitSegment);
         if (splitSegment) return done ? 1 : -1;
         return insertFacetPoint(r, f, q, false, r.t.vertexCell[a], nullptr, 0) ? 1 : -1;
     }
@@ -655,12 +759,16 @@ bool smallAngleBetween(const Run& r, int32_t u, int32_t w) {
     int32_t eu[3], ew[3];
     const int nu = edgesOf(u, eu);
     const int nw = edgesOf(w, ew);
-    // Two points on one input edge, or two points of one facet with one inside it, are not
-    // separated by an input angle.
-    if (r.kind[u] == kOnEdge && r.kind[w] == kOnEdge && r.feature[u] == r.feature[w]) return false;
+    // Two points on one input edge are not separated by an input angle unless the edge is a
+    // side of a facet corner below the small angle (the corner's other side runs beside
+    // it); nor are two points of one facet with one inside it, unless the facet has such
+    // a corner: the whole of such a facet lies in that corner's wedge.
+    if (r.kind[u] == kOnEdge && r.kind[w] == kOnEdge && r.feature[u] == r.feature[w]) {
+        return r.edges[r.feature[u]].sharpSide;
+    }
     if (r.kind[u] == kOnFacet || r.kind[w] == kOnFacet) {
         const int32_t f = r.kind[u] == kOnFacet ? r.feature[u] : r.feature[w];
-        if (onFacet(r, u, f) && onFacet(r, w, f)) return false;
+        if (onFacet(r, u, f) && onFacet(r, w, f)) return r.facets[f].minCornerDeg < kSmallAngleDeg;
     }
     for (int i = 0; i < nu; ++i) {
         for (int j = 0; j < nw; ++j) {
@@ -790,6 +898,12 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         }
     }
     if (blind && !tooLarge) {
+        // A cell bad only by its shape: the cells beyond the faces c does not see join the
+        // cavity (a few rounds, never across the boundary), so that c sees all of it.
+        blind = !robust::expandCavity(
+            r.t, c, [&](int32_t a, int32_t b, int32_t cc) { return !isBarrier(r, a, b, cc); }, 8);
+    }
+    if (blind && !tooLarge) {
         dropVertex(r);
         return false;
     }
@@ -812,6 +926,127 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
     return commitOrDrop(r, vid);
 }
 
+/// Whether p lies strictly inside the equatorial sphere of the triangle (a, b, c): the
+/// sphere through its corners centred on its circumcircle's centre.
+bool inEquatorialBall(const Run& r, const Point3& p, int32_t a, int32_t b, int32_t c) {
+    double radius2 = 0;
+    const Point3 centre = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
+    return radius2 > 0 && norm2(sub3(p, centre)) < radius2;
+}
+
+/// Whether vertex v is kept from encroaching the boundary piece with corners x[0..n):
+/// it lies at a small input angle from one of them.
+bool shieldedFrom(const Run& r, int32_t v, const int32_t* x, int n) {
+    for (int i = 0; i < n; ++i) {
+        if (smallAngleBetween(r, v, x[i])) return true;
+    }
+    return false;
+}
+
+/// Whether the cell in `slot` is above the volume bound or the radius-edge bound (or too
+/// flat for its circumsphere).
+bool cellNeedsRefining(const Run& r, int32_t slot) {
+    if (r.t.alive[slot] == 0 || r.t.inside[slot] == 0) return false;
+    const auto& v = r.t.cells[slot].v;
+    const TetQuality q = tetQuality(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]);
+    if (r.params.maxVolume > 0 && q.volume > r.params.maxVolume) return true;
+    return q.radiusEdgeRatio == 0 || q.radiusEdgeRatio > (1 + 1e-9) * r.params.radiusEdgeBound;
+}
+
+/// Splits the subsegments and boundary faces near each vertex added since the last call
+/// that the vertex encroaches (holds strictly inside their diametral or equatorial sphere),
+/// subsegments first, unless a small input angle separates them. A point on a boundary
+/// piece changes the facet triangulations around it only on its own facets; pieces of
+/// other facets it comes to lie close to are split here, so the mesh stays constrained
+/// Delaunay and a cell's circumcentre does not end up beyond a boundary face it cannot
+/// encroach. The cells made are queued. False when the run stopped.
+bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
+    std::vector<int32_t> near;
+    std::vector<std::array<int32_t, 3>> failed;
+    const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+    for (size_t i = 0; i < r.fresh.size(); ++i) {
+        const int32_t v = r.fresh[i];
+        failed.clear();
+        for (;;) {
+            if (r.t.vertexCell[v] < 0) break;
+            // The cells around v and those across their faces opposite v.
+            near.clear();
+            robust::forStar(r.t, v, [&](int32_t s) {
+                near.push_back(s);
+                return false;
+            });
+            const size_t star = near.size();
+            for (size_t j = 0; j < star; ++j) {
+                const robust::Cell& cell = r.t.cells[near[j]];
+                for (int k = 0; k < 4; ++k) {
+                    if (cell.v[k] == v && cell.n[k] >= 0) near.push_back(cell.n[k] >> 2);
+                }
+            }
+            if (i < r.freshShrunk.size()) {
+                for (int32_t s : r.freshShrunk[i]) {
+                    if (r.t.alive[s] != 0 && std::find(near.begin(), near.end(), s) == near.end()) near.push_back(s);
+                }
+            }
+            // Where no cell nearby is to be refined, encroached subsegments are left, and so
+            // are encroached boundary faces unless the cell on the face conflicts with v.
+            bool anyBad = false;
+            for (size_t j = 0; j < near.size() && !anyBad; ++j) anyBad = cellNeedsRefining(r, near[j]);
+            std::array<int32_t, 3> piece{-1, -1, -1};
+            int32_t edgeId = -1;
+            for (size_t j = 0; anyBad && j < near.size() && edgeId < 0; ++j) {
+                const auto& cv = r.t.cells[near[j]].v;
+                for (const auto& p : pairs) {
+                    const int32_t u = cv[p[0]], w = cv[p[1]];
+                    if (u == v || w == v) continue;
+                    const int32_t e = subsegmentEdge(r, u, w);
+                    if (e < 0 || !inDiametralBall(r.t.pts[v], r.t.pts[u], r.t.pts[w])) continue;
+                    const std::array<int32_t, 3> key{std::min(u, w), std::max(u, w), -1};
+                    const int32_t ends[2] = {u, w};
+                    if (shieldedFrom(r, v, ends, 2) || std::find(failed.begin(), failed.end(), key) != failed.end()) {
+                        continue;
+                    }
+                    edgeId = e;
+                    piece = key;
+                    break;
+                }
+            }
+            for (size_t j = 0; j < near.size() && edgeId < 0 && piece[0] < 0; ++j) {
+                for (int k = 0; k < 4; ++k) {
+                    int32_t a, b, c;
+                    robust::faceOf(r.t, near[j], k, a, b, c);
+                    if (a == v || b == v || c == v || !isBarrier(r, a, b, c)) continue;
+                    if (!inEquatorialBall(r, r.t.pts[v], a, b, c)) continue;
+                    // Among good cells a piece is split only when the cell on it conflicts
+                    // with v: the mesh is not constrained Delaunay there until it is.
+                    if (!anyBad && !robust::inConflict(r.t, near[j], r.t.pts[v])) continue;
+                    std::array<int32_t, 3> key{a, b, c};
+                    std::sort(key.begin(), key.end());
+                    if (shieldedFrom(r, v, key.data(), 3) || std::find(failed.begin(), failed.end(), key) != failed.end()) {
+                        continue;
+                    }
+                    piece = key;
+                    break;
+                }
+            }
+            if (piece[0] < 0) break;
+            const bool split = edgeId >= 0
+                                   ? splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], piece[0], piece[1]), true)
+                                   : splitSubface(r, piece[0], piece[1], piece[2]);
+            if (r.stopped) return false;
+            if (!split) {
+                failed.push_back(piece);
+                continue;
+            }
+            for (int32_t c : r.t.created) {
+                if (r.t.inside[c] != 0) queue.push_back(c);
+            }
+        }
+    }
+    r.fresh.clear();
+    r.freshShrunk.clear();
+    return true;
+}
+
 bool refine(Run& r) {
     r.phase = "quality refinement";
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
@@ -824,7 +1059,18 @@ bool refine(Run& r) {
     // Last in, first out: the cells just made are looked at next, so refinement finishes one
     // neighbourhood before it moves on (the mesh's memory is walked in order, not in waves).
     std::reverse(queue.begin(), queue.end());
-    while (!queue.empty()) {
+    // Every vertex is looked at once for the boundary pieces it encroaches; from then on
+    // only the vertices added.
+    r.trackFresh = true;
+    for (int32_t v = 4; v < static_cast<int32_t>(r.t.pts.size()); ++v) {
+        if (r.t.vertexCell[v] >= 0) {
+            r.fresh.push_back(v);
+            r.freshShrunk.emplace_back();
+        }
+    }
+    for (;;) {
+        if (!settleEncroachment(r, queue)) return false;
+        if (queue.empty()) break;
         const int32_t s = queue.back();
         queue.pop_back();
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
@@ -952,10 +1198,28 @@ void buildFeatures(Run& r, const Plc& plc) {
         const Point3& p2 = plc.points[plc.facets[f].v[2]];
         const Point3 d1 = sub3(p1, p0);
         const Point3 nrm = cross3(d1, sub3(p2, p0));
+        fi.minCornerDeg = std::min({angleDeg(sub3(p1, p0), sub3(p2, p0)), angleDeg(sub3(p0, p1), sub3(p2, p1)),
+                                    angleDeg(sub3(p0, p2), sub3(p1, p2))});
         fi.origin = p0;
         fi.u = scale3(d1, 1.0 / length3(d1));
         const Point3 w = cross3(nrm, d1);
         fi.v = scale3(w, 1.0 / length3(w));
+    }
+    // Sides of sharp facet corners.
+    for (InputEdge& e : r.edges) {
+        for (int32_t k = e.facetBegin; k < e.facetEnd && !e.sharpSide; ++k) {
+            const FacetInfo& fi = r.facets[r.edgeFacets[k]];
+            for (int32_t end : {e.a, e.b}) {
+                const int32_t other = e.a == end ? e.b : e.a;
+                for (int32_t c : fi.corner) {
+                    if (c == e.a || c == e.b) continue;
+                    const Point3& p = plc.points[end - 4];
+                    if (angleDeg(sub3(plc.points[other - 4], p), sub3(plc.points[c - 4], p)) < kSmallAngleDeg) {
+                        e.sharpSide = true;
+                    }
+                }
+            }
+        }
     }
     // Dihedral angles between the two facets of an edge.
     for (InputEdge& e : r.edges) {

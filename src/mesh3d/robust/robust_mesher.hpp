@@ -20,12 +20,22 @@
 //    worse than the radius-edge bound. From now on no insertion may cut a boundary face:
 //    cavities stop at them. A circumcentre that lies beyond a boundary face, or inside the
 //    diametral sphere of a subsegment or the equatorial sphere of a boundary face of its
-//    cavity, splits that subsegment or boundary face instead.
+//    cavity, splits that subsegment or boundary face instead. A point on a facet or on a
+//    subsegment takes into its cavity the cells on every piece of its facets whose
+//    circumcircle holds it (the facet's planar cavity). After each insertion the boundary
+//    pieces near the new vertex that it encroaches are split, subsegments first: where a
+//    cell nearby is to be refined, or where the cell on a boundary face conflicts with the
+//    vertex (the mesh is not constrained Delaunay there until the face is split). A
+//    cavity that is not star-shaped from a circumcentre grows across the faces it does not
+//    see (never across the boundary) until it is, or the cell is left.
 //    Small input angles: a cell that is bad only by its radius-edge ratio is left alone
-//    when its shortest edge joins two boundary points on input features that share no
-//    facet and meet at an input edge or corner whose angle is below 30 degrees (the
-//    dihedral angle of the edge, or the smallest angle between edges and facets at the
-//    corner). Those cells are counted in `protectedCells`.
+//    when its shortest edge joins two boundary points at a small input angle (below 30
+//    degrees): on two features around an input edge whose facets meet at such an angle
+//    (measured between the points' offsets from the edge), or subtending such an angle at
+//    an input corner both features reach; two points of a facet with a corner below the
+//    angle (the whole facet lies in that corner's wedge); or two points of one input edge
+//    that is a side of such a facet corner. Those cells are counted in `protectedCells`,
+//    and the same pairs never split each other's boundary pieces for encroachment.
 //    Thin features: a point added for a cell bad only by its shape (its circumcentre, or
 //    the subsegment or boundary face split it causes) is refused when it would be joined
 //    to a vertex by an edge shorter than the cell's shortest edge; the cell is then left

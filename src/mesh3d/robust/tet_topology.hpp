@@ -56,6 +56,9 @@ struct TetTopology {
     /// insertion would remove them.
     std::vector<int32_t> lostBarriers;
     std::vector<int32_t> created;  ///< the slots made by the last commit
+    /// The cells the last cavity lost to shrinkCavity: in conflict with its point but left
+    /// as they were.
+    std::vector<int32_t> shrunkAway;
     std::vector<int32_t> stack;
     std::vector<std::pair<uint64_t, int32_t>> edgeRefs;
 };
@@ -155,6 +158,7 @@ bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedC
     t.cavity.clear();
     t.boundary.clear();
     t.lostBarriers.clear();
+    t.shrunkAway.clear();
     for (int i = 0; i < seedCount; ++i) {
         const int32_t s = seeds[i];
         if (t.mark[s] == in) continue;
@@ -218,6 +222,7 @@ bool shrinkCavity(TetTopology& t, const Point3& p, CanCross&& canCross, Skip&& s
         for (const CavityFace& f : t.boundary) {
             if (f.skip != 0) continue;
             if (!(orient3d(t.pts[f.a], t.pts[f.b], t.pts[f.c], p) > 0)) {
+                if (t.mark[f.owner >> 2] == in) t.shrunkAway.push_back(f.owner >> 2);
                 t.mark[f.owner >> 2] = 0;
                 removed = true;
             }
@@ -239,6 +244,43 @@ bool shrinkCavity(TetTopology& t, const Point3& p, CanCross&& canCross, Skip&& s
                 CavityFace f{a, b, c, across, t.inside[s], static_cast<uint8_t>(canCross(a, b, c) ? 0 : 1), 0, s * 4 + k};
                 f.skip = skip(f) ? 1 : 0;
                 t.boundary.push_back(f);
+            }
+        }
+    }
+    return false;
+}
+
+/// Grows the cavity until p sees every boundary face: the cell beyond a face p does not
+/// strictly see joins the cavity, when that face may be crossed. False when a face p does
+/// not see cannot be crossed (a barrier or the hull), when a cell joining would put a
+/// barrier inside the cavity, or after `rounds` rounds.
+template <typename CanCross>
+bool expandCavity(TetTopology& t, const Point3& p, CanCross&& canCross, int rounds) {
+    const uint32_t in = t.cavityMark;
+    for (int round = 0; round < rounds; ++round) {
+        bool added = false;
+        for (const CavityFace& f : t.boundary) {
+            if (orient3d(t.pts[f.a], t.pts[f.b], t.pts[f.c], p) > 0) continue;
+            if (f.outside < 0 || f.barrier != 0) return false;
+            const int32_t m = f.outside >> 2;
+            if (t.mark[m] == in) continue;
+            t.mark[m] = in;
+            t.cavity.push_back(m);
+            added = true;
+        }
+        if (!added) return true;
+        t.boundary.clear();
+        for (int32_t s : t.cavity) {
+            for (int k = 0; k < 4; ++k) {
+                const int32_t across = t.cells[s].n[k];
+                int32_t a, b, c;
+                faceOf(t, s, k, a, b, c);
+                const bool cross = canCross(a, b, c);
+                if (across >= 0 && t.mark[across >> 2] == in) {
+                    if (!cross) return false;
+                    continue;
+                }
+                t.boundary.push_back(CavityFace{a, b, c, across, t.inside[s], static_cast<uint8_t>(cross ? 0 : 1), 0, s * 4 + k});
             }
         }
     }

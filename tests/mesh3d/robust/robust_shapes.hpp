@@ -463,17 +463,46 @@ inline bool smallAngleApart(const Plc& plc, const Point3& pu, const PointPlace& 
                             const PointPlace& w, double limitDeg) {
     if (u.facets.empty() || w.facets.empty()) return false;  // a point inside the solid
     if (u.corner >= 0 || w.corner >= 0) return false;        // measured at a corner only between two others
-    // A point inside a facet and another point of the same facet: no input angle between.
+    // A point inside a facet and another point of the same facet: no input angle between,
+    // unless the facet has a corner below the limit (all of it lies in that corner's wedge).
     if (u.edges.empty() || w.edges.empty()) {
         for (int64_t f : u.facets) {
             for (int64_t g : w.facets) {
-                if (f == g) return false;
+                if (f != g) continue;
+                const Point3* c[3] = {&plc.points[plc.facets[f].v[0]], &plc.points[plc.facets[f].v[1]],
+                                      &plc.points[plc.facets[f].v[2]]};
+                for (int k = 0; k < 3; ++k) {
+                    const Point3& o = *c[k];
+                    const Point3& x = *c[(k + 1) % 3];
+                    const Point3& y = *c[(k + 2) % 3];
+                    if (narrowAngle(x.x - o.x, x.y - o.y, x.z - o.z, y.x - o.x, y.y - o.y, y.z - o.z, limitDeg)) {
+                        return true;
+                    }
+                }
+                return false;
             }
         }
     }
+    // Two points of one input edge: apart only when the edge is a side of a facet corner
+    // below the limit (the corner's other side runs beside it).
     for (const auto& e : u.edges) {
         for (const auto& x : w.edges) {
-            if (e == x) return false;
+            if (e != x) continue;
+            for (const Facet& f : plc.facets) {
+                for (int k = 0; k < 3; ++k) {
+                    const int64_t i = f.v[k], j = f.v[(k + 1) % 3], o = f.v[(k + 2) % 3];
+                    if (std::min(i, j) != e[0] || std::max(i, j) != e[1]) continue;
+                    for (const int64_t end : {i, j}) {
+                        const Point3& c = plc.points[end];
+                        const Point3& a = plc.points[end == i ? j : i];
+                        const Point3& b = plc.points[o];
+                        if (narrowAngle(a.x - c.x, a.y - c.y, a.z - c.z, b.x - c.x, b.y - c.y, b.z - c.z, limitDeg)) {
+                            return true;
+                        }
+                    }
+                }
+            }
+            return false;
         }
     }
     // The input edges of a point's feature: the edges it lies on, or, inside a facet, the
