@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!file.ok) return 0;
     ConformingOptions options;
     options.maxSteinerPoints = 100;
-    options.maxFaceBoundaryPoints = 20000;
+    options.maxFaceBoundaryPoints = 4000;
+    options.maxEdgePoints = 20000;
     Model model;
     std::string error;
     const bool ok = meshStepConforming(file, options, model, error);

@@ -97,6 +97,7 @@ struct Part {
     double size = 0.0;
     double tolerance = 0.0;
     int64_t edgePoints = 0;
+    int64_t maxEdgePoints = kMaxConformingEdgePoints;
     std::string error;
 };
 
@@ -410,7 +411,7 @@ Point3 edgePointAt(const Part& part, const EdgeRec& e, double t) {
 bool discretizeEdge(Part& part, int32_t index) {
     EdgeRec& e = part.edges[index];
     std::vector<double> params;
-    int64_t budget = kMaxConformingEdgePoints - part.edgePoints;
+    int64_t budget = part.maxEdgePoints - part.edgePoints;
     bool ok = false;
     if (e.cutFace >= 0) {
         double count = std::ceil(e.length / part.size);
@@ -423,7 +424,7 @@ bool discretizeEdge(Part& part, int32_t index) {
         ok = discretizeCurve(e.curve, e.t0, e.t1, part.size, part.tolerance, budget, params);
     }
     if (!ok) {
-        part.error = "the edges need more than " + std::to_string(kMaxConformingEdgePoints) +
+        part.error = "the edges need more than " + std::to_string(part.maxEdgePoints) +
                      " points at this 'size' and 'chord_tolerance'";
         return false;
     }
@@ -445,8 +446,8 @@ bool splitEdgeSegment(Part& part, int32_t index, int32_t s) {
     EdgeRec& e = part.edges[index];
     double t = e.params[s] + 0.5 * (e.params[s + 1] - e.params[s]);
     int32_t node = 0;
-    if (++part.edgePoints > kMaxConformingEdgePoints) {
-        part.error = "the edges need more than " + std::to_string(kMaxConformingEdgePoints) + " points";
+    if (++part.edgePoints > part.maxEdgePoints) {
+        part.error = "the edges need more than " + std::to_string(part.maxEdgePoints) + " points";
         return false;
     }
     if (!addNode(part, edgePointAt(part, e, t), node)) return false;
@@ -1382,6 +1383,7 @@ bool meshStepConforming(const StepFile& file, const ConformingOptions& options, 
                 formatAngle(diagonal) + ")";
         return false;
     }
+    part.maxEdgePoints = options.maxEdgePoints;
     part.size = size / options.scale;
     part.tolerance = tolerance / options.scale;
 

@@ -32,6 +32,7 @@ struct ConformingOptions {
     double minAngleDeg = 20.0;
     int32_t maxSteinerPoints = 20000;  ///< per face
     int64_t maxFaceBoundaryPoints = kMaxFaceBoundaryPoints;
+    int64_t maxEdgePoints = kMaxConformingEdgePoints;  ///< over all edges
     double size = 0.0;                 ///< target edge length in output units; 0: 1/20 of the diagonal
     double chordTolerance = 0.0;       ///< in output units; 0: size / 20
     double scale = 1.0;                ///< output units per file unit

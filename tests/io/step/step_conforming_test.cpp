@@ -514,6 +514,11 @@ TEST(StepConforming, FaceBoundaryPointsAreBounded) {
     options.maxFaceBoundaryPoints = kMaxFaceBoundaryPoints;
     Model whole;
     EXPECT_TRUE(meshStepConforming(file, options, whole, error)) << error;
+    // The edge point bound, lowered the same way: about 350 points over all edges.
+    options.maxEdgePoints = 200;
+    Model cut;
+    EXPECT_FALSE(meshStepConforming(file, options, cut, error));
+    EXPECT_EQ(error, "the edges need more than 200 points at this 'size' and 'chord_tolerance'");
 }
 
 TEST(StepConforming, BrokenLoopsAreNamedNotMeshed) {
