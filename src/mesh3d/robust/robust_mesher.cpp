@@ -286,6 +286,9 @@ bool faceOnEdgeFacets(const Run& r, const InputEdge& e, int32_t a, int32_t b, in
 /// them a piece whose circumcircle holds the point would stay.
 void addFacetConflictSeeds(Run& r, int32_t f, const Point3& q, std::vector<std::array<int32_t, 3>> pieces,
                            std::vector<int32_t>& seeds) {
+    // Membership in sets, order in the vectors (the seeds' order is the cavity's).
+    std::set<std::array<int32_t, 3>> listed(pieces.begin(), pieces.end());
+    std::set<int32_t> seeded(seeds.begin(), seeds.end());
     for (size_t i = 0; i < pieces.size(); ++i) {
         const std::array<int32_t, 3> piece = pieces[i];
         bool conflict = false;
@@ -295,7 +298,7 @@ void addFacetConflictSeeds(Run& r, int32_t f, const Point3& q, std::vector<std::
             if (!robust::cellHas(cell, piece[1]) || !robust::cellHas(cell, piece[2])) return false;
             if (robust::inConflict(r.t, s, q)) {
                 conflict = true;
-                if (std::find(seeds.begin(), seeds.end(), s) == seeds.end()) seeds.push_back(s);
+                if (seeded.insert(s).second) seeds.push_back(s);
             }
             return false;
         });
@@ -312,7 +315,7 @@ void addFacetConflictSeeds(Run& r, int32_t f, const Point3& q, std::vector<std::
                     if (x == u || x == w || x == other || !onFacet(r, x, f)) continue;
                     std::array<int32_t, 3> next{u, w, x};
                     std::sort(next.begin(), next.end());
-                    if (std::find(pieces.begin(), pieces.end(), next) == pieces.end()) pieces.push_back(next);
+                    if (listed.insert(next).second) pieces.push_back(next);
                 }
                 return false;
             });
