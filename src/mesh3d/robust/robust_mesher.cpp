@@ -279,6 +279,25 @@ bool faceOnEdgeFacets(const Run& r, const InputEdge& e, int32_t a, int32_t b, in
     return false;
 }
 
+/// Calls f(piece) with the sorted corners of every face (u, w, x) of the cells around the
+/// edge (u, w) whose third corner x lies on facet `facet` and is not `exclude`: the pieces of
+/// the facet along that edge (a face shared by two cells comes twice).
+template <typename F>
+void forFacetPiecesAlong(Run& r, int32_t facet, int32_t u, int32_t w, int32_t exclude, F&& f) {
+    robust::forStar(r.t, u, [&](int32_t s) {
+        const robust::Cell& cell = r.t.cells[s];
+        if (!robust::cellHas(cell, w)) return false;
+        for (int j = 0; j < 4; ++j) {
+            const int32_t x = cell.v[j];
+            if (x == u || x == w || x == exclude || !onFacet(r, x, facet)) continue;
+            std::array<int32_t, 3> piece{u, w, x};
+            std::sort(piece.begin(), piece.end());
+            f(piece);
+        }
+        return false;
+    });
+}
+
 /// Adds to `seeds` the cells on the boundary faces of facet f that q conflicts with,
 /// reached from the faces in `pieces` (sorted corner triples) over facet edges that are not
 /// subsegments: the planar cavity of q on the facet. A point on a facet or on one of its
@@ -307,17 +326,8 @@ void addFacetConflictSeeds(Run& r, int32_t f, const Point3& q, std::vector<std::
             const int32_t u = piece[k], w = piece[(k + 1) % 3], other = piece[(k + 2) % 3];
             if (subsegmentEdge(r, u, w) >= 0) continue;
             // The piece of f across the edge (u, w).
-            robust::forStar(r.t, u, [&](int32_t s) {
-                const robust::Cell& cell = r.t.cells[s];
-                if (!robust::cellHas(cell, w)) return false;
-                for (int j = 0; j < 4; ++j) {
-                    const int32_t x = cell.v[j];
-                    if (x == u || x == w || x == other || !onFacet(r, x, f)) continue;
-                    std::array<int32_t, 3> next{u, w, x};
-                    std::sort(next.begin(), next.end());
-                    if (listed.insert(next).second) pieces.push_back(next);
-                }
-                return false;
+            forFacetPiecesAlong(r, f, u, w, other, [&](const std::array<int32_t, 3>& next) {
+                if (listed.insert(next).second) pieces.push_back(next);
             });
         }
     }
@@ -346,17 +356,8 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained) {
         for (int32_t k = e.facetBegin; k < e.facetEnd; ++k) {
             const int32_t f = r.edgeFacets[k];
             std::vector<std::array<int32_t, 3>> pieces;
-            robust::forStar(r.t, s, [&](int32_t slot) {
-                const robust::Cell& cell = r.t.cells[slot];
-                if (!robust::cellHas(cell, w)) return false;
-                for (int j = 0; j < 4; ++j) {
-                    const int32_t x = cell.v[j];
-                    if (x == s || x == w || !onFacet(r, x, f)) continue;
-                    std::array<int32_t, 3> piece{s, w, x};
-                    std::sort(piece.begin(), piece.end());
-                    if (std::find(pieces.begin(), pieces.end(), piece) == pieces.end()) pieces.push_back(piece);
-                }
-                return false;
+            forFacetPiecesAlong(r, f, s, w, -1, [&](const std::array<int32_t, 3>& piece) {
+                if (std::find(pieces.begin(), pieces.end(), piece) == pieces.end()) pieces.push_back(piece);
             });
             addFacetConflictSeeds(r, f, q, pieces, seeds);
         }
@@ -537,9 +538,7 @@ bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c) {
     while (k < 4 && (r.t.cells[cell].v[k] == a || r.t.cells[cell].v[k] == b || r.t.cells[cell].v[k] == c)) ++k;
     std::vector<int32_t> seeds{cell};
     if (r.t.cells[cell].n[k] >= 0) seeds.push_back(r.t.cells[cell].n[k] >> 2);
-    std::array<int32_t, 3> piece{a, b, c};
-    std::sort(piece.begin(), piece.end());
-    addFacetConflictSeeds(r, f, q, {piece}, seeds);
+    addFacetConflictSeeds(r, f, q, {key}, seeds);
     return insertFacetPoint(r, f, q, true, -1, seeds.data(), static_cast<int>(seeds.size()));
 }
 
