@@ -106,10 +106,28 @@ bool onFacet(const Run& r, int32_t v, int32_t f) {
     return std::binary_search(s.begin, s.end, f);
 }
 
+/// Whether all three vertices lie on one input edge: a face with such corners is a sliver
+/// along the edge (its corners are collinear up to rounding), not a piece of a facet.
+bool onOneEdge(const Run& r, int32_t a, int32_t b, int32_t c) {
+    const int32_t ids[3] = {a, b, c};
+    int32_t e = -1;
+    for (const int32_t v : ids) {
+        if (r.kind[v] == kOnEdge) e = r.feature[v];
+    }
+    if (e < 0) return false;  // an edge has two corners, so one of three lies inside it
+    const InputEdge& edge = r.edges[e];
+    for (const int32_t v : ids) {
+        const bool on = r.kind[v] == kOnEdge ? r.feature[v] == e : (v == edge.a || v == edge.b);
+        if (!on) return false;
+    }
+    return true;
+}
+
 /// The first facet holding all three vertices, or -1: a face with such corners lies in
-/// the (convex) facet, so it is a piece of the boundary.
+/// the (convex) facet, so it is a piece of the boundary, unless they lie on one edge of it.
 int32_t commonFacet(const Run& r, int32_t a, int32_t b, int32_t c) {
     if (r.kind[a] == kFree || r.kind[b] == kFree || r.kind[c] == kFree) return -1;
+    if (onOneEdge(r, a, b, c)) return -1;
     const Span sa = facetsOf(r, a);
     for (const int32_t* f = sa.begin; f != sa.end; ++f) {
         if (onFacet(r, b, *f) && onFacet(r, c, *f)) return *f;
@@ -827,10 +845,67 @@ double shortestEdge2(const Run& r, int32_t slot) {
     return best;
 }
 
+/// Whether p lies strictly inside the equatorial sphere of the triangle (a, b, c): the
+/// sphere through its corners centred on its circumcircle's centre.
+bool inEquatorialBall(const Run& r, const Point3& p, int32_t a, int32_t b, int32_t c) {
+    double radius2 = 0;
+    const Point3 centre = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
+    return radius2 > 0 && norm2(sub3(p, centre)) < radius2;
+}
+
+/// Whether vertex v is kept from encroaching the boundary piece with corners x[0..n):
+/// it lies at a small input angle from one of them.
+bool shieldedFrom(const Run& r, int32_t v, const int32_t* x, int n) {
+    for (int i = 0; i < n; ++i) {
+        if (smallAngleBetween(r, v, x[i])) return true;
+    }
+    return false;
+}
+
+/// A cell bad by its shape whose own corner encroaches a subsegment or boundary face of
+/// the cell (holds it strictly inside its diametral or equatorial sphere), with no small
+/// input angle between them: the piece is split, subsegments first. The split point is not
+/// held to the cell's shortest edge: a corner inside the piece's protecting sphere means
+/// the piece is too large for its surroundings (next to a thin plate, a non-Delaunay fan of
+/// coplanar facets) and the mesh is not constrained Delaunay there until it is split; its
+/// circumcentre would only be refused or blocked. True when a point was added.
+bool splitOwnEncroachedPiece(Run& r, int32_t slot) {
+    const std::array<int32_t, 4> v = r.t.cells[slot].v;
+    const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+    const double keep = r.shapeMinEdge2;
+    r.shapeMinEdge2 = 0;
+    bool added = false;
+    for (int pi = 0; pi < 6 && !added; ++pi) {
+        const int32_t u = v[pairs[pi][0]], w = v[pairs[pi][1]];
+        const int32_t e = subsegmentEdge(r, u, w);
+        if (e < 0) continue;
+        const int32_t ends[2] = {u, w};
+        for (const int32_t x : {v[pairs[5 - pi][0]], v[pairs[5 - pi][1]]}) {
+            if (!inDiametralBall(r.t.pts[x], r.t.pts[u], r.t.pts[w]) || shieldedFrom(r, x, ends, 2)) continue;
+            added = splitSubsegment(r, e, chainPosition(r.edges[e], u, w), true);
+            break;
+        }
+        if (r.stopped) break;
+    }
+    for (int k = 0; k < 4 && !added && !r.stopped; ++k) {
+        int32_t a, b, c;
+        robust::faceOf(r.t, slot, k, a, b, c);
+        if (!isBarrier(r, a, b, c)) continue;
+        const int32_t x = v[k];
+        std::array<int32_t, 3> key{a, b, c};
+        std::sort(key.begin(), key.end());
+        if (!inEquatorialBall(r, r.t.pts[x], a, b, c) || shieldedFrom(r, x, key.data(), 3)) continue;
+        added = splitSubface(r, a, b, c);
+    }
+    r.shapeMinEdge2 = keep;
+    return added;
+}
+
 /// Inserts the circumcentre c of the bad cell `slot`, or splits what it encroaches.
 /// Returns true when a point was added.
 bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
     if (!budgetLeft(r)) return false;
+    if (!tooLarge && splitOwnEncroachedPiece(r, slot)) return true;
     const robust::Location loc = robust::locatePoint(
         r.t, c, slot, [&](int32_t a, int32_t b, int32_t cc) { return isBarrier(r, a, b, cc); });
     if (loc.blocked >= 0) {
@@ -926,23 +1001,6 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         }
     }
     return commitOrDrop(r, vid);
-}
-
-/// Whether p lies strictly inside the equatorial sphere of the triangle (a, b, c): the
-/// sphere through its corners centred on its circumcircle's centre.
-bool inEquatorialBall(const Run& r, const Point3& p, int32_t a, int32_t b, int32_t c) {
-    double radius2 = 0;
-    const Point3 centre = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
-    return radius2 > 0 && norm2(sub3(p, centre)) < radius2;
-}
-
-/// Whether vertex v is kept from encroaching the boundary piece with corners x[0..n):
-/// it lies at a small input angle from one of them.
-bool shieldedFrom(const Run& r, int32_t v, const int32_t* x, int n) {
-    for (int i = 0; i < n; ++i) {
-        if (smallAngleBetween(r, v, x[i])) return true;
-    }
-    return false;
 }
 
 /// Whether the cell in `slot` is above the volume bound or the radius-edge bound (or too
