@@ -901,6 +901,42 @@ bool splitOwnEncroachedPiece(Run& r, int32_t slot) {
     return added;
 }
 
+/// Whether a vertex joined to a corner of the piece (a subsegment when c < 0) lies
+/// strictly inside its protecting sphere with no small input angle between them.
+bool encroachedByNeighbour(Run& r, int32_t a, int32_t b, int32_t c) {
+    const int32_t corners[3] = {a, b, c};
+    const int n = c < 0 ? 2 : 3;
+    bool found = false;
+    for (int i = 0; i < n && !found; ++i) {
+        robust::forStar(r.t, corners[i], [&](int32_t s) {
+            for (const int32_t x : r.t.cells[s].v) {
+                if (x == a || x == b || x == c) continue;
+                const bool inside = c < 0 ? inDiametralBall(r.t.pts[x], r.t.pts[a], r.t.pts[b])
+                                          : inEquatorialBall(r, r.t.pts[x], a, b, c);
+                if (inside && !shieldedFrom(r, x, corners, n)) {
+                    found = true;
+                    return true;
+                }
+            }
+            return false;
+        });
+    }
+    return found;
+}
+
+/// Splits the boundary face (a, b, c), or the subsegment (a, b) of edge `edgeId` when c <
+/// 0, for a bad cell whose circumcentre encroaches it. Its split point is held to the
+/// cell's shortest edge unless an existing vertex encroaches the piece too: then the mesh is
+/// not constrained Delaunay there until the piece is split.
+bool splitPieceForCell(Run& r, int32_t a, int32_t b, int32_t c, int32_t edgeId) {
+    const double keep = r.shapeMinEdge2;
+    if (keep > 0 && encroachedByNeighbour(r, a, b, c)) r.shapeMinEdge2 = 0;
+    const bool done = c < 0 ? splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], a, b), true)
+                            : splitSubface(r, a, b, c);
+    r.shapeMinEdge2 = keep;
+    return done;
+}
+
 /// Inserts the circumcentre c of the bad cell `slot`, or splits what it encroaches.
 /// Returns true when a point was added.
 bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
@@ -916,7 +952,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         double radius2 = 0;
         const Point3 centre = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[cc], radius2);
         if (!(norm2(sub3(c, centre)) < radius2)) return false;
-        return splitSubface(r, a, b, cc);
+        return splitPieceForCell(r, a, b, cc, -1);
     }
     if (loc.cell < 0 || r.t.inside[loc.cell] == 0) return false;
     const int32_t vid = addVertex(r, c, kFree, -1);
@@ -932,7 +968,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         const int32_t ref = r.t.lostBarriers.front();
         robust::faceOf(r.t, ref >> 2, ref & 3, a, b, cc);
         dropVertex(r);
-        return splitSubface(r, a, b, cc);
+        return splitPieceForCell(r, a, b, cc, -1);
     }
     // Subsegments first, then boundary faces, whose protecting spheres hold c.
     {
@@ -940,7 +976,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         const int32_t edgeId = encroachedBarrierSubsegment(r, c, u, w);
         if (edgeId >= 0) {
             dropVertex(r);
-            return splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], u, w), true);
+            return splitPieceForCell(r, u, w, -1, edgeId);
         }
     }
     if (r.freeSegments) {
@@ -952,7 +988,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
                 const int32_t edgeId = subsegmentEdge(r, u, w);
                 if (edgeId >= 0 && inDiametralBall(c, r.t.pts[u], r.t.pts[w])) {
                     dropVertex(r);
-                    return splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], u, w), true);
+                    return splitPieceForCell(r, u, w, -1, edgeId);
                 }
             }
         }
@@ -971,7 +1007,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         if (norm2(sub3(c, centre)) < radius2) {
             const int32_t a = cf.a, b = cf.b, cc = cf.c;
             dropVertex(r);
-            return splitSubface(r, a, b, cc);
+            return splitPieceForCell(r, a, b, cc, -1);
         }
     }
     if (blind && !tooLarge) {
@@ -997,7 +1033,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         if (norm2(sub3(c, centre)) < radius2) {
             const int32_t a = cf.a, b = cf.b, cc = cf.c;
             dropVertex(r);
-            return splitSubface(r, a, b, cc);
+            return splitPieceForCell(r, a, b, cc, -1);
         }
     }
     return commitOrDrop(r, vid);
