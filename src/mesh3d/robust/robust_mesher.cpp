@@ -937,6 +937,62 @@ bool splitPieceForCell(Run& r, int32_t a, int32_t b, int32_t c, int32_t edgeId) 
     return done;
 }
 
+/// Walks from the centroid g of cell `slot` along the segment to p, cell by cell through
+/// the face the segment leaves by, and returns the first boundary face it crosses (slot * 4
+/// + face), or -1 when p's cell is reached first.
+int32_t firstBoundaryCrossed(Run& r, int32_t slot, const Point3& p) {
+    const auto& v0 = r.t.cells[slot].v;
+    const Point3 g = centroid4(r.t.pts[v0[0]], r.t.pts[v0[1]], r.t.pts[v0[2]], r.t.pts[v0[3]]);
+    int32_t cur = slot;
+    int entry = -1;
+    const int64_t limit = static_cast<int64_t>(r.t.cells.size()) + 16;
+    for (int64_t step = 0; step < limit; ++step) {
+        // The exit face: of the faces p lies beyond, the one whose plane the segment meets
+        // first (the fraction from the orientations' magnitudes; their signs are exact).
+        int best = -1;
+        double bestT = 0;
+        for (int k = 0; k < 4; ++k) {
+            if (k == entry) continue;
+            int32_t a, b, c;
+            robust::faceOf(r.t, cur, k, a, b, c);
+            const double op = orient3d(r.t.pts[a], r.t.pts[b], r.t.pts[c], p);
+            if (!(op < 0)) continue;
+            const double og = orient3d(r.t.pts[a], r.t.pts[b], r.t.pts[c], g);
+            const double t = og > 0 ? og / (og - op) : 0.0;
+            if (best < 0 || t < bestT) {
+                best = k;
+                bestT = t;
+            }
+        }
+        if (best < 0) return -1;
+        int32_t a, b, c;
+        robust::faceOf(r.t, cur, best, a, b, c);
+        const int32_t across = r.t.cells[cur].n[best];
+        if (across < 0 || isBarrier(r, a, b, c)) return cur * 4 + best;
+        cur = across >> 2;
+        entry = across & 3;
+    }
+    return -1;
+}
+
+/// For a cell bad by its shape whose circumcentre c lies beyond a boundary face that does
+/// not hold it in its equatorial sphere (the face the point location stopped at): the first
+/// boundary face on the segment from the cell to c is split when an existing vertex
+/// encroaches it, without the shortest-edge rule. The cell's circumsphere reaches across
+/// that face, so the mesh is not constrained Delaunay there until it is split.
+bool splitCrossedPiece(Run& r, int32_t slot, const Point3& c) {
+    const int32_t crossed = firstBoundaryCrossed(r, slot, c);
+    if (crossed < 0) return false;
+    int32_t a, b, cc;
+    robust::faceOf(r.t, crossed >> 2, crossed & 3, a, b, cc);
+    if (commonFacet(r, a, b, cc) < 0 || !encroachedByNeighbour(r, a, b, cc)) return false;
+    const double keep = r.shapeMinEdge2;
+    r.shapeMinEdge2 = 0;
+    const bool done = splitSubface(r, a, b, cc);
+    r.shapeMinEdge2 = keep;
+    return done;
+}
+
 /// Inserts the circumcentre c of the bad cell `slot`, or splits what it encroaches.
 /// Returns true when a point was added.
 bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
@@ -945,14 +1001,15 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
     const robust::Location loc = robust::locatePoint(
         r.t, c, slot, [&](int32_t a, int32_t b, int32_t cc) { return isBarrier(r, a, b, cc); });
     if (loc.blocked >= 0) {
-        // c lies beyond a boundary face: split that face when c encroaches it, otherwise
-        // leave the cell (splitting a far face would not improve it).
+        // c lies beyond a boundary face: split that face when c encroaches it; otherwise
+        // split the face on the way to c when a vertex encroaches it, or leave the cell
+        // (splitting a far face would not improve it).
         int32_t a, b, cc;
         robust::faceOf(r.t, loc.blocked >> 2, loc.blocked & 3, a, b, cc);
         double radius2 = 0;
         const Point3 centre = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[cc], radius2);
-        if (!(norm2(sub3(c, centre)) < radius2)) return false;
-        return splitPieceForCell(r, a, b, cc, -1);
+        if (norm2(sub3(c, centre)) < radius2) return splitPieceForCell(r, a, b, cc, -1);
+        return !tooLarge && splitCrossedPiece(r, slot, c);
     }
     if (loc.cell < 0 || r.t.inside[loc.cell] == 0) return false;
     const int32_t vid = addVertex(r, c, kFree, -1);
