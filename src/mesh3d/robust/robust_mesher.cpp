@@ -250,6 +250,86 @@ bool tooCloseToCavity(const Run& r, int32_t vid) {
     return false;
 }
 
+/// Restores the Delaunay property among the cells next to the last commit by flips. A
+/// cavity kept from conflicting cells (so that its point sees all of it) leaves cells whose
+/// circumsphere holds a vertex of a neighbour across a face that is not boundary; their
+/// circumcentres may lie anywhere, even outside the solid beyond faces they do not
+/// encroach. Each such face is flipped two-to-three when the segment between the apexes
+/// crosses it, or three-to-two when one of its edges has only the two cells and a third
+/// around it and is not a subsegment; boundary faces and subsegments are never removed and
+/// no new face lies on a facet. The flips' cells join r.t.created.
+void restoreDelaunay(Run& r) {
+    robust::TetTopology& t = r.t;
+    std::vector<std::pair<int32_t, int>> stack;
+    for (const int32_t s : t.created) {
+        for (int k = 0; k < 4; ++k) stack.push_back({s, k});
+    }
+    std::reverse(stack.begin(), stack.end());
+    int64_t flipsLeft = 64 + 16 * static_cast<int64_t>(t.created.size());
+    std::vector<int32_t> made;
+    while (!stack.empty() && flipsLeft > 0) {
+        const int32_t s = stack.back().first;
+        const int k = stack.back().second;
+        stack.pop_back();
+        if (t.alive[s] == 0) continue;
+        const int32_t across = t.cells[s].n[k];
+        if (across < 0) continue;
+        int32_t a, b, c;
+        robust::faceOf(t, s, k, a, b, c);
+        if (isBarrier(r, a, b, c)) continue;
+        const int32_t d = t.cells[s].v[k];
+        const int32_t m = across >> 2;
+        const int32_t e = t.cells[m].v[across & 3];
+        if (!robust::inConflict(t, s, t.pts[e])) continue;
+        const Point3 &pa = t.pts[a], &pb = t.pts[b], &pc = t.pts[c], &pd = t.pts[d], &pe = t.pts[e];
+        const double oab = orient3d(pa, pb, pe, pd), obc = orient3d(pb, pc, pe, pd), oca = orient3d(pc, pa, pe, pd);
+        made.clear();
+        if (oab > 0 && obc > 0 && oca > 0) {
+            if (isBarrier(r, a, d, e) || isBarrier(r, b, d, e) || isBarrier(r, c, d, e)) continue;
+            const std::array<int32_t, 4> cells[3] = {{a, b, e, d}, {b, c, e, d}, {c, a, e, d}};
+            const int32_t old[2] = {s, m};
+            robust::replaceCells(t, old, 2, cells, 3, made);
+        } else {
+            // One reflex edge (u, w) of the face, opposite corner x: a three-to-two flip when
+            // the cells around it are s, m and one more with corners u, w, d, e.
+            int32_t u = -1, w = -1, x = -1;
+            if (!(oab > 0) && obc > 0 && oca > 0) u = a, w = b, x = c;
+            if (oab > 0 && !(obc > 0) && oca > 0) u = b, w = c, x = a;
+            if (oab > 0 && obc > 0 && !(oca > 0)) u = c, w = a, x = b;
+            if (u < 0 || subsegmentEdge(r, u, w) >= 0) continue;
+            // The cell across s's face opposite x (it holds u, w, d).
+            int kx = 0;
+            while (t.cells[s].v[kx] != x) ++kx;
+            const int32_t across3 = t.cells[s].n[kx];
+            if (across3 < 0) continue;
+            const int32_t third = across3 >> 2;
+            if (third == m || !robust::cellHas(t.cells[third], e)) continue;
+            if (isBarrier(r, u, w, d) || isBarrier(r, u, w, e) || isBarrier(r, x, d, e)) continue;
+            // The third cell must be the last one around (u, w): its face (u, w, e) meets m.
+            bool closes = false;
+            for (int j = 0; j < 4; ++j) {
+                if (t.cells[third].v[j] != u && t.cells[third].v[j] != w && t.cells[third].v[j] != e) {
+                    closes = t.cells[third].n[j] >= 0 && (t.cells[third].n[j] >> 2) == m;
+                }
+            }
+            if (!closes) continue;
+            const double ou = orient3d(t.pts[x], pd, pe, t.pts[u]);
+            const double ow = orient3d(t.pts[x], pd, pe, t.pts[w]);
+            if (!((ou > 0 && ow < 0) || (ou < 0 && ow > 0))) continue;
+            std::array<int32_t, 4> cells[2] = {{x, d, e, u}, {x, d, e, w}};
+            if (ou < 0) std::swap(cells[0][1], cells[0][2]);
+            if (ow < 0) std::swap(cells[1][1], cells[1][2]);
+            const int32_t old[3] = {s, m, third};
+            robust::replaceCells(t, old, 3, cells, 2, made);
+        }
+        --flipsLeft;
+        for (const int32_t n : made) {
+            t.created.push_back(n);
+            for (int j = 0; j < 4; ++j) stack.push_back({n, j});
+        }
+    }
+}
+
 /// Commits the prepared cavity for the last added vertex; drops the vertex when that fails
 /// or when the vertex is too close to its cavity's vertices for shape refinement.
 bool commitOrDrop(Run& r, int32_t vid) {
@@ -257,6 +337,9 @@ bool commitOrDrop(Run& r, int32_t vid) {
         dropVertex(r);
         return false;
     }
+    // A cavity that lost cells to the star-shape rule left them in conflict with the new
+    // vertex; every other cavity is the Delaunay one.
+    if (r.trackFresh && !r.t.shrunkAway.empty()) restoreDelaunay(r);
     ++r.out->steinerCount;
     if (r.trackFresh) {
         r.fresh.push_back(vid);

@@ -168,4 +168,85 @@ void removeCells(TetTopology& t, const std::vector<uint8_t>& keep) {
     }
 }
 
+void replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::array<int32_t, 4>* made, int madeCount,
+                  std::vector<int32_t>& slots) {
+    struct Outer {
+        std::array<int32_t, 3> key;
+        int32_t across;
+    };
+    auto sorted = [](int32_t a, int32_t b, int32_t c) {
+        std::array<int32_t, 3> k{a, b, c};
+        std::sort(k.begin(), k.end());
+        return k;
+    };
+    auto isOld = [&](int32_t s) {
+        for (int i = 0; i < oldCount; ++i) {
+            if (old[i] == s) return true;
+        }
+        return false;
+    };
+    Outer outer[16];
+    int outerCount = 0;
+    const uint8_t inside = t.inside[old[0]];
+    for (int i = 0; i < oldCount; ++i) {
+        for (int k = 0; k < 4; ++k) {
+            const int32_t across = t.cells[old[i]].n[k];
+            if (across >= 0 && isOld(across >> 2)) continue;
+            int32_t a, b, c;
+            faceOf(t, old[i], k, a, b, c);
+            if (outerCount < 16) outer[outerCount++] = Outer{sorted(a, b, c), across};
+        }
+    }
+    for (int i = 0; i < oldCount; ++i) {
+        t.alive[old[i]] = 0;
+        t.freeSlots.push_back(old[i]);
+    }
+    t.liveCells -= oldCount;
+    const size_t first = slots.size();
+    for (int i = 0; i < madeCount; ++i) {
+        int32_t slot;
+        if (!t.freeSlots.empty()) {
+            slot = t.freeSlots.back();
+            t.freeSlots.pop_back();
+        } else {
+            slot = static_cast<int32_t>(t.cells.size());
+            t.cells.push_back(Cell{});
+            t.alive.push_back(0);
+            t.inside.push_back(0);
+        }
+        t.cells[slot].v = made[i];
+        t.cells[slot].n = {-1, -1, -1, -1};
+        t.alive[slot] = 1;
+        t.inside[slot] = inside;
+        slots.push_back(slot);
+        for (const int32_t v : made[i]) t.vertexCell[v] = slot;
+    }
+    t.liveCells += madeCount;
+    for (int i = 0; i < madeCount; ++i) {
+        const int32_t s = slots[first + i];
+        for (int k = 0; k < 4; ++k) {
+            int32_t a, b, c;
+            faceOf(t, s, k, a, b, c);
+            const std::array<int32_t, 3> key = sorted(a, b, c);
+            bool linked = false;
+            for (int o = 0; o < outerCount && !linked; ++o) {
+                if (outer[o].key != key) continue;
+                linked = true;
+                t.cells[s].n[k] = outer[o].across;
+                if (outer[o].across >= 0) t.cells[outer[o].across >> 2].n[outer[o].across & 3] = s * 4 + k;
+            }
+            for (int j = 0; j < madeCount && !linked; ++j) {
+                if (j == i) continue;
+                const int32_t m = slots[first + j];
+                for (int kk = 0; kk < 4 && !linked; ++kk) {
+                    faceOf(t, m, kk, a, b, c);
+                    if (sorted(a, b, c) != key) continue;
+                    linked = true;
+                    t.cells[s].n[k] = m * 4 + kk;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace robust

@@ -299,6 +299,13 @@ bool commitCavity(TetTopology& t, int32_t vid);
 /// hull faces. Vertices left in no cell get no vertexCell.
 void removeCells(TetTopology& t, const std::vector<uint8_t>& keep);
 
+/// Replaces the cells in `old` (live, sharing the inside flag of the first) by the
+/// positively oriented cells `made` that fill the same region: the faces of the new cells
+/// are linked to the outer neighbours of the old ones and to each other. The new slots are
+/// appended to `slots`. Used by flips; the caller checks the geometry.
+void replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::array<int32_t, 4>* made, int madeCount,
+                  std::vector<int32_t>& slots);
+
 /// Calls f(slot) for every live cell with corner v (stops early when f returns true);
 /// returns the slot for which f returned true, or -1.
 template <typename F>

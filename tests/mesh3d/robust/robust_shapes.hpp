@@ -347,8 +347,11 @@ inline CheckResult check(const Plc& plc, const std::vector<Point3>& p, const std
         if (directed.count({k[0], k[2], k[1]}) != 0) continue;
         const Point3 &a = p[k[0]], &b = p[k[1]], &c = p[k[2]];
         const Point3 centre{(a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3, (a.z + b.z + c.z) / 3};
+        // The facet holding the centroid; of several within the tolerance (a sliver at the
+        // border of coplanar facets, one of them tiny), the one it lies least outside.
         int64_t found = -1;
-        for (size_t f = 0; f < plc.facets.size() && found < 0; ++f) {
+        double foundExcess = 0;
+        for (size_t f = 0; f < plc.facets.size(); ++f) {
             const Point3& fa = plc.points[plc.facets[f].v[0]];
             const Point3& fb = plc.points[plc.facets[f].v[1]];
             const Point3& fc = plc.points[plc.facets[f].v[2]];
@@ -368,7 +371,11 @@ inline CheckResult check(const Plc& plc, const std::vector<Point3>& p, const std
             if (!onPlane) continue;
             const double whole = triArea(fa, fb, fc);
             const double parts = triArea(centre, fb, fc) + triArea(fa, centre, fc) + triArea(fa, fb, centre);
-            if (std::fabs(parts - whole) <= 1e-9 * whole) found = static_cast<int64_t>(f);
+            const double excess = std::fabs(parts - whole);
+            if (excess <= 1e-9 * whole && (found < 0 || excess < foundExcess)) {
+                found = static_cast<int64_t>(f);
+                foundExcess = excess;
+            }
         }
         if (found < 0) {
             r.failure = "a boundary face lies on no input facet";

@@ -1,0 +1,113 @@
+#include "mesh3d/robust/tet_topology.hpp"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+using robust::Cell;
+using robust::TetTopology;
+
+/// Every live cell positively oriented, every link mutual and across the same three
+/// corners, every vertex's cell live and holding it.
+void expectConsistent(const TetTopology& t) {
+    for (int32_t s = 0; s < static_cast<int32_t>(t.cells.size()); ++s) {
+        if (t.alive[s] == 0) continue;
+        const Cell& c = t.cells[s];
+        EXPECT_GT(orient3d(t.pts[c.v[0]], t.pts[c.v[1]], t.pts[c.v[2]], t.pts[c.v[3]]), 0) << "cell " << s;
+        for (int k = 0; k < 4; ++k) {
+            const int32_t across = c.n[k];
+            if (across < 0) continue;
+            ASSERT_NE(t.alive[across >> 2], 0) << "cell " << s << " links a dead cell";
+            EXPECT_EQ(t.cells[across >> 2].n[across & 3], s * 4 + k);
+            int32_t a, b, cc, x, y, z;
+            robust::faceOf(t, s, k, a, b, cc);
+            robust::faceOf(t, across >> 2, across & 3, x, y, z);
+            EXPECT_EQ((std::set<int32_t>{a, b, cc}), (std::set<int32_t>{x, y, z}));
+        }
+    }
+    for (int32_t v = 0; v < static_cast<int32_t>(t.vertexCell.size()); ++v) {
+        const int32_t s = t.vertexCell[v];
+        if (s < 0) continue;
+        ASSERT_NE(t.alive[s], 0);
+        EXPECT_TRUE(robust::cellHas(t.cells[s], v));
+    }
+}
+
+/// Two cells on the triangle (0, 1, 2) with apexes 3 above and 4 below, each with a
+/// neighbour of its own across one outer face (cells 2 and 3), so that outer links are
+/// checked too.
+TetTopology bipyramid() {
+    TetTopology t;
+    t.pts = {Point3{0, 0, 0}, Point3{1, 0, 0}, Point3{0, 1, 0}, Point3{0.3, 0.3, 1}, Point3{0.3, 0.3, -1},
+             Point3{0.8, -0.5, 0.5}, Point3{0.8, -0.5, -0.5}};
+    auto positive = [&](std::array<int32_t, 4> v) {
+        if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
+        return Cell{v, {-1, -1, -1, -1}};
+    };
+    t.cells = {positive({0, 1, 2, 3}), positive({0, 1, 2, 4}), positive({0, 1, 3, 5}), positive({0, 1, 4, 6})};
+    t.alive = {1, 1, 1, 1};
+    t.inside = {1, 1, 1, 1};
+    t.vertexCell = {0, 0, 0, 0, 1, 2, 3};
+    t.liveCells = 4;
+    // Link every pair of cells sharing three corners.
+    for (int32_t s = 0; s < 4; ++s) {
+        for (int k = 0; k < 4; ++k) {
+            int32_t a, b, c;
+            robust::faceOf(t, s, k, a, b, c);
+            for (int32_t m = 0; m < 4; ++m) {
+                if (m == s) continue;
+                for (int j = 0; j < 4; ++j) {
+                    int32_t x, y, z;
+                    robust::faceOf(t, m, j, x, y, z);
+                    if (std::set<int32_t>{a, b, c} == std::set<int32_t>{x, y, z}) t.cells[s].n[k] = m * 4 + j;
+                }
+            }
+        }
+    }
+    return t;
+}
+
+TEST(TetTopology, ReplacingCellsKeepsTheLinksOfATwoThreeFlipAndBack) {
+    TetTopology t = bipyramid();
+    expectConsistent(t);
+    // Two to three: the edge (3, 4) replaces the face (0, 1, 2).
+    std::array<int32_t, 4> three[3] = {{0, 1, 4, 3}, {1, 2, 4, 3}, {2, 0, 4, 3}};
+    for (auto& v : three) {
+        if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
+    }
+    const int32_t old2[2] = {0, 1};
+    std::vector<int32_t> made;
+    robust::replaceCells(t, old2, 2, three, 3, made);
+    ASSERT_EQ(made.size(), 3u);
+    EXPECT_EQ(t.liveCells, 5);
+    expectConsistent(t);
+    // The outer neighbours now meet the new cells: cell 2 (on face 0, 1, 3) and cell 3.
+    for (const int32_t outer : {2, 3}) {
+        int links = 0;
+        for (int k = 0; k < 4; ++k) {
+            const int32_t across = t.cells[outer].n[k];
+            if (across >= 0 && std::find(made.begin(), made.end(), across >> 2) != made.end()) ++links;
+        }
+        EXPECT_EQ(links, 1) << "outer cell " << outer;
+    }
+    // Three to two: back to the two cells on (0, 1, 2).
+    std::array<int32_t, 4> two[2] = {{0, 1, 2, 3}, {0, 1, 2, 4}};
+    for (auto& v : two) {
+        if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
+    }
+    std::vector<int32_t> back;
+    robust::replaceCells(t, made.data(), 3, two, 2, back);
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(t.liveCells, 4);
+    expectConsistent(t);
+    int hull = 0;
+    for (int32_t s = 0; s < static_cast<int32_t>(t.cells.size()); ++s) {
+        if (t.alive[s] == 0) continue;
+        for (int k = 0; k < 4; ++k) hull += t.cells[s].n[k] < 0 ? 1 : 0;
+    }
+    EXPECT_EQ(hull, 10);  // four cells, six shared face sides: 16 - 6
+}
+
+}  // namespace
