@@ -17,6 +17,10 @@ using robust::TetTopology;
 /// Input angles below this (degrees) protect the cells at them from shape refinement.
 constexpr double kSmallAngleDeg = 30.0;
 
+/// How close, as a fraction of a shape-bad cell's shortest edge, the split point of a
+/// subsegment its circumcentre encroaches may come to the vertices of its cavity.
+constexpr double kSubsegmentSplitReach = 0.6;
+
 enum : uint8_t { kFree = 0, kCorner = 1, kOnEdge = 2, kOnFacet = 3 };
 
 /// A facet edge or segment of the input, with the points along it.
@@ -1009,10 +1013,13 @@ bool encroachedByNeighbour(Run& r, int32_t a, int32_t b, int32_t c) {
 
 /// Splits the boundary face (a, b, c), or the subsegment (a, b) of edge `edgeId` when c <
 /// 0, for a bad cell whose circumcentre encroaches it. Its split point is held to the
-/// cell's shortest edge unless an existing vertex encroaches the piece too: then the mesh is
-/// not constrained Delaunay there until the piece is split.
+/// cell's shortest edge (a subsegment's to kSubsegmentSplitReach of it: next to an input
+/// corner the split lands on a shell, up to a factor of the square root of 2 closer to the
+/// corner than the midpoint) unless an existing vertex encroaches the piece too: then the
+/// mesh is not constrained Delaunay there until the piece is split.
 bool splitPieceForCell(Run& r, int32_t a, int32_t b, int32_t c, int32_t edgeId) {
     const double keep = r.shapeMinEdge2;
+    if (c < 0) r.shapeMinEdge2 = keep * (kSubsegmentSplitReach * kSubsegmentSplitReach);
     if (keep > 0 && encroachedByNeighbour(r, a, b, c)) r.shapeMinEdge2 = 0;
     const bool done = c < 0 ? splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], a, b), true)
                             : splitSubface(r, a, b, c);

@@ -114,7 +114,8 @@ bool heavy(const std::string& name) {
 bool boundMet(const std::string& name) {
     for (const char* n : {"cube", "cube_tight_bound", "offset_box", "box_one_hole", "box_two_holes", "box_cross_holes",
                           "embossed_letters", "l_bracket", "stairs", "vertex_touching_boxes",
-                          "cylinder_16", "cone_24", "needle_cone", "wedge_30", "sphere_80", "sphere_320", "two_boxes", "box_in_box_void"}) {
+                          "cylinder_16", "cylinder_48", "cone_24", "needle_cone", "stepped_shaft", "torus", "wedge_30",
+                          "sphere_80", "sphere_320", "two_boxes", "box_in_box_void"}) {
         if (name == n) return true;
     }
     return false;
