@@ -261,9 +261,11 @@ bool tooCloseToCavity(const Run& r, int32_t vid) {
 /// encroach. Each such face is flipped two-to-three when the segment between the apexes
 /// crosses it, or three-to-two when one of its edges has only the two cells and a third
 /// around it and is not a subsegment; boundary faces and subsegments are never removed and
-/// no new face lies on a facet. The flips' cells join r.t.created.
-void restoreDelaunay(Run& r) {
+/// no new face lies on a facet. The flips' cells join r.t.created (which then lists each live
+/// cell made once) and `flipped`.
+void restoreDelaunay(Run& r, std::vector<int32_t>& flipped) {
     robust::TetTopology& t = r.t;
+    const size_t committed = t.created.size();
     std::vector<std::pair<int32_t, int>> stack;
     for (const int32_t s : t.created) {
         for (int k = 0; k < 4; ++k) stack.push_back({s, k});
@@ -292,7 +294,7 @@ void restoreDelaunay(Run& r) {
             if (isBarrier(r, a, d, e) || isBarrier(r, b, d, e) || isBarrier(r, c, d, e)) continue;
             const std::array<int32_t, 4> cells[3] = {{a, b, e, d}, {b, c, e, d}, {c, a, e, d}};
             const int32_t old[2] = {s, m};
-            robust::replaceCells(t, old, 2, cells, 3, made);
+            if (!robust::replaceCells(t, old, 2, cells, 3, made)) continue;
         } else {
             // One reflex edge (u, w) of the face, opposite corner x: a three-to-two flip when
             // the cells around it are s, m and one more with corners u, w, d, e.
@@ -324,7 +326,7 @@ void restoreDelaunay(Run& r) {
             if (ou < 0) std::swap(cells[0][1], cells[0][2]);
             if (ow < 0) std::swap(cells[1][1], cells[1][2]);
             const int32_t old[3] = {s, m, third};
-            robust::replaceCells(t, old, 3, cells, 2, made);
+            if (!robust::replaceCells(t, old, 3, cells, 2, made)) continue;
         }
         --flipsLeft;
         for (const int32_t n : made) {
@@ -332,6 +334,24 @@ void restoreDelaunay(Run& r) {
             for (int j = 0; j < 4; ++j) stack.push_back({n, j});
         }
     }
+    // The live cells made, each once (a flip frees cells of the commit and reuses slots);
+    // those of the flips also go to `flipped`.
+    const uint32_t seen = robust::nextMark(t);
+    size_t kept = 0;
+    for (size_t i = 0; i < t.created.size(); ++i) {
+        const int32_t s = t.created[i];
+        if (t.alive[s] == 0 || t.mark[s] == seen) continue;
+        t.mark[s] = seen;
+        t.created[kept++] = s;
+    }
+    const uint32_t listed = robust::nextMark(t);
+    for (size_t i = committed; i < t.created.size(); ++i) {
+        const int32_t s = t.created[i];
+        if (t.alive[s] == 0 || t.mark[s] == listed) continue;
+        t.mark[s] = listed;
+        flipped.push_back(s);
+    }
+    t.created.resize(kept);
 }
 
 /// Commits the prepared cavity for the last added vertex; drops the vertex when that fails
@@ -341,14 +361,15 @@ bool commitOrDrop(Run& r, int32_t vid) {
         dropVertex(r);
         return false;
     }
-    // A cavity that lost cells to the star-shape rule left them in conflict with the new
-    // vertex; every other cavity is the Delaunay one.
-    if (r.trackFresh && !r.t.shrunkAway.empty()) restoreDelaunay(r);
     ++r.out->steinerCount;
-    if (r.trackFresh) {
-        r.fresh.push_back(vid);
-        r.freshShrunk.push_back(r.t.shrunkAway);
-    }
+    if (!r.trackFresh) return true;
+    r.fresh.push_back(vid);
+    r.freshShrunk.push_back(r.t.shrunkAway);
+    // A cavity that lost cells to the star-shape rule left them in conflict with the new
+    // vertex. (Other insertions can leave a few such cells too, next to boundary faces;
+    // flipping after every insertion measured worse on the test corpus.) The flips replace
+    // cells the vertex's encroachment candidates may name: their cells join the candidates.
+    if (!r.t.shrunkAway.empty()) restoreDelaunay(r, r.freshShrunk.back());
     return true;
 }
 
@@ -1358,7 +1379,8 @@ bool refine(Run& r) {
             if (r.t.inside[c] != 0) queue.push_back(c);
         }
         // The cell survives when a boundary split was made instead: look at it again, a
-        // few times at most.
+        // few times at most. (The slot may hold a cell the split made by now; it is looked at
+        // the same way.)
         if (r.t.alive[s] != 0 && r.t.pts.size() == before + 1) {
             if (retries[s] < 4) {
                 ++retries[s];

@@ -168,11 +168,13 @@ void removeCells(TetTopology& t, const std::vector<uint8_t>& keep) {
     }
 }
 
-void replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::array<int32_t, 4>* made, int madeCount,
+bool replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::array<int32_t, 4>* made, int madeCount,
                   std::vector<int32_t>& slots) {
+    constexpr int kMaxOuter = 16;
     struct Outer {
         std::array<int32_t, 3> key;
         int32_t across;
+        int uses;
     };
     auto sorted = [](int32_t a, int32_t b, int32_t c) {
         std::array<int32_t, 3> k{a, b, c};
@@ -185,18 +187,52 @@ void replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::a
         }
         return false;
     };
-    Outer outer[16];
+    Outer outer[kMaxOuter];
     int outerCount = 0;
-    const uint8_t inside = t.inside[old[0]];
     for (int i = 0; i < oldCount; ++i) {
         for (int k = 0; k < 4; ++k) {
             const int32_t across = t.cells[old[i]].n[k];
             if (across >= 0 && isOld(across >> 2)) continue;
+            if (outerCount == kMaxOuter) return false;
             int32_t a, b, c;
             faceOf(t, old[i], k, a, b, c);
-            if (outerCount < 16) outer[outerCount++] = Outer{sorted(a, b, c), across};
+            outer[outerCount++] = Outer{sorted(a, b, c), across, 0};
         }
     }
+    // Match every face of the new cells before anything changes: (cell * 4 + face) of the
+    // outer face or the other new face it meets.
+    std::vector<int32_t> match(static_cast<size_t>(madeCount) * 4, -1);
+    std::vector<uint8_t> toOuter(static_cast<size_t>(madeCount) * 4, 0);
+    auto faceKey = [&](int i, int k) {
+        const std::array<int32_t, 4>& v = made[i];
+        return sorted(v[kFace[k][0]], v[kFace[k][1]], v[kFace[k][2]]);
+    };
+    for (int i = 0; i < madeCount; ++i) {
+        for (int k = 0; k < 4; ++k) {
+            const std::array<int32_t, 3> key = faceKey(i, k);
+            int found = 0;
+            for (int o = 0; o < outerCount; ++o) {
+                if (outer[o].key != key) continue;
+                ++found;
+                ++outer[o].uses;
+                match[i * 4 + k] = o;
+                toOuter[i * 4 + k] = 1;
+            }
+            for (int j = 0; j < madeCount; ++j) {
+                if (j == i) continue;
+                for (int kk = 0; kk < 4; ++kk) {
+                    if (faceKey(j, kk) != key) continue;
+                    ++found;
+                    match[i * 4 + k] = j * 4 + kk;
+                }
+            }
+            if (found != 1) return false;
+        }
+    }
+    for (int o = 0; o < outerCount; ++o) {
+        if (outer[o].uses != 1) return false;
+    }
+    const uint8_t inside = t.inside[old[0]];
     for (int i = 0; i < oldCount; ++i) {
         t.alive[old[i]] = 0;
         t.freeSlots.push_back(old[i]);
@@ -215,7 +251,6 @@ void replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::a
             t.inside.push_back(0);
         }
         t.cells[slot].v = made[i];
-        t.cells[slot].n = {-1, -1, -1, -1};
         t.alive[slot] = 1;
         t.inside[slot] = inside;
         slots.push_back(slot);
@@ -225,28 +260,17 @@ void replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::a
     for (int i = 0; i < madeCount; ++i) {
         const int32_t s = slots[first + i];
         for (int k = 0; k < 4; ++k) {
-            int32_t a, b, c;
-            faceOf(t, s, k, a, b, c);
-            const std::array<int32_t, 3> key = sorted(a, b, c);
-            bool linked = false;
-            for (int o = 0; o < outerCount && !linked; ++o) {
-                if (outer[o].key != key) continue;
-                linked = true;
-                t.cells[s].n[k] = outer[o].across;
-                if (outer[o].across >= 0) t.cells[outer[o].across >> 2].n[outer[o].across & 3] = s * 4 + k;
-            }
-            for (int j = 0; j < madeCount && !linked; ++j) {
-                if (j == i) continue;
-                const int32_t m = slots[first + j];
-                for (int kk = 0; kk < 4 && !linked; ++kk) {
-                    faceOf(t, m, kk, a, b, c);
-                    if (sorted(a, b, c) != key) continue;
-                    linked = true;
-                    t.cells[s].n[k] = m * 4 + kk;
-                }
+            const int32_t m = match[i * 4 + k];
+            if (toOuter[i * 4 + k] != 0) {
+                const int32_t across = outer[m].across;
+                t.cells[s].n[k] = across;
+                if (across >= 0) t.cells[across >> 2].n[across & 3] = s * 4 + k;
+            } else {
+                t.cells[s].n[k] = slots[first + (m >> 2)] * 4 + (m & 3);
             }
         }
     }
+    return true;
 }
 
 }  // namespace robust

@@ -55,7 +55,7 @@ struct TetTopology {
     /// Barrier faces (slot * 4 + face) that ended up with cavity cells on both sides: the
     /// insertion would remove them.
     std::vector<int32_t> lostBarriers;
-    std::vector<int32_t> created;  ///< the slots made by the last commit
+    std::vector<int32_t> created;  ///< the live slots made by the last commit and the flips after it
     /// The cells the last cavity lost to shrinkCavity: in conflict with its point but left
     /// as they were.
     std::vector<int32_t> shrunkAway;
@@ -302,8 +302,11 @@ void removeCells(TetTopology& t, const std::vector<uint8_t>& keep);
 /// Replaces the cells in `old` (live, sharing the inside flag of the first) by the
 /// positively oriented cells `made` that fill the same region: the faces of the new cells
 /// are linked to the outer neighbours of the old ones and to each other. The new slots are
-/// appended to `slots`. Used by flips; the caller checks the geometry.
-void replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::array<int32_t, 4>* made, int madeCount,
+/// appended to `slots`. Used by flips; the caller checks the geometry. Nothing changes and
+/// false is returned when the faces do not match up (every outer face of the old cells once,
+/// every other new face with exactly one other) or the old cells have more than 16 outer
+/// faces.
+bool replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::array<int32_t, 4>* made, int madeCount,
                   std::vector<int32_t>& slots);
 
 /// Calls f(slot) for every live cell with corner v (stops early when f returns true);

@@ -69,7 +69,7 @@ TetTopology bipyramid() {
     return t;
 }
 
-TEST(TetTopology, ReplacingCellsKeepsTheLinksOfATwoThreeFlipAndBack) {
+TEST(TetTopology, ReplacingCellsKeepsTheLinksOfATwoThreeFlipAndBackAndRefusesAMismatch) {
     TetTopology t = bipyramid();
     expectConsistent(t);
     // Two to three: the edge (3, 4) replaces the face (0, 1, 2).
@@ -79,7 +79,14 @@ TEST(TetTopology, ReplacingCellsKeepsTheLinksOfATwoThreeFlipAndBack) {
     }
     const int32_t old2[2] = {0, 1};
     std::vector<int32_t> made;
-    robust::replaceCells(t, old2, 2, three, 3, made);
+    // Two of the three cells leave faces of the region unmatched: refused, nothing changed.
+    ASSERT_FALSE(robust::replaceCells(t, old2, 2, three, 2, made));
+    EXPECT_TRUE(made.empty());
+    EXPECT_EQ(t.liveCells, 4);
+    EXPECT_NE(t.alive[0], 0);
+    EXPECT_NE(t.alive[1], 0);
+    expectConsistent(t);
+    ASSERT_TRUE(robust::replaceCells(t, old2, 2, three, 3, made));
     ASSERT_EQ(made.size(), 3u);
     EXPECT_EQ(t.liveCells, 5);
     expectConsistent(t);
@@ -98,7 +105,7 @@ TEST(TetTopology, ReplacingCellsKeepsTheLinksOfATwoThreeFlipAndBack) {
         if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
     }
     std::vector<int32_t> back;
-    robust::replaceCells(t, made.data(), 3, two, 2, back);
+    ASSERT_TRUE(robust::replaceCells(t, made.data(), 3, two, 2, back));
     ASSERT_EQ(back.size(), 2u);
     EXPECT_EQ(t.liveCells, 4);
     expectConsistent(t);
