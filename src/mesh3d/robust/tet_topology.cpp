@@ -28,6 +28,23 @@ int32_t topologyAddVertex(TetTopology& t, const Point3& p) {
     return static_cast<int32_t>(t.pts.size() - 1);
 }
 
+namespace {
+
+/// A slot for a new cell: the last one freed, or a new one at the end.
+int32_t takeSlot(TetTopology& t) {
+    if (!t.freeSlots.empty()) {
+        const int32_t slot = t.freeSlots.back();
+        t.freeSlots.pop_back();
+        return slot;
+    }
+    t.cells.push_back(Cell{});
+    t.alive.push_back(0);
+    t.inside.push_back(0);
+    return static_cast<int32_t>(t.cells.size()) - 1;
+}
+
+}  // namespace
+
 bool commitCavity(TetTopology& t, int32_t vid) {
     const Point3& p = t.pts[vid];
     for (const CavityFace& f : t.boundary) {
@@ -112,16 +129,7 @@ bool commitCavity(TetTopology& t, int32_t vid) {
     t.created.clear();
     for (const CavityFace& f : t.boundary) {
         if (f.skip != 0) continue;
-        int32_t slot;
-        if (!t.freeSlots.empty()) {
-            slot = t.freeSlots.back();
-            t.freeSlots.pop_back();
-        } else {
-            slot = static_cast<int32_t>(t.cells.size());
-            t.cells.push_back(Cell{});
-            t.alive.push_back(0);
-            t.inside.push_back(0);
-        }
+        const int32_t slot = takeSlot(t);
         Cell& c = t.cells[slot];
         c.v = {f.a, f.b, f.c, vid};
         c.n = {-1, -1, -1, f.outside};
@@ -240,16 +248,7 @@ bool replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::a
     t.liveCells -= oldCount;
     const size_t first = slots.size();
     for (int i = 0; i < madeCount; ++i) {
-        int32_t slot;
-        if (!t.freeSlots.empty()) {
-            slot = t.freeSlots.back();
-            t.freeSlots.pop_back();
-        } else {
-            slot = static_cast<int32_t>(t.cells.size());
-            t.cells.push_back(Cell{});
-            t.alive.push_back(0);
-            t.inside.push_back(0);
-        }
+        const int32_t slot = takeSlot(t);
         t.cells[slot].v = made[i];
         t.alive[slot] = 1;
         t.inside[slot] = inside;
