@@ -334,8 +334,15 @@ void restoreDelaunay(Run& r, std::vector<int32_t>& flipped) {
             for (int j = 0; j < 4; ++j) stack.push_back({n, j});
         }
     }
-    // The live cells made, each once (a flip frees cells of the commit and reuses slots);
-    // those of the flips also go to `flipped`.
+    // The live cells of the flips go to `flipped`, each once; then r.t.created keeps each
+    // live cell made once (a flip frees cells of the commit and reuses slots).
+    const uint32_t listed = robust::nextMark(t);
+    for (size_t i = committed; i < t.created.size(); ++i) {
+        const int32_t s = t.created[i];
+        if (t.alive[s] == 0 || t.mark[s] == listed) continue;
+        t.mark[s] = listed;
+        flipped.push_back(s);
+    }
     const uint32_t seen = robust::nextMark(t);
     size_t kept = 0;
     for (size_t i = 0; i < t.created.size(); ++i) {
@@ -343,13 +350,6 @@ void restoreDelaunay(Run& r, std::vector<int32_t>& flipped) {
         if (t.alive[s] == 0 || t.mark[s] == seen) continue;
         t.mark[s] = seen;
         t.created[kept++] = s;
-    }
-    const uint32_t listed = robust::nextMark(t);
-    for (size_t i = committed; i < t.created.size(); ++i) {
-        const int32_t s = t.created[i];
-        if (t.alive[s] == 0 || t.mark[s] == listed) continue;
-        t.mark[s] = listed;
-        flipped.push_back(s);
     }
     t.created.resize(kept);
 }
@@ -1117,9 +1117,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         // (splitting a far face would not improve it).
         int32_t a, b, cc;
         robust::faceOf(r.t, loc.blocked >> 2, loc.blocked & 3, a, b, cc);
-        double radius2 = 0;
-        const Point3 centre = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[cc], radius2);
-        if (norm2(sub3(c, centre)) < radius2) return splitPieceForCell(r, a, b, cc, -1);
+        if (inEquatorialBall(r, c, a, b, cc)) return splitPieceForCell(r, a, b, cc, -1);
         return !tooLarge && splitCrossedPiece(r, slot, c);
     }
     if (loc.cell < 0 || r.t.inside[loc.cell] == 0) return false;
@@ -1170,9 +1168,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         if (orient3d(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], c) > 0) continue;
         blind = true;
         if (cf.barrier == 0) continue;
-        double radius2 = 0;
-        const Point3 centre = triangleCircumcentre(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], radius2);
-        if (norm2(sub3(c, centre)) < radius2) {
+        if (inEquatorialBall(r, c, cf.a, cf.b, cf.c)) {
             const int32_t a = cf.a, b = cf.b, cc = cf.c;
             dropVertex(r);
             return splitPieceForCell(r, a, b, cc, -1);
@@ -1196,9 +1192,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
     }
     for (const CavityFace& cf : r.t.boundary) {
         if (cf.barrier == 0) continue;
-        double radius2 = 0;
-        const Point3 centre = triangleCircumcentre(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], radius2);
-        if (norm2(sub3(c, centre)) < radius2) {
+        if (inEquatorialBall(r, c, cf.a, cf.b, cf.c)) {
             const int32_t a = cf.a, b = cf.b, cc = cf.c;
             dropVertex(r);
             return splitPieceForCell(r, a, b, cc, -1);
