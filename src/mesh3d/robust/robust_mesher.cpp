@@ -77,6 +77,9 @@ struct Run {
     /// Boundary faces whose circumcentre lies outside their facet and which outlived the
     /// split of the subsegment it lies beyond: not split again that way.
     std::set<std::array<int32_t, 3>> stuckPieces;
+    /// A piece of a coplanar facet is being split before a subsegment: the splits it makes
+    /// do not look for such pieces again.
+    bool inCoplanarSplit = false;
 };
 
 Span facetsOf(const Run& r, int32_t v) {
@@ -179,6 +182,14 @@ Point3 triangleCircumcentre(const Point3& a, const Point3& b, const Point3& c, d
 }
 
 bool inDiametralBall(const Point3& p, const Point3& a, const Point3& b) { return dot3(sub3(p, a), sub3(p, b)) < 0; }
+
+/// Whether p lies strictly inside the equatorial sphere of the triangle (a, b, c): the
+/// sphere through its corners centred on its circumcircle's centre.
+bool inEquatorialBall(const Run& r, const Point3& p, int32_t a, int32_t b, int32_t c) {
+    double radius2 = 0;
+    const Point3 centre = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
+    return radius2 > 0 && norm2(sub3(p, centre)) < radius2;
+}
 
 bool budgetLeft(Run& r) {
     if (r.stopped) return false;
@@ -459,9 +470,59 @@ void addFacetConflictSeeds(Run& r, int32_t f, const Point3& q, std::vector<std::
     }
 }
 
+/// Whether facet g's plane holds every corner of facet f (exact test).
+bool facetsCoplanar(const Run& r, int32_t f, int32_t g) {
+    const FacetInfo& fg = r.facets[g];
+    for (const int32_t c : r.facets[f].corner) {
+        if (orient3d(r.t.pts[fg.corner[0]], r.t.pts[fg.corner[1]], r.t.pts[fg.corner[2]], r.t.pts[c]) != 0) return false;
+    }
+    return true;
+}
+
+/// For the split point of the subsegment (s, w) of edge e, added as vertex vid with its
+/// cavity grown: the first boundary face of the cavity, other than the pieces of the edge's
+/// own facets, that lies on a facet coplanar with one of them and whose equatorial sphere
+/// holds the point. Every sphere through that piece's corners holds the point (it lies in
+/// the piece's plane, inside its circumcircle), so no cell on the piece can be Delaunay once
+/// the point is a vertex the cell sees: the mesh would not be constrained Delaunay there
+/// (next to the diagonal of a flat face split in two, the usual case in tessellated
+/// input). Pieces at the input corner the subsegment ends at are left (two edges meeting
+/// there would split each other's pieces down to the corner), and so are the pieces beyond
+/// an edge inside a flat face that is a side of a small facet corner (a sliver triangle
+/// between two coplanar facets: the splits would cross it back and forth without end).
+/// False when there is none.
+bool coplanarEncroachedPiece(const Run& r, const InputEdge& e, int32_t s, int32_t w, int32_t vid,
+                             std::array<int32_t, 3>& piece) {
+    if (e.sharpSide && e.dihedralDeg > 179) return false;
+    const Point3& p = r.t.pts[vid];
+    const int32_t corner0 = r.kind[s] == kCorner ? s : -1;
+    const int32_t corner1 = r.kind[w] == kCorner ? w : -1;
+    for (const CavityFace& cf : r.t.boundary) {
+        if (cf.barrier == 0 || cf.skip != 0) continue;
+        const int32_t corners[3] = {cf.a, cf.b, cf.c};
+        bool atCorner = false;
+        for (const int32_t c : corners) atCorner = atCorner || c == corner0 || c == corner1;
+        if (atCorner) continue;
+        const int32_t g = commonFacet(r, cf.a, cf.b, cf.c);
+        bool coplanar = false;
+        for (int32_t k = e.facetBegin; k < e.facetEnd && !coplanar; ++k) {
+            const int32_t f = r.edgeFacets[k];
+            coplanar = f != g && facetsCoplanar(r, f, g);
+        }
+        if (!coplanar || !inEquatorialBall(r, p, cf.a, cf.b, cf.c)) continue;
+        piece = {cf.a, cf.b, cf.c};
+        return true;
+    }
+    return false;
+}
+
+bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c);
+
 /// Splits the subsegment at position i of edge e. `constrained`: cavities stop at boundary
-/// faces other than those of the edge's own facets.
-bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained) {
+/// faces other than those of the edge's own facets, and a piece of a coplanar facet that
+/// the split point encroaches is split first (coplanarEncroachedPiece; one level deep, and
+/// when that split adds no point the subsegment is split as before).
+bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool coplanarFirst = true) {
     if (i < 0 || !budgetLeft(r)) return false;
     InputEdge& e = r.edges[edgeId];
     const int32_t s = e.chain[i];
@@ -490,13 +551,24 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained) {
     }
     const int32_t vid = addVertex(r, q, kOnEdge, edgeId);
     const InputEdge& ce = r.edges[edgeId];
-    const bool grown = robust::growCavity(r.t, q, seeds.data(), static_cast<int>(seeds.size()), [&](int32_t a, int32_t b, int32_t c) {
-        return !constrained || !isBarrier(r, a, b, c) || faceOnEdgeFacets(r, ce, a, b, c);
-    });
+    const bool grown = robust::growCavity(
+        r.t, q, seeds.data(), static_cast<int>(seeds.size()),
+        [&](int32_t a, int32_t b, int32_t c) { return !constrained || !isBarrier(r, a, b, c) || faceOnEdgeFacets(r, ce, a, b, c); },
+        constrained);
     bool shrunk = true;
     if (grown && constrained) {
         auto skip = [&](const CavityFace& cf) { return cf.outside < 0 && faceOnEdgeFacets(r, ce, cf.a, cf.b, cf.c); };
         for (CavityFace& cf : r.t.boundary) cf.skip = skip(cf) ? 1 : 0;
+        std::array<int32_t, 3> piece{};
+        if (coplanarFirst && !r.inCoplanarSplit && coplanarEncroachedPiece(r, ce, s, w, vid, piece)) {
+            dropVertex(r);
+            r.inCoplanarSplit = true;
+            const bool done = splitSubface(r, piece[0], piece[1], piece[2]);
+            r.inCoplanarSplit = false;
+            if (done || r.stopped) return done;
+            // Nothing changed: split the subsegment as before, its cavity kept to what q sees.
+            return splitSubsegment(r, edgeId, i, constrained, false);
+        }
         shrunk = robust::shrinkCavity(
             r.t, q, [&](int32_t a, int32_t b, int32_t c) { return !isBarrier(r, a, b, c) || faceOnEdgeFacets(r, ce, a, b, c); },
             skip);
@@ -951,14 +1023,6 @@ double shortestEdge2(const Run& r, int32_t slot) {
         if (k == 0 || l < best) best = l;
     }
     return best;
-}
-
-/// Whether p lies strictly inside the equatorial sphere of the triangle (a, b, c): the
-/// sphere through its corners centred on its circumcircle's centre.
-bool inEquatorialBall(const Run& r, const Point3& p, int32_t a, int32_t b, int32_t c) {
-    double radius2 = 0;
-    const Point3 centre = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
-    return radius2 > 0 && norm2(sub3(p, centre)) < radius2;
 }
 
 /// Whether vertex v is kept from encroaching the boundary piece with corners x[0..n):

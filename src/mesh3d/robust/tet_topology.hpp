@@ -149,9 +149,13 @@ inline bool inConflict(const TetTopology& t, int32_t slot, const Point3& p) {
 
 /// Collects the cavity of p: the cells whose circumsphere strictly holds p, connected to
 /// the seeds over faces for which canCross(a, b, c) holds. Fills t.cavity (breadth-first
-/// order) and t.boundary. False when a seed is not in conflict with p.
+/// order) and t.boundary. False when a seed is not in conflict with p, unless `forceSeeds`:
+/// then the seeds join the cavity whatever the test says (a cell with the edge that p
+/// splits: p lies inside every sphere through the edge's ends, but its rounded position can
+/// fall just outside the huge sphere of a flat cell).
 template <typename CanCross>
-bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedCount, CanCross&& canCross) {
+bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedCount, CanCross&& canCross,
+                bool forceSeeds = false) {
     const uint32_t in = nextMark(t, 2);
     const uint32_t out = in - 1;
     t.cavityMark = in;
@@ -162,7 +166,7 @@ bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedC
     for (int i = 0; i < seedCount; ++i) {
         const int32_t s = seeds[i];
         if (t.mark[s] == in) continue;
-        if (!inConflict(t, s, p)) return false;
+        if (!forceSeeds && !inConflict(t, s, p)) return false;
         t.mark[s] = in;
         t.cavity.push_back(s);
     }

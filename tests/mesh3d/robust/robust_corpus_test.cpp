@@ -114,7 +114,7 @@ bool heavy(const std::string& name) {
 bool boundMet(const std::string& name) {
     for (const char* n : {"cube", "cube_tight_bound", "offset_box", "box_one_hole", "box_two_holes", "box_cross_holes",
                           "embossed_letters", "l_bracket", "stairs", "vertex_touching_boxes",
-                          "cylinder_16", "cylinder_48", "cone_24", "needle_cone", "stepped_shaft", "torus", "wedge_30",
+                          "cylinder_16", "cylinder_48", "cone_24", "needle_cone", "stepped_collar", "torus", "wedge_30",
                           "sphere_80", "sphere_320", "two_boxes", "box_in_box_void"}) {
         if (name == n) return true;
     }
@@ -152,6 +152,12 @@ void checkCases(bool heavyOnes) {
         const int64_t away = shapes::overRatioAwayFromSmallAngles(k.plc, mesh.points, mesh.tets, k.bound);
         if (boundMet(k.name)) {
             EXPECT_EQ(away, 0);
+        }
+        // The plates' side faces are each split by a diagonal into two sliver triangles; a
+        // point on an edge that encroaches a piece across the diagonal splits that piece
+        // first. Without that, 118 and 26 cells stayed above the bound here.
+        if (k.name == "plate_1_to_100" || k.name == "plate_1_to_100_sized") {
+            EXPECT_LE(away, 5);
         }
         // The same input again: the same points and cells.
         const RobustTetMesh again = meshRobustTets(k.plc, params);

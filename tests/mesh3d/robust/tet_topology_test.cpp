@@ -118,3 +118,24 @@ TEST(TetTopology, ReplacingCellsKeepsTheLinksOfATwoThreeFlipAndBackAndRefusesAMi
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TetTopology, ACavitySeedOutsideItsSphereFailsUnlessForcedAndThenIsTheWholeCavity) {
+    TetTopology t = bipyramid();
+    // Far above: outside every cell's circumsphere.
+    const Point3 p{0.2, 0.2, 50};
+    const int32_t seed = 0;
+    auto cross = [](int32_t, int32_t, int32_t) { return true; };
+    EXPECT_FALSE(robust::growCavity(t, p, &seed, 1, cross));
+    ASSERT_TRUE(robust::growCavity(t, p, &seed, 1, cross, true));
+    ASSERT_EQ(t.cavity.size(), 1u);
+    EXPECT_EQ(t.cavity[0], 0);
+    // Its four faces bound the cavity, the one shared with cell 1 among them.
+    EXPECT_EQ(t.boundary.size(), 4u);
+    bool sharedListed = false;
+    for (const robust::CavityFace& f : t.boundary) sharedListed = sharedListed || (f.outside >= 0 && (f.outside >> 2) == 1);
+    EXPECT_TRUE(sharedListed);
+}
+
+}  // namespace
