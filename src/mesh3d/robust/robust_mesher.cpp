@@ -1390,8 +1390,26 @@ bool refine(Run& r) {
             r.freshShrunk.emplace_back();
         }
     }
+    // The cells left as they were (no point could be placed for them): refinement nearby can
+    // make room later, so once the queue runs dry they are looked at once more.
+    std::vector<int32_t> left;
+    bool secondLook = false;
     for (;;) {
         if (!settleEncroachment(r, queue)) return false;
+        if (queue.empty() && !secondLook) {
+            secondLook = true;
+            if (retries.size() < r.t.cells.size()) retries.resize(r.t.cells.size(), 0);
+            // In the order they were left (the queue is taken from its back), each slot once.
+            const uint32_t listed = robust::nextMark(r.t);
+            for (auto it = left.rbegin(); it != left.rend(); ++it) {
+                const int32_t s = *it;
+                if (r.t.alive[s] == 0 || r.t.mark[s] == listed) continue;
+                r.t.mark[s] = listed;
+                retries[s] = 0;
+                queue.push_back(s);
+            }
+            left.clear();
+        }
         if (queue.empty()) break;
         const int32_t s = queue.back();
         queue.pop_back();
@@ -1415,6 +1433,7 @@ bool refine(Run& r) {
         Point3 centre;
         if (!tetCircumcentre(p0, p1, p2, p3, centre)) {
             ++r.out->rejected;
+            left.push_back(s);
             continue;
         }
         const size_t before = r.t.pts.size();
@@ -1429,6 +1448,7 @@ bool refine(Run& r) {
         if (!added) {
             if (r.stopped) return false;
             ++r.out->rejected;
+            left.push_back(s);
             continue;
         }
         if (retries.size() < r.t.cells.size()) retries.resize(r.t.cells.size(), 0);
@@ -1445,6 +1465,7 @@ bool refine(Run& r) {
                 queue.push_back(s);
             } else {
                 ++r.out->rejected;
+                left.push_back(s);
             }
         }
     }
