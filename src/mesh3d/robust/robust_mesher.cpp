@@ -592,9 +592,9 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool c
 }
 
 /// The subsegment of facet f's edges whose diametral sphere holds q (the first in edge and
-/// chain order), or, when q lies outside the facet, the subsegment of the edge q lies
-/// beyond that the line from `from` (a point of the facet: the centroid of the piece whose
-/// circumcentre q is) to q crosses. False when neither applies.
+/// chain order), or, when q lies outside the facet, the subsegment by which the segment from
+/// `from` (a point of the facet: the centroid of the piece whose circumcentre q is) to q
+/// leaves the facet. False when neither applies.
 bool encroachedFacetSubsegment(const Run& r, int32_t f, const Point3& q, const Point3& from, bool scanAll,
                                 int32_t& edgeOut, int32_t& posOut) {
     const FacetInfo& fi = r.facets[f];
@@ -617,36 +617,48 @@ bool encroachedFacetSubsegment(const Run& r, int32_t f, const Point3& q, const P
     const Point2 q2 = to2(q);
     const Point2 g2 = to2(from);
     const double ref = orient2d(c2[0], c2[1], c2[2]);
+    // The edge the segment from g to q leaves the facet by: of the edges q lies beyond, the
+    // one whose line the segment meets first (q far beyond a sliver's long side also lies
+    // beyond the line of its short side).
+    int exit = -1;
+    double exitAt = 0;
     for (int k = 0; k < 3; ++k) {
         const double side = orient2d(c2[k], c2[(k + 1) % 3], q2);
         if (!((ref > 0 && side < 0) || (ref < 0 && side > 0))) continue;
-        // Where the line from g to q meets the edge's line, as a fraction of the edge from
-        // corner k; each chain point has its own fraction.
-        const Point2 a = c2[k], b = c2[(k + 1) % 3];
-        const double dx = b.x - a.x, dy = b.y - a.y;
-        const double ex = q2.x - g2.x, ey = q2.y - g2.y;
-        const double den = dx * ey - dy * ex;
-        double t = 0.5;
-        if (den != 0) t = ((g2.x - a.x) * ey - (g2.y - a.y) * ex) / den;
-        const std::vector<int32_t>& chain = r.edges[fi.edge[k]].chain;
-        const int32_t from0 = fi.corner[k];
-        auto fraction = [&](int32_t v) {
-            const Point2 p = to2(r.t.pts[v]);
-            return ((p.x - a.x) * dx + (p.y - a.y) * dy) / (dx * dx + dy * dy);
-        };
-        edgeOut = fi.edge[k];
-        posOut = 0;
-        const bool reversed = chain.front() != from0;
-        for (size_t i = 0; i + 1 < chain.size(); ++i) {
-            const double t0 = fraction(chain[i]), t1 = fraction(chain[i + 1]);
-            const double lo = std::min(t0, t1), hi = std::max(t0, t1);
-            posOut = static_cast<int32_t>(i);
-            if (t >= lo && t <= hi) break;
-            if ((!reversed && t < lo) || (reversed && t > hi)) break;
+        const double sg = orient2d(c2[k], c2[(k + 1) % 3], g2);
+        const double at = sg != side ? sg / (sg - side) : 0.0;
+        if (exit < 0 || at < exitAt) {
+            exit = k;
+            exitAt = at;
         }
-        return true;
     }
-    return false;
+    if (exit < 0) return false;
+    const int k = exit;
+    // Where the line from g to q meets the edge's line, as a fraction of the edge from
+    // corner k; each chain point has its own fraction.
+    const Point2 a = c2[k], b = c2[(k + 1) % 3];
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    const double ex = q2.x - g2.x, ey = q2.y - g2.y;
+    const double den = dx * ey - dy * ex;
+    double t = 0.5;
+    if (den != 0) t = ((g2.x - a.x) * ey - (g2.y - a.y) * ex) / den;
+    const std::vector<int32_t>& chain = r.edges[fi.edge[k]].chain;
+    const int32_t from0 = fi.corner[k];
+    auto fraction = [&](int32_t v) {
+        const Point2 p = to2(r.t.pts[v]);
+        return ((p.x - a.x) * dx + (p.y - a.y) * dy) / (dx * dx + dy * dy);
+    };
+    edgeOut = fi.edge[k];
+    posOut = 0;
+    const bool reversed = chain.front() != from0;
+    for (size_t i = 0; i + 1 < chain.size(); ++i) {
+        const double t0 = fraction(chain[i]), t1 = fraction(chain[i + 1]);
+        const double lo = std::min(t0, t1), hi = std::max(t0, t1);
+        posOut = static_cast<int32_t>(i);
+        if (t >= lo && t <= hi) break;
+        if ((!reversed && t < lo) || (reversed && t > hi)) break;
+    }
+    return true;
 }
 
 bool splitEncroachedOrAt(Run& r, int32_t f, const Point3& q, const Point3& from, bool constrained,

@@ -153,11 +153,18 @@ void checkCases(bool heavyOnes) {
         if (boundMet(k.name)) {
             EXPECT_EQ(away, 0);
         }
-        // The plates' side faces are each split by a diagonal into two sliver triangles; a
-        // point on an edge that encroaches a piece across the diagonal splits that piece
-        // first. Without that, 118 and 26 cells stayed above the bound here.
-        if (k.name == "plate_1_to_100" || k.name == "plate_1_to_100_sized") {
-            EXPECT_LE(away, 5);
+        // Ceilings where two faults left many cells above the bound. The plates' side faces
+        // are each split by a diagonal into two sliver triangles; a point on an edge that
+        // encroaches a piece across the diagonal splits that piece first (without that, 118
+        // and 26 cells). Around the tiny facet, a sliver piece whose circumcentre lies far
+        // outside splits the subsegment by which the segment to that point leaves the facet,
+        // not one of an edge whose line the point merely lies beyond (without that, 94 and 29).
+        const std::pair<const char*, int64_t> ceilings[] = {
+            {"plate_1_to_100", 5}, {"plate_1_to_100_sized", 5}, {"tiny_facet_1e4", 25}, {"tiny_facet_1e3_sized", 15}};
+        for (const auto& ceiling : ceilings) {
+            if (k.name == ceiling.first) {
+                EXPECT_LE(away, ceiling.second);
+            }
         }
         // The same input again: the same points and cells.
         const RobustTetMesh again = meshRobustTets(k.plc, params);
