@@ -486,8 +486,9 @@ bool facetsCoplanar(const Run& r, int32_t f, int32_t g) {
 /// the piece's plane, inside its circumcircle), so no cell on the piece can be Delaunay once
 /// the point is a vertex the cell sees: the mesh would not be constrained Delaunay there
 /// (next to the diagonal of a flat face split in two, the usual case in tessellated
-/// input). Pieces at the input corner the subsegment ends at are left (two edges meeting
-/// there would split each other's pieces down to the corner), and so are the pieces beyond
+/// input). Pieces at an input corner the subsegment ends at are left when the corner has an
+/// angle below the small angle (two edges meeting there would split each other's pieces
+/// down to the corner), and so are the pieces beyond
 /// an edge inside a flat face that is a side of a small facet corner (a sliver triangle
 /// between two coplanar facets: the splits would cross it back and forth without end).
 /// False when there is none.
@@ -495,8 +496,9 @@ bool coplanarEncroachedPiece(const Run& r, const InputEdge& e, int32_t s, int32_
                              std::array<int32_t, 3>& piece) {
     if (e.sharpSide && e.dihedralDeg > 179) return false;
     const Point3& p = r.t.pts[vid];
-    const int32_t corner0 = r.kind[s] == kCorner ? s : -1;
-    const int32_t corner1 = r.kind[w] == kCorner ? w : -1;
+    auto sharpCorner = [&](int32_t v) { return r.kind[v] == kCorner && r.cornerAngleDeg[v - 4] < kSmallAngleDeg; };
+    const int32_t corner0 = sharpCorner(s) ? s : -1;
+    const int32_t corner1 = sharpCorner(w) ? w : -1;
     for (const CavityFace& cf : r.t.boundary) {
         if (cf.barrier == 0 || cf.skip != 0) continue;
         const int32_t corners[3] = {cf.a, cf.b, cf.c};
