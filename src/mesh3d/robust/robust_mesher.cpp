@@ -479,43 +479,49 @@ bool facetsCoplanar(const Run& r, int32_t f, int32_t g) {
     return true;
 }
 
-/// For the split point of the subsegment (s, w) of edge e, added as vertex vid with its
-/// cavity grown: the first boundary face of the cavity, other than the pieces of the edge's
-/// own facets, that lies on a facet coplanar with one of them and whose equatorial sphere
-/// holds the point. Every sphere through that piece's corners holds the point (it lies in
-/// the piece's plane, inside its circumcircle), so no cell on the piece can be Delaunay once
-/// the point is a vertex the cell sees: the mesh would not be constrained Delaunay there
-/// (next to the diagonal of a flat face split in two, the usual case in tessellated
-/// input). Pieces at an input corner the subsegment ends at are left when the corner has an
-/// angle below the small angle (two edges meeting there would split each other's pieces
-/// down to the corner), and so are the pieces beyond
-/// an edge inside a flat face that is a side of a small facet corner (a sliver triangle
-/// between two coplanar facets: the splits would cross it back and forth without end).
+/// For a point added on a subsegment or inside a facet (vertex vid, its cavity grown, lying
+/// on the facets [facets, facetsEnd)): the first boundary face of the cavity, other than the
+/// pieces of those facets, that lies on a facet coplanar with one of them and whose
+/// equatorial sphere holds the point. Every sphere through that piece's corners holds the
+/// point (it lies in the piece's plane, inside its circumcircle), so no cell on the piece
+/// can be Delaunay once the point is a vertex the cell sees: the mesh would not be
+/// constrained Delaunay there (next to the diagonal of a flat face split in two, the usual
+/// case in tessellated input). Pieces with corner `skipCorner0` or `skipCorner1` are left,
+/// and so are pieces of facets with a corner below the small angle when `skipSharpFacets`.
 /// False when there is none.
-bool coplanarEncroachedPiece(const Run& r, const InputEdge& e, int32_t s, int32_t w, int32_t vid,
+bool coplanarEncroachedPiece(const Run& r, int32_t vid, const int32_t* facets, const int32_t* facetsEnd,
+                             int32_t skipCorner0, int32_t skipCorner1, bool skipSharpFacets,
                              std::array<int32_t, 3>& piece) {
-    if (e.sharpSide && e.dihedralDeg > 179) return false;
     const Point3& p = r.t.pts[vid];
-    auto sharpCorner = [&](int32_t v) { return r.kind[v] == kCorner && r.cornerAngleDeg[v - 4] < kSmallAngleDeg; };
-    const int32_t corner0 = sharpCorner(s) ? s : -1;
-    const int32_t corner1 = sharpCorner(w) ? w : -1;
     for (const CavityFace& cf : r.t.boundary) {
         if (cf.barrier == 0 || cf.skip != 0) continue;
         const int32_t corners[3] = {cf.a, cf.b, cf.c};
         bool atCorner = false;
-        for (const int32_t c : corners) atCorner = atCorner || c == corner0 || c == corner1;
+        for (const int32_t c : corners) atCorner = atCorner || c == skipCorner0 || c == skipCorner1;
         if (atCorner) continue;
         const int32_t g = commonFacet(r, cf.a, cf.b, cf.c);
+        if (skipSharpFacets && r.facets[g].minCornerDeg < kSmallAngleDeg) continue;
         bool coplanar = false;
-        for (int32_t k = e.facetBegin; k < e.facetEnd && !coplanar; ++k) {
-            const int32_t f = r.edgeFacets[k];
-            coplanar = f != g && facetsCoplanar(r, f, g);
-        }
+        for (const int32_t* f = facets; f != facetsEnd && !coplanar; ++f) coplanar = *f != g && facetsCoplanar(r, *f, g);
         if (!coplanar || !inEquatorialBall(r, p, cf.a, cf.b, cf.c)) continue;
         piece = {cf.a, cf.b, cf.c};
         return true;
     }
     return false;
+}
+
+/// coplanarEncroachedPiece for the split point of the subsegment (s, w) of edge e. Pieces at
+/// an end corner of the subsegment with an angle below the small angle are left (two edges
+/// meeting there would split each other's pieces down to the corner), and so is everything
+/// when e lies inside a flat face and is a side of a small facet corner (a sliver triangle
+/// between two coplanar facets: the splits would cross it back and forth without end).
+bool coplanarPieceForSubsegment(const Run& r, const InputEdge& e, int32_t s, int32_t w, int32_t vid,
+                                std::array<int32_t, 3>& piece) {
+    if (e.sharpSide && e.dihedralDeg > 179) return false;
+    auto sharpCorner = [&](int32_t v) { return r.kind[v] == kCorner && r.cornerAngleDeg[v - 4] < kSmallAngleDeg; };
+    const int32_t* facets = r.edgeFacets.data();
+    return coplanarEncroachedPiece(r, vid, facets + e.facetBegin, facets + e.facetEnd, sharpCorner(s) ? s : -1,
+                                   sharpCorner(w) ? w : -1, false, piece);
 }
 
 bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c);
@@ -562,7 +568,7 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool c
         auto skip = [&](const CavityFace& cf) { return cf.outside < 0 && faceOnEdgeFacets(r, ce, cf.a, cf.b, cf.c); };
         for (CavityFace& cf : r.t.boundary) cf.skip = skip(cf) ? 1 : 0;
         std::array<int32_t, 3> piece{};
-        if (coplanarFirst && !r.inCoplanarSplit && coplanarEncroachedPiece(r, ce, s, w, vid, piece)) {
+        if (coplanarFirst && !r.inCoplanarSplit && coplanarPieceForSubsegment(r, ce, s, w, vid, piece)) {
             dropVertex(r);
             r.inCoplanarSplit = true;
             const bool done = splitSubface(r, piece[0], piece[1], piece[2]);
@@ -673,9 +679,10 @@ bool splitEncroachedOrAt(Run& r, int32_t f, const Point3& q, const Point3& from,
 }
 
 /// Inserts q as a point of facet f. Recovery (not constrained) locates it from `hint`;
-/// refinement grows its cavity from the two cells at the boundary face `seedFace`.
+/// refinement grows its cavity from `seeds` and first splits a piece of a coplanar facet
+/// that q encroaches (unless `coplanarFirst` is false).
 bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int32_t hint, const int32_t* seeds,
-                      int seedCount) {
+                      int seedCount, bool coplanarFirst = true) {
     if (!budgetLeft(r)) return false;
     int32_t located = -1;
     if (!constrained) {
@@ -701,6 +708,18 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
             return cf.outside < 0 && onFacet(r, cf.a, f) && onFacet(r, cf.b, f) && onFacet(r, cf.c, f);
         };
         for (CavityFace& cf : r.t.boundary) cf.skip = skip(cf) ? 1 : 0;
+        // A piece of a coplanar facet that q encroaches is split first (not for pieces of
+        // facets with a small corner, whose splits would run along their slivers); when that
+        // adds no point, q goes in as before.
+        std::array<int32_t, 3> piece{};
+        if (coplanarFirst && !r.inCoplanarSplit && coplanarEncroachedPiece(r, vid, &f, &f + 1, -1, -1, true, piece)) {
+            dropVertex(r);
+            r.inCoplanarSplit = true;
+            const bool done = splitSubface(r, piece[0], piece[1], piece[2]);
+            r.inCoplanarSplit = false;
+            if (done || r.stopped) return done;
+            return insertFacetPoint(r, f, q, constrained, hint, seeds, seedCount, false);
+        }
         const bool shrunk = robust::shrinkCavity(
             r.t, q,
             [&](int32_t a, int32_t b, int32_t c) {
