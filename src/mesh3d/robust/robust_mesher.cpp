@@ -75,10 +75,10 @@ struct Run {
     std::vector<std::vector<int32_t>> freshShrunk;
     bool trackFresh = false;
     /// Boundary faces whose circumcentre lies outside their facet and which outlived the
-    /// split of the subsegment it lies beyond: not split again that way.
+    /// split of the subsegment the segment to it leaves the facet by: not split again that way.
     std::set<std::array<int32_t, 3>> stuckPieces;
-    /// A piece of a coplanar facet is being split before a subsegment: the splits it makes
-    /// do not look for such pieces again.
+    /// A piece of a coplanar facet is being split before a subsegment or facet point
+    /// (splitCoplanarPieceFirst): the splits it makes do not look for such pieces again.
     bool inCoplanarSplit = false;
 };
 
@@ -526,9 +526,20 @@ bool coplanarPieceForSubsegment(const Run& r, const InputEdge& e, int32_t s, int
 
 bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c);
 
+/// Drops the point just added (its cavity held `piece`, a piece of a coplanar facet that it
+/// encroaches) and splits the piece instead, without looking for such pieces again. True
+/// when a point was added; nothing changed otherwise.
+bool splitCoplanarPieceFirst(Run& r, const std::array<int32_t, 3>& piece) {
+    dropVertex(r);
+    r.inCoplanarSplit = true;
+    const bool done = splitSubface(r, piece[0], piece[1], piece[2]);
+    r.inCoplanarSplit = false;
+    return done;
+}
+
 /// Splits the subsegment at position i of edge e. `constrained`: cavities stop at boundary
 /// faces other than those of the edge's own facets, and a piece of a coplanar facet that
-/// the split point encroaches is split first (coplanarEncroachedPiece; one level deep, and
+/// the split point encroaches is split first (coplanarPieceForSubsegment; one level deep, and
 /// when that split adds no point the subsegment is split as before).
 bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool coplanarFirst = true) {
     if (i < 0 || !budgetLeft(r)) return false;
@@ -569,10 +580,7 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool c
         for (CavityFace& cf : r.t.boundary) cf.skip = skip(cf) ? 1 : 0;
         std::array<int32_t, 3> piece{};
         if (coplanarFirst && !r.inCoplanarSplit && coplanarPieceForSubsegment(r, ce, s, w, vid, piece)) {
-            dropVertex(r);
-            r.inCoplanarSplit = true;
-            const bool done = splitSubface(r, piece[0], piece[1], piece[2]);
-            r.inCoplanarSplit = false;
+            const bool done = splitCoplanarPieceFirst(r, piece);
             if (done || r.stopped) return done;
             // Nothing changed: split the subsegment as before, its cavity kept to what q sees.
             return splitSubsegment(r, edgeId, i, constrained, false);
@@ -713,10 +721,7 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
         // adds no point, q goes in as before.
         std::array<int32_t, 3> piece{};
         if (coplanarFirst && !r.inCoplanarSplit && coplanarEncroachedPiece(r, vid, &f, &f + 1, -1, -1, true, piece)) {
-            dropVertex(r);
-            r.inCoplanarSplit = true;
-            const bool done = splitSubface(r, piece[0], piece[1], piece[2]);
-            r.inCoplanarSplit = false;
+            const bool done = splitCoplanarPieceFirst(r, piece);
             if (done || r.stopped) return done;
             return insertFacetPoint(r, f, q, constrained, hint, seeds, seedCount, false);
         }
