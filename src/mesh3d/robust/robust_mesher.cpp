@@ -1207,12 +1207,17 @@ bool splitCrossedPiece(Run& r, int32_t slot, const Point3& c) {
 }
 
 /// Inserts the circumcentre c of the bad cell `slot`, or splits what it encroaches.
-/// Returns true when a point was added.
-bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
+/// Returns true when a point was added. With `overFaces` (a second try for a cell bad by
+/// its shape, after the face split its circumcentre asked for added nothing) c goes in
+/// although boundary faces of its cavity hold it in their equatorial spheres: the cavity
+/// stops at them and they stay, so the mesh stays constrained Delaunay. Subsegments it
+/// encroaches still keep it out, and so does a face it lies beyond.
+bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge, bool overFaces = false) {
     if (!budgetLeft(r)) return false;
-    if (!tooLarge && splitOwnEncroachedPiece(r, slot)) return true;
+    if (!tooLarge && !overFaces && splitOwnEncroachedPiece(r, slot)) return true;
     const robust::Location loc = robust::locatePoint(
         r.t, c, slot, [&](int32_t a, int32_t b, int32_t cc) { return isBarrier(r, a, b, cc); });
+    if (loc.blocked >= 0 && overFaces) return false;
     if (loc.blocked >= 0) {
         // c lies beyond a boundary face: split that face when c encroaches it; otherwise
         // split the face on the way to c when a vertex encroaches it, or leave the cell
@@ -1236,7 +1241,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         const int32_t ref = r.t.lostBarriers.front();
         robust::faceOf(r.t, ref >> 2, ref & 3, a, b, cc);
         dropVertex(r);
-        return splitPieceForCell(r, a, b, cc, -1);
+        return !overFaces && splitPieceForCell(r, a, b, cc, -1);
     }
     // Subsegments first, then boundary faces, whose protecting spheres hold c.
     {
@@ -1244,7 +1249,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         const int32_t edgeId = encroachedBarrierSubsegment(r, c, u, w);
         if (edgeId >= 0) {
             dropVertex(r);
-            return splitPieceForCell(r, u, w, -1, edgeId);
+            return !overFaces && splitPieceForCell(r, u, w, -1, edgeId);
         }
     }
     if (r.freeSegments) {
@@ -1256,7 +1261,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
                 const int32_t edgeId = subsegmentEdge(r, u, w);
                 if (edgeId >= 0 && inDiametralBall(c, r.t.pts[u], r.t.pts[w])) {
                     dropVertex(r);
-                    return splitPieceForCell(r, u, w, -1, edgeId);
+                    return !overFaces && splitPieceForCell(r, u, w, -1, edgeId);
                 }
             }
         }
@@ -1269,7 +1274,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
     for (const CavityFace& cf : r.t.boundary) {
         if (orient3d(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], c) > 0) continue;
         blind = true;
-        if (cf.barrier == 0) continue;
+        if (cf.barrier == 0 || overFaces) continue;
         if (inEquatorialBall(r, c, cf.a, cf.b, cf.c)) {
             const int32_t a = cf.a, b = cf.b, cc = cf.c;
             dropVertex(r);
@@ -1293,7 +1298,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge) {
         return false;
     }
     for (const CavityFace& cf : r.t.boundary) {
-        if (cf.barrier == 0) continue;
+        if (cf.barrier == 0 || overFaces) continue;
         if (inEquatorialBall(r, c, cf.a, cf.b, cf.c)) {
             const int32_t a = cf.a, b = cf.b, cc = cf.c;
             dropVertex(r);
@@ -1481,6 +1486,12 @@ bool refine(Run& r) {
             // A cell too large must be split: its centroid lies inside it, so its cavity
             // starts there whatever the boundary nearby.
             added = refineCell(r, s, centroid4(p0, p1, p2, p3), true);
+        }
+        if (!added && !tooLarge && !r.stopped && r.t.alive[s] != 0 && r.t.pts.size() == before) {
+            // Next to a small facet the face split is refused (it would make an edge
+            // shorter than the cell's own); the circumcentre inside the solid can go in
+            // instead, still held to that edge.
+            added = refineCell(r, s, centre, false, true);
         }
         r.shapeMinEdge2 = 0;
         if (!added) {
