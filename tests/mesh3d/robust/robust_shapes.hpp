@@ -461,15 +461,60 @@ inline bool narrowAngle(double x0, double y0, double z0, double x1, double y1, d
     return c > std::cos(limitDeg * kPi / 180);
 }
 
+/// Whether some facet at input point o has a corner below limitDeg there.
+inline bool sharpCorner(const Plc& plc, int64_t o, double limitDeg) {
+    const Point3& c = plc.points[o];
+    for (const Facet& f : plc.facets) {
+        for (int k = 0; k < 3; ++k) {
+            if (f.v[k] != o) continue;
+            const Point3& x = plc.points[f.v[(k + 1) % 3]];
+            const Point3& y = plc.points[f.v[(k + 2) % 3]];
+            if (narrowAngle(x.x - c.x, x.y - c.y, x.z - c.z, y.x - c.x, y.y - c.y, y.z - c.z, limitDeg)) return true;
+        }
+    }
+    return false;
+}
+
+/// The angle between the offsets of pu and pw from the line through a and b is below limitDeg.
+inline bool narrowAround(const Point3& a, const Point3& b, const Point3& pu, const Point3& pw, double limitDeg) {
+    const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
+    const double l2 = dx * dx + dy * dy + dz * dz;
+    auto offset = [&](const Point3& q, double* o) {
+        const double t = ((q.x - a.x) * dx + (q.y - a.y) * dy + (q.z - a.z) * dz) / l2;
+        o[0] = q.x - a.x - t * dx;
+        o[1] = q.y - a.y - t * dy;
+        o[2] = q.z - a.z - t * dz;
+    };
+    double ou[3], ow[3];
+    offset(pu, ou);
+    offset(pw, ow);
+    return narrowAngle(ou[0], ou[1], ou[2], ow[0], ow[1], ow[2], limitDeg);
+}
+
 /// Whether the points u and w (placed by placeOf) lie on different input features meeting
 /// at an angle below limitDeg where they are: around an input edge both reach (the angle
-/// between their offsets from its line), or at an input point both features reach (the
-/// angle they subtend there). Two points of one edge, or a point inside a facet and another
-/// point of it, are never separated; points on two edges of a thin facet are, at its corner.
+/// between their offsets from its line), on two facets meeting at an input edge (the same
+/// angle: points on the two sides of a sharp edge), or at an input point both features
+/// reach (the angle they subtend there); and an input point with a facet corner below the
+/// angle and a point on a facet there. Two points of one edge, or a point inside a facet and
+/// another point of it, are never separated; points on two edges of a thin facet are, at its
+/// corner.
 inline bool smallAngleApart(const Plc& plc, const Point3& pu, const PointPlace& u, const Point3& pw,
                             const PointPlace& w, double limitDeg) {
     if (u.facets.empty() || w.facets.empty()) return false;  // a point inside the solid
-    if (u.corner >= 0 || w.corner >= 0) return false;        // measured at a corner only between two others
+    // An input point where a facet has a corner below the angle, and a point on a facet at
+    // that input point: every neighbourhood of the corner holds points the angle separates.
+    for (int side = 0; side < 2; ++side) {
+        const PointPlace& a = side == 0 ? u : w;
+        const PointPlace& b = side == 0 ? w : u;
+        if (a.corner < 0 || !sharpCorner(plc, a.corner, limitDeg)) continue;
+        for (int64_t g : b.facets) {
+            for (int64_t x : plc.facets[g].v) {
+                if (x == a.corner) return true;
+            }
+        }
+    }
+    if (u.corner >= 0 || w.corner >= 0) return false;  // otherwise measured at a corner only between two others
     // A point inside a facet and another point of the same facet: no input angle between,
     // unless the facet has a corner below the limit (all of it lies in that corner's wedge).
     if (u.edges.empty() || w.edges.empty()) {
@@ -529,20 +574,7 @@ inline bool smallAngleApart(const Plc& plc, const Point3& pu, const PointPlace& 
     for (const auto& e : eu) {
         for (const auto& x : ew) {
             if (e != x) continue;
-            const Point3& a = plc.points[e[0]];
-            const Point3& b = plc.points[e[1]];
-            const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
-            const double l2 = dx * dx + dy * dy + dz * dz;
-            auto offset = [&](const Point3& q, double* o) {
-                const double t = ((q.x - a.x) * dx + (q.y - a.y) * dy + (q.z - a.z) * dz) / l2;
-                o[0] = q.x - a.x - t * dx;
-                o[1] = q.y - a.y - t * dy;
-                o[2] = q.z - a.z - t * dz;
-            };
-            double ou[3], ow[3];
-            offset(pu, ou);
-            offset(pw, ow);
-            return narrowAngle(ou[0], ou[1], ou[2], ow[0], ow[1], ow[2], limitDeg);
+            return narrowAround(plc.points[e[0]], plc.points[e[1]], pu, pw, limitDeg);
         }
     }
     // A corner of both points' features: the angle they subtend there.
@@ -555,6 +587,21 @@ inline bool smallAngleApart(const Plc& plc, const Point3& pu, const PointPlace& 
                     return true;
                 }
             }
+        }
+    }
+    // Points on two facets that share an input edge (a point on an edge lies on its facets
+    // too): the angle around that edge.
+    for (int64_t f : u.facets) {
+        for (int64_t g : w.facets) {
+            if (f == g) continue;
+            int64_t common[3];
+            int n = 0;
+            for (int64_t a : plc.facets[f].v) {
+                for (int64_t b : plc.facets[g].v) {
+                    if (a == b) common[n++] = a;
+                }
+            }
+            if (n == 2 && narrowAround(plc.points[common[0]], plc.points[common[1]], pu, pw, limitDeg)) return true;
         }
     }
     return false;
