@@ -1224,8 +1224,18 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge, bool overF
         // (splitting a far face would not improve it).
         int32_t a, b, cc;
         robust::faceOf(r.t, loc.blocked >> 2, loc.blocked & 3, a, b, cc);
-        if (inEquatorialBall(r, c, a, b, cc)) return splitPieceForCell(r, a, b, cc, -1);
-        return !tooLarge && splitCrossedPiece(r, slot, c);
+        if (!inEquatorialBall(r, c, a, b, cc)) return !tooLarge && splitCrossedPiece(r, slot, c);
+        if ((loc.blocked >> 2) != slot) return splitPieceForCell(r, a, b, cc, -1);
+        // The cell's own face: its circumcircle is where the circumsphere meets the face's
+        // plane, and c beyond the face within its equatorial sphere puts the split point
+        // more than the circumradius over the square root of 2 from the face's corners.
+        // It is split without the shortest-edge rule, which only a vertex close by (across
+        // a thin plate or a sharp edge) can trip there.
+        const double keep = r.shapeMinEdge2;
+        r.shapeMinEdge2 = 0;
+        const bool done = splitSubface(r, a, b, cc);
+        r.shapeMinEdge2 = keep;
+        return done;
     }
     if (loc.cell < 0 || r.t.inside[loc.cell] == 0) return false;
     const int32_t vid = addVertex(r, c, kFree, -1);
