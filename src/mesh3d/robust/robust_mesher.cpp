@@ -1073,12 +1073,17 @@ bool shieldedFrom(const Run& r, int32_t v, const int32_t* x, int n) {
 }
 
 /// A cell bad by its shape whose own corner encroaches a subsegment or boundary face of
-/// the cell (holds it strictly inside its diametral or equatorial sphere), with no small
-/// input angle between them: the piece is split, subsegments first. The split point is not
-/// held to the cell's shortest edge: a corner inside the piece's protecting sphere means
-/// the piece is too large for its surroundings (next to a thin plate, a non-Delaunay fan of
-/// coplanar facets) and the mesh is not constrained Delaunay there until it is split; its
-/// circumcentre would only be refused or blocked. True when a point was added.
+/// the cell (holds it strictly inside its diametral or equatorial sphere): the piece is
+/// split, subsegments first. The split point is not held to the cell's shortest edge: a
+/// corner inside the piece's protecting sphere means the piece is too large for its
+/// surroundings (next to a thin plate, a non-Delaunay fan of coplanar facets) and the mesh
+/// is not constrained Delaunay there until it is split; its circumcentre would only be
+/// refused or blocked. A small input angle between the corner and the piece keeps only a
+/// subsegment at an input corner from being split: the split lands on a shell there, and
+/// the two sides of the angle would split each other down to the corner. Elsewhere the
+/// angle does not shield: the cell sits on the piece (a sliver on a plate's face under a
+/// point of its side's diagonal) and nothing else can improve it. True when a point was
+/// added.
 bool splitOwnEncroachedPiece(Run& r, int32_t slot) {
     const std::array<int32_t, 4> v = r.t.cells[slot].v;
     const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
@@ -1091,7 +1096,8 @@ bool splitOwnEncroachedPiece(Run& r, int32_t slot) {
         if (e < 0) continue;
         const int32_t ends[2] = {u, w};
         for (const int32_t x : {v[pairs[5 - pi][0]], v[pairs[5 - pi][1]]}) {
-            if (!inDiametralBall(r.t.pts[x], r.t.pts[u], r.t.pts[w]) || shieldedFrom(r, x, ends, 2)) continue;
+            if (!inDiametralBall(r.t.pts[x], r.t.pts[u], r.t.pts[w])) continue;
+            if ((r.kind[u] == kCorner || r.kind[w] == kCorner) && shieldedFrom(r, x, ends, 2)) continue;
             added = splitSubsegment(r, e, chainPosition(r.edges[e], u, w), true);
             break;
         }
@@ -1101,10 +1107,7 @@ bool splitOwnEncroachedPiece(Run& r, int32_t slot) {
         int32_t a, b, c;
         robust::faceOf(r.t, slot, k, a, b, c);
         if (!isBarrier(r, a, b, c)) continue;
-        const int32_t x = v[k];
-        std::array<int32_t, 3> key{a, b, c};
-        std::sort(key.begin(), key.end());
-        if (!inEquatorialBall(r, r.t.pts[x], a, b, c) || shieldedFrom(r, x, key.data(), 3)) continue;
+        if (!inEquatorialBall(r, r.t.pts[v[k]], a, b, c)) continue;
         added = splitSubface(r, a, b, c);
     }
     r.shapeMinEdge2 = keep;

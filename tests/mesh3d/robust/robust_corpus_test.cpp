@@ -116,7 +116,8 @@ bool boundMet(const std::string& name) {
                           "embossed_letters", "l_bracket", "stairs", "vertex_touching_boxes",
                           "cylinder_16", "cylinder_48", "cone_24", "needle_cone", "stepped_collar", "torus", "wedge_30",
                           "tiny_facet_1e4", "tiny_facet_1e3_sized", "small_box_on_block", "engraved_letters",
-                          "stepped_shaft", "wedge_10", "wedge_5", "wedge_5_sized", "plate_1_to_100_sized", "sphere_80", "sphere_320", "two_boxes",
+                          "stepped_shaft", "wedge_10", "wedge_5", "wedge_5_sized", "plate_1_to_100", "plate_1_to_100_sized",
+                          "sphere_80", "sphere_320", "two_boxes",
                           "box_in_box_void"}) {
         if (name == n) return true;
     }
@@ -155,15 +156,9 @@ void checkCases(bool heavyOnes) {
         if (boundMet(k.name)) {
             EXPECT_EQ(away, 0);
         }
-        // Ceilings where a fault left many cells above the bound. The plate's side faces
-        // are each split by a diagonal into two sliver triangles; a point on an edge that
-        // encroaches a piece across the diagonal splits that piece first (without that, 118
-        // cells). The graded steps had 22 before the corner rule of smallAngleApart.
-        const std::pair<const char*, int64_t> ceilings[] = {{"plate_1_to_100", 5}, {"graded_steps", 5}};
-        for (const auto& ceiling : ceilings) {
-            if (k.name == ceiling.first) {
-                EXPECT_LE(away, ceiling.second);
-            }
+        // The graded steps keep a few (22 before the corner rule of smallAngleApart).
+        if (k.name == "graded_steps") {
+            EXPECT_LE(away, 3);
         }
         // The same input again: the same points and cells.
         const RobustTetMesh again = meshRobustTets(k.plc, params);

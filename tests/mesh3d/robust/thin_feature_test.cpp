@@ -58,6 +58,11 @@ TEST(RobustThinFeatures, ParallelFacetsCloseTogether) {
     meshAndCheck({"slit_1e-4", shapes::voxels({0, 0.5, 0.5001, 1}, {0, 1}, {0, 0.5, 1},
                                               [](int i, int, int k) { return !(i == 1 && k == 1); }),
                   0});
+    // The same slit 1e-6 wide: the thin triangles of its floor have corners of 1e-4
+    // degrees, whose sides must not split each other's subsegments down to the corner.
+    meshAndCheck({"slit_1e-6", shapes::voxels({0, 0.5, 0.500001, 1}, {0, 1}, {0, 0.5, 1},
+                                              [](int i, int, int k) { return !(i == 1 && k == 1); }),
+                  0});
     // A step of 1e-4: a top facet 1e-4 above its neighbour.
     meshAndCheck({"step_1e-4", shapes::voxels({0, 0.5, 1}, {0, 1}, {0, 1, 1.0001},
                                               [](int i, int, int k) { return k == 0 || i == 1; }),
