@@ -1507,6 +1507,22 @@ bool refine(Run& r) {
             added = refineCell(r, s, centre, false, true);
         }
         r.shapeMinEdge2 = 0;
+        if (!added && !tooLarge && !r.stopped && r.t.alive[s] != 0) {
+            // No point for it: the cell may hold a neighbour's apex in its circumsphere
+            // (its circumcentre can then be that very vertex, or lie where no cavity grows
+            // from it). Flips restore the Delaunay property around it, as after a cavity that
+            // lost cells; when the cell goes, the cells made take its place in the queue.
+            r.t.created.assign(1, s);
+            std::vector<int32_t> flipped;
+            restoreDelaunay(r, flipped);
+            if (r.t.alive[s] == 0) {
+                for (int32_t c : r.t.created) {
+                    if (r.t.alive[c] != 0 && r.t.inside[c] != 0) queue.push_back(c);
+                }
+                if (retries.size() < r.t.cells.size()) retries.resize(r.t.cells.size(), 0);
+                continue;
+            }
+        }
         if (!added) {
             if (r.stopped) return false;
             ++r.out->rejected;
