@@ -1211,7 +1211,8 @@ bool splitCrossedPiece(Run& r, int32_t slot, const Point3& c) {
 
 /// Inserts the circumcentre c of the bad cell `slot`, or splits what it encroaches.
 /// Returns true when a point was added. With `overFaces` (a second try for a cell bad by
-/// its shape, after the face split its circumcentre asked for added nothing) c goes in
+/// its shape after the first added nothing, mostly because the shortest-edge rule refused
+/// the split of a face that c encroaches) c goes in
 /// although boundary faces of its cavity hold it in their equatorial spheres: the cavity
 /// stops at them and they stay, so the mesh stays constrained Delaunay. Subsegments it
 /// encroaches still keep it out, and so does a face it lies beyond.
@@ -1516,10 +1517,12 @@ bool refine(Run& r) {
             std::vector<int32_t> flipped;
             restoreDelaunay(r, flipped);
             if (r.t.alive[s] == 0) {
-                for (int32_t c : r.t.created) {
-                    if (r.t.alive[c] != 0 && r.t.inside[c] != 0) queue.push_back(c);
-                }
                 if (retries.size() < r.t.cells.size()) retries.resize(r.t.cells.size(), 0);
+                for (int32_t c : r.t.created) {
+                    if (r.t.alive[c] == 0) continue;
+                    retries[c] = 0;
+                    if (r.t.inside[c] != 0) queue.push_back(c);
+                }
                 continue;
             }
         }
