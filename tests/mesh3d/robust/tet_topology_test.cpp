@@ -117,10 +117,6 @@ TEST(TetTopology, ReplacingCellsKeepsTheLinksOfATwoThreeFlipAndBackAndRefusesAMi
     EXPECT_EQ(hull, 10);  // four cells, six shared face sides: 16 - 6
 }
 
-}  // namespace
-
-namespace {
-
 TEST(TetTopology, ACavitySeedOutsideItsSphereFailsUnlessForcedAndThenIsTheWholeCavity) {
     TetTopology t = bipyramid();
     // Far above: outside every cell's circumsphere.
