@@ -130,14 +130,35 @@ bool onOneEdge(const Run& r, int32_t a, int32_t b, int32_t c) {
     return true;
 }
 
-/// The first facet holding all three vertices, or -1: a face with such corners lies in
-/// the (convex) facet, so it is a piece of the boundary, unless they lie on one edge of it.
+/// The facet holding all three vertices, or -1: a face with such corners lies in the
+/// (convex) facet, so it is a piece of the boundary, unless they lie on one edge of it.
+/// Two facets of a clean complex meet at most in an edge, so the facet is unique: a vertex
+/// inside a facet names it, otherwise the vertex with the fewest facets is searched from.
+/// (Asked for every face a cavity meets, so the cheap answers come first.)
 int32_t commonFacet(const Run& r, int32_t a, int32_t b, int32_t c) {
-    if (r.kind[a] == kFree || r.kind[b] == kFree || r.kind[c] == kFree) return -1;
-    if (onOneEdge(r, a, b, c)) return -1;
-    const Span sa = facetsOf(r, a);
-    for (const int32_t* f = sa.begin; f != sa.end; ++f) {
-        if (onFacet(r, b, *f) && onFacet(r, c, *f)) return *f;
+    const int32_t ids[3] = {a, b, c};
+    int32_t inFacet = -1;
+    for (const int32_t v : ids) {
+        if (r.kind[v] == kFree) return -1;
+        if (r.kind[v] != kOnFacet) continue;
+        if (inFacet >= 0 && r.feature[v] != inFacet) return -1;
+        inFacet = r.feature[v];
+    }
+    if (inFacet >= 0) {
+        // A vertex inside a facet lies on no input edge, so the three are not on one.
+        for (const int32_t v : ids) {
+            if (r.kind[v] != kOnFacet && !onFacet(r, v, inFacet)) return -1;
+        }
+        return inFacet;
+    }
+    const Span spans[3] = {facetsOf(r, a), facetsOf(r, b), facetsOf(r, c)};
+    int first = 0;
+    for (int k = 1; k < 3; ++k) {
+        if (spans[k].end - spans[k].begin < spans[first].end - spans[first].begin) first = k;
+    }
+    const int32_t u = ids[(first + 1) % 3], w = ids[(first + 2) % 3];
+    for (const int32_t* f = spans[first].begin; f != spans[first].end; ++f) {
+        if (onFacet(r, u, *f) && onFacet(r, w, *f)) return onOneEdge(r, a, b, c) ? -1 : *f;
     }
     return -1;
 }

@@ -61,6 +61,9 @@ struct TetTopology {
     std::vector<int32_t> shrunkAway;
     std::vector<int32_t> stack;
     std::vector<std::pair<uint64_t, int32_t>> edgeRefs;
+    /// Per cell of `cavity` (same order, a prefix of it): bit k set when its face k may be
+    /// crossed. Recorded by growCavity, extended by expandCavity, dropped by shrinkCavity.
+    std::vector<uint8_t> crossable;
 };
 
 /// Starts with the super-tetrahedron around the box [lo, hi] (20 times its largest extent).
@@ -163,6 +166,7 @@ bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedC
     t.boundary.clear();
     t.lostBarriers.clear();
     t.shrunkAway.clear();
+    t.crossable.clear();
     for (int i = 0; i < seedCount; ++i) {
         const int32_t s = seeds[i];
         if (t.mark[s] == in) continue;
@@ -172,19 +176,21 @@ bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedC
     }
     for (size_t i = 0; i < t.cavity.size(); ++i) {
         const int32_t s = t.cavity[i];
+        t.crossable.push_back(0);
         for (int k = 0; k < 4; ++k) {
             const int32_t across = t.cells[s].n[k];
             int32_t a, b, c;
             faceOf(t, s, k, a, b, c);
+            const bool cross = canCross(a, b, c);
+            if (cross) t.crossable[i] = static_cast<uint8_t>(t.crossable[i] | (1u << k));
             uint8_t barrier = 0;
             if (across >= 0) {
                 const int32_t m = across >> 2;
                 if (t.mark[m] == in) {
                     // Reached before through another face; a barrier between the two is lost.
-                    if (!canCross(a, b, c)) t.lostBarriers.push_back(s * 4 + k);
+                    if (!cross) t.lostBarriers.push_back(s * 4 + k);
                     continue;
                 }
-                const bool cross = canCross(a, b, c);
                 barrier = cross ? 0 : 1;
                 if (t.mark[m] != out && cross) {
                     if (inConflict(t, m, p)) {
@@ -195,7 +201,7 @@ bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedC
                     t.mark[m] = out;
                 }
             } else {
-                barrier = canCross(a, b, c) ? 0 : 1;
+                barrier = cross ? 0 : 1;
             }
             t.boundary.push_back(CavityFace{a, b, c, across, t.inside[s], barrier, 0, s * 4 + k});
         }
@@ -221,6 +227,7 @@ bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedC
 template <typename CanCross, typename Skip>
 bool shrinkCavity(TetTopology& t, const Point3& p, CanCross&& canCross, Skip&& skip) {
     const uint32_t in = t.cavityMark;
+    t.crossable.clear();
     for (int round = 0; round < 64; ++round) {
         bool removed = false;
         for (const CavityFace& f : t.boundary) {
@@ -257,10 +264,12 @@ bool shrinkCavity(TetTopology& t, const Point3& p, CanCross&& canCross, Skip&& s
 /// Grows the cavity until p sees every boundary face: the cell beyond a face p does not
 /// strictly see joins the cavity, when that face may be crossed. False when a face p does
 /// not see cannot be crossed (a barrier or the hull), when a cell joining would put a
-/// barrier inside the cavity, or after `rounds` rounds.
+/// barrier inside the cavity, or after `rounds` rounds. `canCross` must be the test the
+/// cavity was grown with: the answers growCavity recorded in t.crossable are reused.
 template <typename CanCross>
 bool expandCavity(TetTopology& t, const Point3& p, CanCross&& canCross, int rounds) {
     const uint32_t in = t.cavityMark;
+    std::vector<uint8_t>& crossable = t.crossable;
     for (int round = 0; round < rounds; ++round) {
         bool added = false;
         for (const CavityFace& f : t.boundary) {
@@ -274,16 +283,28 @@ bool expandCavity(TetTopology& t, const Point3& p, CanCross&& canCross, int roun
         }
         if (!added) return true;
         t.boundary.clear();
-        for (int32_t s : t.cavity) {
+        for (size_t i = 0; i < t.cavity.size(); ++i) {
+            const int32_t s = t.cavity[i];
+            // Whether a face may be crossed depends on its corners only: asked once per
+            // cell of the cavity, not once per round.
+            if (i >= crossable.size()) {
+                uint8_t bits = 0;
+                for (int k = 0; k < 4; ++k) {
+                    int32_t a, b, c;
+                    faceOf(t, s, k, a, b, c);
+                    if (canCross(a, b, c)) bits = static_cast<uint8_t>(bits | (1u << k));
+                }
+                crossable.push_back(bits);
+            }
             for (int k = 0; k < 4; ++k) {
                 const int32_t across = t.cells[s].n[k];
-                int32_t a, b, c;
-                faceOf(t, s, k, a, b, c);
-                const bool cross = canCross(a, b, c);
+                const bool cross = (crossable[i] >> k) & 1u;
                 if (across >= 0 && t.mark[across >> 2] == in) {
                     if (!cross) return false;
                     continue;
                 }
+                int32_t a, b, c;
+                faceOf(t, s, k, a, b, c);
                 t.boundary.push_back(CavityFace{a, b, c, across, t.inside[s], static_cast<uint8_t>(cross ? 0 : 1), 0, s * 4 + k});
             }
         }
