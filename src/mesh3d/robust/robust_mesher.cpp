@@ -1343,6 +1343,19 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge, bool overF
     return commitOrDrop(r, vid);
 }
 
+/// Whether the circumcentre c of the cell in `slot` is (within rounding) a vertex of the
+/// mesh: one of the corners of the cell that the walk towards it ends in.
+bool circumcentreIsVertex(Run& r, int32_t slot, const Point3& c) {
+    const robust::Location loc = robust::locatePoint(
+        r.t, c, slot, [&](int32_t a, int32_t b, int32_t cc) { return isBarrier(r, a, b, cc); });
+    if (loc.cell < 0) return false;
+    const double near2 = 1e-18 * norm2(sub3(r.t.pts[r.t.cells[slot].v[0]], c));
+    for (const int32_t x : r.t.cells[loc.cell].v) {
+        if (norm2(sub3(r.t.pts[x], c)) <= near2) return true;
+    }
+    return false;
+}
+
 /// Whether the cell in `slot` is above the volume bound or the radius-edge bound (or too
 /// flat for its circumsphere).
 bool cellNeedsRefining(const Run& r, int32_t slot) {
@@ -1545,6 +1558,13 @@ bool refine(Run& r) {
                     if (r.t.inside[c] != 0) queue.push_back(c);
                 }
                 continue;
+            }
+            // Its circumcentre is a vertex already (cospherical points around a vertex the
+            // flips could not reach): the centroid goes in instead, held to the same edge.
+            if (circumcentreIsVertex(r, s, centre)) {
+                r.shapeMinEdge2 = shortestEdge2(r, s);
+                added = refineCell(r, s, centroid4(p0, p1, p2, p3), false);
+                r.shapeMinEdge2 = 0;
             }
         }
         if (!added) {

@@ -107,11 +107,6 @@ bool heavy(const std::string& name) {
            name == "cylinder_48" || name == "stepped_shaft";
 }
 
-/// The surfaces whose every cell meets the radius-edge bound unless its shortest edge lies
-/// at a small input angle: all but the graded steps, which keep one cell whose circumcentre
-/// is already a vertex (flips cannot remove it).
-bool boundMet(const std::string& name) { return name != "graded_steps"; }
-
 void checkCases(bool heavyOnes) {
     const std::vector<Case> cases = corpus();
     ASSERT_GE(cases.size(), 30u);
@@ -141,13 +136,7 @@ void checkCases(bool heavyOnes) {
         // join two points at a small input angle (found from the geometry, not the engine's
         // tally).
         const int64_t away = shapes::overRatioAwayFromSmallAngles(k.plc, mesh.points, mesh.tets, k.bound);
-        if (boundMet(k.name)) {
-            EXPECT_EQ(away, 0);
-        }
-        // The graded steps keep a few (22 before the corner rule of smallAngleApart).
-        if (k.name == "graded_steps") {
-            EXPECT_LE(away, 1);
-        }
+        EXPECT_EQ(away, 0);
         // The same input again: the same points and cells.
         const RobustTetMesh again = meshRobustTets(k.plc, params);
         ASSERT_TRUE(again.ok);
