@@ -40,6 +40,9 @@ struct FacetInfo {
     std::vector<int32_t> interior;
     Point3 origin, u, v;  ///< plane frame
     double minCornerDeg = 180.0;  ///< its smallest corner angle
+    /// Its plane: the smallest facet id of the facets reached from it over edges whose two
+    /// facets are coplanar (exact test).
+    int32_t plane = 0;
 };
 
 struct Span {
@@ -164,6 +167,30 @@ int32_t commonFacet(const Run& r, int32_t a, int32_t b, int32_t c) {
 }
 
 bool isBarrier(const Run& r, int32_t a, int32_t b, int32_t c) { return commonFacet(r, a, b, c) >= 0; }
+
+bool onPlane(const Run& r, int32_t v, int32_t plane) {
+    const Span s = facetsOf(r, v);
+    for (const int32_t* f = s.begin; f != s.end; ++f) {
+        if (r.facets[*f].plane == plane) return true;
+    }
+    return false;
+}
+
+/// Whether the four vertices lie on facets of one plane. A cell with such corners is flat:
+/// only the rounding of points on the facets' edges (a diagonal of a flat face split in
+/// two, most often) can give it a volume, and its circumsphere is then huge.
+bool flatCell(const Run& r, int32_t a, int32_t b, int32_t c, int32_t d) {
+    if (r.kind[a] == kFree || r.kind[b] == kFree || r.kind[c] == kFree || r.kind[d] == kFree) return false;
+    const Span s = facetsOf(r, a);
+    for (const int32_t* f = s.begin; f != s.end; ++f) {
+        const int32_t plane = r.facets[*f].plane;
+        bool seen = false;
+        for (const int32_t* g = s.begin; g != f && !seen; ++g) seen = r.facets[*g].plane == plane;
+        if (seen) continue;
+        if (onPlane(r, b, plane) && onPlane(r, c, plane) && onPlane(r, d, plane)) return true;
+    }
+    return false;
+}
 
 /// The input edge whose chain has u and w next to each other, or -1.
 int32_t subsegmentEdge(const Run& r, int32_t u, int32_t w) {
@@ -324,6 +351,7 @@ void restoreDelaunay(Run& r, std::vector<int32_t>& flipped) {
         made.clear();
         if (oab > 0 && obc > 0 && oca > 0) {
             if (isBarrier(r, a, d, e) || isBarrier(r, b, d, e) || isBarrier(r, c, d, e)) continue;
+            if (flatCell(r, a, b, e, d) || flatCell(r, b, c, e, d) || flatCell(r, c, a, e, d)) continue;
             const std::array<int32_t, 4> cells[3] = {{a, b, e, d}, {b, c, e, d}, {c, a, e, d}};
             const int32_t old[2] = {s, m};
             if (!robust::replaceCells(t, old, 2, cells, 3, made)) continue;
@@ -354,6 +382,7 @@ void restoreDelaunay(Run& r, std::vector<int32_t>& flipped) {
             const double ou = orient3d(t.pts[x], pd, pe, t.pts[u]);
             const double ow = orient3d(t.pts[x], pd, pe, t.pts[w]);
             if (!((ou > 0 && ow < 0) || (ou < 0 && ow > 0))) continue;
+            if (flatCell(r, x, d, e, u) || flatCell(r, x, d, e, w)) continue;
             std::array<int32_t, 4> cells[2] = {{x, d, e, u}, {x, d, e, w}};
             if (ou < 0) std::swap(cells[0][1], cells[0][2]);
             if (ow < 0) std::swap(cells[1][1], cells[1][2]);
@@ -608,7 +637,7 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool c
         }
         shrunk = robust::shrinkCavity(
             r.t, q, [&](int32_t a, int32_t b, int32_t c) { return !isBarrier(r, a, b, c) || faceOnEdgeFacets(r, ce, a, b, c); },
-            skip);
+            skip, [&](const CavityFace& cf) { return flatCell(r, cf.a, cf.b, cf.c, vid); });
     }
     if (!shrunk) {
         dropVertex(r);
@@ -656,12 +685,18 @@ bool encroachedFacetSubsegment(const Run& r, int32_t f, const Point3& q, const P
     const double ref = orient2d(c2[0], c2[1], c2[2]);
     // The edge the segment from g to q leaves the facet by: of the edges q lies beyond, the
     // one whose line the segment meets first (q far beyond a sliver's long side also lies
-    // beyond the line of its short side).
+    // beyond the line of its short side). A point on an edge's line (within 1e-9 of the
+    // edge's length: the circumcentre of a piece next to the diagonal of a flat face split
+    // in two often lands on it) counts as beyond it: inside the facet it would lie on the
+    // subsegment, which could then never become an edge and would be split towards it
+    // again and again.
     int exit = -1;
     double exitAt = 0;
     for (int k = 0; k < 3; ++k) {
         const double side = orient2d(c2[k], c2[(k + 1) % 3], q2);
-        if (!((ref > 0 && side < 0) || (ref < 0 && side > 0))) continue;
+        const double ex = c2[(k + 1) % 3].x - c2[k].x, ey = c2[(k + 1) % 3].y - c2[k].y;
+        const bool onLine = std::fabs(side) <= 1e-9 * (ex * ex + ey * ey);
+        if (!onLine && !((ref > 0 && side < 0) || (ref < 0 && side > 0))) continue;
         const double sg = orient2d(c2[k], c2[(k + 1) % 3], g2);
         const double at = sg != side ? sg / (sg - side) : 0.0;
         if (exit < 0 || at < exitAt) {
@@ -752,7 +787,7 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
                 const int32_t g = commonFacet(r, a, b, c);
                 return g < 0 || (onFacet(r, a, f) && onFacet(r, b, f) && onFacet(r, c, f));
             },
-            skip);
+            skip, [&](const CavityFace& cf) { return flatCell(r, cf.a, cf.b, cf.c, vid); });
         if (!shrunk) {
             dropVertex(r);
             return false;
@@ -1703,6 +1738,29 @@ void buildFeatures(Run& r, const Plc& plc) {
             across[k] = sub3(d, scale3(dir, dot3(d, dir) / norm2(dir)));
         }
         e.dihedralDeg = angleDeg(across[0], across[1]);
+    }
+    // Planes: facets joined over the edges whose two facets are coplanar.
+    {
+        std::vector<int32_t> parent(r.facets.size());
+        for (size_t f = 0; f < parent.size(); ++f) parent[f] = static_cast<int32_t>(f);
+        auto root = [&](int32_t f) {
+            while (parent[f] != f) f = parent[f] = parent[parent[f]];
+            return f;
+        };
+        for (const InputEdge& e : r.edges) {
+            if (e.facetEnd - e.facetBegin != 2) continue;
+            const int32_t f = r.edgeFacets[e.facetBegin], g = r.edgeFacets[e.facetBegin + 1];
+            const FacetInfo& ff = r.facets[f];
+            bool coplanar = true;
+            for (const int32_t c : r.facets[g].corner) {
+                coplanar = coplanar && orient3d(plc.points[ff.corner[0] - 4], plc.points[ff.corner[1] - 4],
+                                                plc.points[ff.corner[2] - 4], plc.points[c - 4]) == 0;
+            }
+            if (!coplanar) continue;
+            const int32_t rf = root(f), rg = root(g);
+            if (rf != rg) parent[std::max(rf, rg)] = std::min(rf, rg);
+        }
+        for (size_t f = 0; f < parent.size(); ++f) r.facets[f].plane = root(static_cast<int32_t>(f));
     }
     // Per corner: its facets, its edges and its smallest angle.
     std::vector<std::vector<int32_t>> cf(static_cast<size_t>(n)), ce(static_cast<size_t>(n));

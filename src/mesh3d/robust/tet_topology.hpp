@@ -222,17 +222,18 @@ bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedC
 }
 
 /// Shrinks the cavity until p sees every boundary face that is not skipped: the cells
-/// owning a face p does not strictly see leave the cavity. `skip(face)` marks the hull faces
-/// through p again after each round. False when the cavity runs empty.
-template <typename CanCross, typename Skip>
-bool shrinkCavity(TetTopology& t, const Point3& p, CanCross&& canCross, Skip&& skip) {
+/// owning a face p does not strictly see, or one `blind(face)` says p must not be joined
+/// to, leave the cavity. `skip(face)` marks the hull faces through p again after each round.
+/// False when the cavity runs empty.
+template <typename CanCross, typename Skip, typename Blind>
+bool shrinkCavity(TetTopology& t, const Point3& p, CanCross&& canCross, Skip&& skip, Blind&& blind) {
     const uint32_t in = t.cavityMark;
     t.crossable.clear();
     for (int round = 0; round < 64; ++round) {
         bool removed = false;
         for (const CavityFace& f : t.boundary) {
             if (f.skip != 0) continue;
-            if (!(orient3d(t.pts[f.a], t.pts[f.b], t.pts[f.c], p) > 0)) {
+            if (!(orient3d(t.pts[f.a], t.pts[f.b], t.pts[f.c], p) > 0) || blind(f)) {
                 if (t.mark[f.owner >> 2] == in) t.shrunkAway.push_back(f.owner >> 2);
                 t.mark[f.owner >> 2] = 0;
                 removed = true;
@@ -259,6 +260,11 @@ bool shrinkCavity(TetTopology& t, const Point3& p, CanCross&& canCross, Skip&& s
         }
     }
     return false;
+}
+
+template <typename CanCross, typename Skip>
+bool shrinkCavity(TetTopology& t, const Point3& p, CanCross&& canCross, Skip&& skip) {
+    return shrinkCavity(t, p, canCross, skip, [](const CavityFace&) { return false; });
 }
 
 /// Grows the cavity until p sees every boundary face: the cell beyond a face p does not

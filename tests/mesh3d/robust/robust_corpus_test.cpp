@@ -82,6 +82,9 @@ std::vector<Case> corpus() {
     c.push_back({"cylinder_48", steppedShaft(48, {1}, {0, 0.5}), 0, 2.0, true});
     c.push_back({"cone_24", cone(24, 1, 2), 0, 2.0, true});
     c.push_back({"stepped_shaft", steppedShaft(20, {1, 0.6, 0.3}, {0, 1, 2.5, 3}), 0, 2.0, true});
+    // A slender pin: each side a 1:100 rectangle split into two triangles with 0.56-degree
+    // corners.
+    c.push_back({"slender_rod", steppedShaft(32, {0.1}, {0, 2}), 0, 2.0, true});
     c.push_back({"stepped_collar", steppedShaft(20, {0.5, 1, 0.5}, {0, 1, 1.2, 2}), 0.05, 2.0, true});
     // Sharp edges down to five degrees.
     c.push_back({"wedge_30", wedge(30, 1, 0.5), 0, 2.0, true});
@@ -137,6 +140,16 @@ void checkCases(bool heavyOnes) {
         // tally).
         const int64_t away = shapes::overRatioAwayFromSmallAngles(k.plc, mesh.points, mesh.tets, k.bound);
         EXPECT_EQ(away, 0);
+        // No cell is flat (four corners on one plane of the boundary, given a sliver of
+        // volume by rounding), small angles or not.
+        int64_t flat = 0;
+        for (const TetCell& t : mesh.tets) {
+            const double ratio =
+                tetQuality(mesh.points[t.v[0]], mesh.points[t.v[1]], mesh.points[t.v[2]], mesh.points[t.v[3]])
+                    .radiusEdgeRatio;
+            if (ratio == 0 || ratio > 1e6) ++flat;
+        }
+        EXPECT_EQ(flat, 0);
         // The same input again: the same points and cells.
         const RobustTetMesh again = meshRobustTets(k.plc, params);
         ASSERT_TRUE(again.ok);
