@@ -179,6 +179,18 @@ bool onPlane(const Run& r, int32_t v, int32_t plane) {
 /// Whether the four vertices lie on facets of one plane. A cell with such corners is flat:
 /// only the rounding of points on the facets' edges (a diagonal of a flat face split in
 /// two, most often) can give it a volume, and its circumsphere is then huge.
+/// Whether d lies within 1e-10 of the longest edge from the plane of a, b, c, or a, b, c
+/// are collinear: a cell of the four would have a volume of rounding size (points placed
+/// symmetrically, as on the sides of a cone, are often exactly coplanar).
+bool nearlyFlat(const Point3& a, const Point3& b, const Point3& c, const Point3& d) {
+    const double twiceArea = length3(cross3(sub3(b, a), sub3(c, a)));
+    if (!(twiceArea > 0)) return true;
+    const double h = std::fabs(orient3d(a, b, c, d)) / twiceArea;
+    const double longest2 = std::max({norm2(sub3(b, a)), norm2(sub3(c, a)), norm2(sub3(c, b)), norm2(sub3(d, a)),
+                                      norm2(sub3(d, b)), norm2(sub3(d, c))});
+    return h * h <= 1e-20 * longest2;
+}
+
 bool flatCell(const Run& r, int32_t a, int32_t b, int32_t c, int32_t d) {
     if (r.kind[a] == kFree || r.kind[b] == kFree || r.kind[c] == kFree || r.kind[d] == kFree) return false;
     const Span s = facetsOf(r, a);
@@ -190,6 +202,12 @@ bool flatCell(const Run& r, int32_t a, int32_t b, int32_t c, int32_t d) {
         if (onPlane(r, b, plane) && onPlane(r, c, plane) && onPlane(r, d, plane)) return true;
     }
     return false;
+}
+
+/// Whether joining vertex vid to the cavity face cf would make a flat cell: the exact rule of
+/// flatCell, or a volume of rounding size.
+bool flatWith(const Run& r, const CavityFace& cf, int32_t vid) {
+    return flatCell(r, cf.a, cf.b, cf.c, vid) || nearlyFlat(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], r.t.pts[vid]);
 }
 
 /// The input edge whose chain has u and w next to each other, or -1.
@@ -352,6 +370,7 @@ void restoreDelaunay(Run& r, std::vector<int32_t>& flipped) {
         if (oab > 0 && obc > 0 && oca > 0) {
             if (isBarrier(r, a, d, e) || isBarrier(r, b, d, e) || isBarrier(r, c, d, e)) continue;
             if (flatCell(r, a, b, e, d) || flatCell(r, b, c, e, d) || flatCell(r, c, a, e, d)) continue;
+            if (nearlyFlat(pa, pb, pe, pd) || nearlyFlat(pb, pc, pe, pd) || nearlyFlat(pc, pa, pe, pd)) continue;
             const std::array<int32_t, 4> cells[3] = {{a, b, e, d}, {b, c, e, d}, {c, a, e, d}};
             const int32_t old[2] = {s, m};
             if (!robust::replaceCells(t, old, 2, cells, 3, made)) continue;
@@ -383,6 +402,7 @@ void restoreDelaunay(Run& r, std::vector<int32_t>& flipped) {
             const double ow = orient3d(t.pts[x], pd, pe, t.pts[w]);
             if (!((ou > 0 && ow < 0) || (ou < 0 && ow > 0))) continue;
             if (flatCell(r, x, d, e, u) || flatCell(r, x, d, e, w)) continue;
+            if (nearlyFlat(t.pts[x], pd, pe, t.pts[u]) || nearlyFlat(t.pts[x], pd, pe, t.pts[w])) continue;
             std::array<int32_t, 4> cells[2] = {{x, d, e, u}, {x, d, e, w}};
             if (ou < 0) std::swap(cells[0][1], cells[0][2]);
             if (ow < 0) std::swap(cells[1][1], cells[1][2]);
@@ -637,7 +657,7 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool c
         }
         shrunk = robust::shrinkCavity(
             r.t, q, [&](int32_t a, int32_t b, int32_t c) { return !isBarrier(r, a, b, c) || faceOnEdgeFacets(r, ce, a, b, c); },
-            skip, [&](const CavityFace& cf) { return flatCell(r, cf.a, cf.b, cf.c, vid); });
+            skip, [&](const CavityFace& cf) { return flatWith(r, cf, vid); });
     }
     if (!shrunk) {
         dropVertex(r);
@@ -787,7 +807,7 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
                 const int32_t g = commonFacet(r, a, b, c);
                 return g < 0 || (onFacet(r, a, f) && onFacet(r, b, f) && onFacet(r, c, f));
             },
-            skip, [&](const CavityFace& cf) { return flatCell(r, cf.a, cf.b, cf.c, vid); });
+            skip, [&](const CavityFace& cf) { return flatWith(r, cf, vid); });
         if (!shrunk) {
             dropVertex(r);
             return false;

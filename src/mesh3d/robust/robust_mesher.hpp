@@ -28,10 +28,13 @@
 //    vertex (the mesh is not constrained Delaunay there until the face is split). A
 //    cavity that is not star-shaped from a circumcentre grows across the faces it does not
 //    see (never across the boundary) until it is, or the cell is left.
-//    Flat cells: during refinement, four vertices on facets of one plane (facets joined
-//    over coplanar edges) never make a cell, in a cavity (the face leaves it) or a flip;
-//    rounding would give such a cell a tiny volume and a huge circumsphere. A facet point
-//    on (within 1e-9 of) an edge of its facet splits the subsegment there instead.
+//    Flat cells: during refinement, a point on the boundary is not joined to a cavity face,
+//    and a flip is not made, when the cell would have four vertices on facets of one plane
+//    (facets joined over coplanar edges) or a volume of rounding size (a corner within
+//    1e-10 of the longest edge from the plane of the others: symmetric points, as on a
+//    cone's sides, are often exactly coplanar). Rounding would give such a cell a sliver
+//    of volume and a huge circumsphere. A facet point on (within 1e-9 of) an edge of its
+//    facet splits the subsegment there instead.
 //    Small input angles: a cell that is bad only by its radius-edge ratio is left alone
 //    when its shortest edge joins two boundary points at a small input angle (below 30
 //    degrees): on two features around an input edge whose facets meet at such an angle

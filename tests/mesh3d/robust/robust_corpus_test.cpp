@@ -81,6 +81,8 @@ std::vector<Case> corpus() {
     c.push_back({"cylinder_16", steppedShaft(16, {1}, {0, 2}), 0, 2.0, true});
     c.push_back({"cylinder_48", steppedShaft(48, {1}, {0, 0.5}), 0, 2.0, true});
     c.push_back({"cone_24", cone(24, 1, 2), 0, 2.0, true});
+    // Its refinement points at equal heights and angles are coplanar four at a time.
+    c.push_back({"cone_64", cone(64, 1, 2), 0, 2.0, true});
     c.push_back({"stepped_shaft", steppedShaft(20, {1, 0.6, 0.3}, {0, 1, 2.5, 3}), 0, 2.0, true});
     // A slender pin: each side a 1:100 rectangle split into two triangles with 0.56-degree
     // corners.
