@@ -594,7 +594,7 @@ bool coplanarPieceForSubsegment(const Run& r, const InputEdge& e, int32_t s, int
                                    sharpCorner(w) ? w : -1, false, piece);
 }
 
-bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c);
+bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at = nullptr);
 
 /// Drops the point just added (its cavity held `piece`, a piece of a coplanar facet that it
 /// encroaches) and splits the piece instead, without looking for such pieces again. True
@@ -826,17 +826,18 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
     return true;
 }
 
-/// Splits the boundary face (a, b, c) at its circumcentre, or the subsegment that point
-/// encroaches.
-bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c) {
+/// Splits the boundary face (a, b, c) at its circumcentre (or at `at`, a point of the face),
+/// or the subsegment that point encroaches.
+bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at) {
     const int32_t f = commonFacet(r, a, b, c);
     if (f < 0) return false;
     std::array<int32_t, 3> key{a, b, c};
     std::sort(key.begin(), key.end());
     if (r.stuckPieces.count(key) != 0) return false;
     double radius2 = 0;
-    const Point3 q = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
+    Point3 q = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
     if (!(radius2 > 0)) return false;
+    if (at != nullptr) q = *at;
     bool splitSegment = false;
     const Point3 centroid = scale3(add3(add3(r.t.pts[a], r.t.pts[b]), r.t.pts[c]), 1.0 / 3.0);
     const bool done = splitEncroachedOrAt(r, f, q, centroid, true, splitSegment);
@@ -1271,13 +1272,25 @@ int32_t firstBoundaryCrossed(Run& r, int32_t slot, const Point3& p) {
 /// not hold it in its equatorial sphere (the face the point location stopped at): the first
 /// boundary face on the segment from the cell to c is split when an existing vertex
 /// encroaches it, without the shortest-edge rule. The cell's circumsphere reaches across
-/// that face, so the mesh is not constrained Delaunay there until it is split.
+/// that face, so the mesh is not constrained Delaunay there until it is split. When no
+/// vertex encroaches it, the point where the segment from the cell's centroid to c meets
+/// the face goes on its facet instead (or splits the subsegment it encroaches), held to
+/// the cell's shortest edge: the nearest point of the facet on the way to c.
 bool splitCrossedPiece(Run& r, int32_t slot, const Point3& c) {
     const int32_t crossed = firstBoundaryCrossed(r, slot, c);
     if (crossed < 0) return false;
     int32_t a, b, cc;
     robust::faceOf(r.t, crossed >> 2, crossed & 3, a, b, cc);
-    if (commonFacet(r, a, b, cc) < 0 || !encroachedByNeighbour(r, a, b, cc)) return false;
+    if (commonFacet(r, a, b, cc) < 0) return false;
+    if (!encroachedByNeighbour(r, a, b, cc)) {
+        const auto& v0 = r.t.cells[slot].v;
+        const Point3 g = centroid4(r.t.pts[v0[0]], r.t.pts[v0[1]], r.t.pts[v0[2]], r.t.pts[v0[3]]);
+        const double op = orient3d(r.t.pts[a], r.t.pts[b], r.t.pts[cc], c);
+        const double og = orient3d(r.t.pts[a], r.t.pts[b], r.t.pts[cc], g);
+        if (!(og > 0 && op < 0)) return false;
+        const Point3 x = add3(g, scale3(sub3(c, g), og / (og - op)));
+        return splitSubface(r, a, b, cc, &x);
+    }
     const double keep = r.shapeMinEdge2;
     r.shapeMinEdge2 = 0;
     const bool done = splitSubface(r, a, b, cc);
