@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <set>
 
 #include "geom/predicates.hpp"
@@ -1424,14 +1425,15 @@ bool circumcentreIsVertex(Run& r, int32_t slot, const Point3& c) {
     return false;
 }
 
-/// Whether the cell in `slot` is above the volume bound or the radius-edge bound (or too
-/// flat for its circumsphere).
+/// Whether the cell in `slot` is above the volume bound or the radius-edge bound, or flat
+/// (no circumsphere, or a volume of rounding size).
 bool cellNeedsRefining(const Run& r, int32_t slot) {
     if (r.t.alive[slot] == 0 || r.t.inside[slot] == 0) return false;
     const auto& v = r.t.cells[slot].v;
     const TetQuality q = tetQuality(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]);
     if (r.params.maxVolume > 0 && q.volume > r.params.maxVolume) return true;
-    return q.radiusEdgeRatio == 0 || q.radiusEdgeRatio > (1 + 1e-9) * r.params.radiusEdgeBound;
+    if (q.radiusEdgeRatio == 0 || nearlyFlat(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]])) return true;
+    return q.radiusEdgeRatio > (1 + 1e-9) * r.params.radiusEdgeBound;
 }
 
 /// Splits the subsegments and boundary faces near each vertex added since the last call
@@ -1581,9 +1583,10 @@ bool refine(Run& r) {
         const Point3 p3 = r.t.pts[v[3]];
         const TetQuality q = tetQuality(p0, p1, p2, p3);
         const bool tooLarge = maxVolume > 0 && q.volume > maxVolume;
-        // A cell too flat for its circumsphere to be computed counts as bad: it is
-        // positively oriented (exact test) but rounds to zero volume.
-        const bool flat = q.radiusEdgeRatio == 0;
+        // A flat cell counts as bad: it is positively oriented (exact test) but its volume
+        // rounds to zero or is of rounding size (its circumsphere, if any, is made by
+        // rounding and may pass the ratio test).
+        const bool flat = q.radiusEdgeRatio == 0 || nearlyFlat(p0, p1, p2, p3);
         if (!tooLarge && !flat && !(q.radiusEdgeRatio > limit)) continue;
         if (!tooLarge && protectedCell(r, s)) {
             ++r.out->protectedCells;
@@ -1660,6 +1663,127 @@ bool refine(Run& r) {
         }
     }
     return true;
+}
+
+/// The radius-edge ratio of a cell given by its corners; a flat cell (no circumsphere, or a
+/// volume of rounding size) counts as infinitely bad.
+double cellRatio(const Run& r, const std::array<int32_t, 4>& v) {
+    const Point3 &p0 = r.t.pts[v[0]], &p1 = r.t.pts[v[1]], &p2 = r.t.pts[v[2]], &p3 = r.t.pts[v[3]];
+    const TetQuality q = tetQuality(p0, p1, p2, p3);
+    if (q.radiusEdgeRatio == 0 || nearlyFlat(p0, p1, p2, p3)) return std::numeric_limits<double>::infinity();
+    return q.radiusEdgeRatio;
+}
+
+/// A flip that may replace cells of the solid: the old cells and the new ones.
+struct Flip {
+    int32_t old[3] = {-1, -1, -1};
+    int oldCount = 0;
+    std::array<int32_t, 4> made[3];
+    int madeCount = 0;
+    double worst = 0;  ///< the largest ratio among the new cells
+};
+
+/// The flips of cell `slot` with its neighbours inside the solid: two-to-three over each
+/// face that is not a boundary face, three-to-two around a reflex edge of such a face that
+/// is not a subsegment and has just three cells around it; never a face on a facet. Each
+/// flip's worst new ratio is filled in; flips that would make a cell above the volume bound
+/// are left out.
+void flipsOf(const Run& r, int32_t slot, std::vector<Flip>& flips) {
+    const robust::TetTopology& t = r.t;
+    flips.clear();
+    for (int k = 0; k < 4; ++k) {
+        const int32_t across = t.cells[slot].n[k];
+        if (across < 0 || t.inside[across >> 2] == 0) continue;
+        int32_t a, b, c;
+        robust::faceOf(t, slot, k, a, b, c);
+        if (isBarrier(r, a, b, c)) continue;
+        const int32_t d = t.cells[slot].v[k];
+        const int32_t m = across >> 2;
+        const int32_t e = t.cells[m].v[across & 3];
+        const Point3 &pa = t.pts[a], &pb = t.pts[b], &pc = t.pts[c], &pd = t.pts[d], &pe = t.pts[e];
+        const double oab = orient3d(pa, pb, pe, pd), obc = orient3d(pb, pc, pe, pd), oca = orient3d(pc, pa, pe, pd);
+        Flip f;
+        if (oab > 0 && obc > 0 && oca > 0) {
+            if (isBarrier(r, a, d, e) || isBarrier(r, b, d, e) || isBarrier(r, c, d, e)) continue;
+            f.old[0] = slot;
+            f.old[1] = m;
+            f.oldCount = 2;
+            f.made[0] = {a, b, e, d};
+            f.made[1] = {b, c, e, d};
+            f.made[2] = {c, a, e, d};
+            f.madeCount = 3;
+        } else {
+            int32_t u = -1, w = -1, x = -1;
+            if (!(oab > 0) && obc > 0 && oca > 0) u = a, w = b, x = c;
+            if (oab > 0 && !(obc > 0) && oca > 0) u = b, w = c, x = a;
+            if (oab > 0 && obc > 0 && !(oca > 0)) u = c, w = a, x = b;
+            if (u < 0 || subsegmentEdge(r, u, w) >= 0) continue;
+            int kx = 0;
+            while (t.cells[slot].v[kx] != x) ++kx;
+            const int32_t across3 = t.cells[slot].n[kx];
+            if (across3 < 0) continue;
+            const int32_t third = across3 >> 2;
+            if (third == m || t.inside[third] == 0 || !robust::cellHas(t.cells[third], e)) continue;
+            if (isBarrier(r, u, w, d) || isBarrier(r, u, w, e) || isBarrier(r, x, d, e)) continue;
+            bool closes = false;
+            for (int j = 0; j < 4; ++j) {
+                if (t.cells[third].v[j] != u && t.cells[third].v[j] != w && t.cells[third].v[j] != e) {
+                    closes = t.cells[third].n[j] >= 0 && (t.cells[third].n[j] >> 2) == m;
+                }
+            }
+            if (!closes) continue;
+            const double ou = orient3d(t.pts[x], pd, pe, t.pts[u]);
+            const double ow = orient3d(t.pts[x], pd, pe, t.pts[w]);
+            if (!((ou > 0 && ow < 0) || (ou < 0 && ow > 0))) continue;
+            f.old[0] = slot;
+            f.old[1] = m;
+            f.old[2] = third;
+            f.oldCount = 3;
+            f.made[0] = {x, d, e, u};
+            f.made[1] = {x, d, e, w};
+            if (ou < 0) std::swap(f.made[0][1], f.made[0][2]);
+            if (ow < 0) std::swap(f.made[1][1], f.made[1][2]);
+            f.madeCount = 2;
+        }
+        bool fits = true;
+        for (int i = 0; i < f.madeCount && fits; ++i) {
+            const auto& v = f.made[i];
+            fits = r.params.maxVolume <= 0 ||
+                   tetQuality(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]).volume <= r.params.maxVolume;
+            f.worst = std::max(f.worst, cellRatio(r, v));
+        }
+        if (fits) flips.push_back(f);
+    }
+}
+
+/// After refinement, flat cells left in the solid (four corners on one plane up to
+/// rounding: points placed symmetrically, as on the circles of a torus, are cospherical
+/// and coplanar four at a time, and a cell of them passes the radius-edge test with a
+/// circumsphere made by rounding) are removed by a flip with a neighbour when one makes no
+/// flat cell: of those, the one with the lowest worst ratio.
+void removeFlatCells(Run& r) {
+    std::vector<int32_t> stack;
+    for (int32_t s = static_cast<int32_t>(r.t.cells.size()) - 1; s >= 0; --s) {
+        if (r.t.alive[s] != 0 && r.t.inside[s] != 0 && std::isinf(cellRatio(r, r.t.cells[s].v))) stack.push_back(s);
+    }
+    int64_t flipsLeft = 64 + 4 * static_cast<int64_t>(stack.size());
+    std::vector<Flip> flips;
+    std::vector<int32_t> made;
+    while (!stack.empty() && flipsLeft > 0) {
+        const int32_t s = stack.back();
+        stack.pop_back();
+        if (r.t.alive[s] == 0 || r.t.inside[s] == 0 || !std::isinf(cellRatio(r, r.t.cells[s].v))) continue;
+        flipsOf(r, s, flips);
+        int best = -1;
+        for (size_t i = 0; i < flips.size(); ++i) {
+            if (std::isinf(flips[i].worst)) continue;
+            if (best < 0 || flips[i].worst < flips[static_cast<size_t>(best)].worst) best = static_cast<int>(i);
+        }
+        if (best < 0) continue;
+        const Flip& f = flips[static_cast<size_t>(best)];
+        made.clear();
+        if (robust::replaceCells(r.t, f.old, f.oldCount, f.made, f.madeCount, made)) --flipsLeft;
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1935,6 +2059,7 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
     if (!recoverBoundary(r)) return out;
     labelSolid(r);
     if (!refine(r)) return out;
+    removeFlatCells(r);
     // Every subsegment of a segment inside the solid is still an edge (facet edges are kept
     // by the boundary faces; a free segment only by the encroachment rule).
     if (r.freeSegments) {

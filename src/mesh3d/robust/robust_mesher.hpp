@@ -34,7 +34,10 @@
 //    1e-10 of the longest edge from the plane of the others: symmetric points, as on a
 //    cone's sides, are often exactly coplanar). Rounding would give such a cell a sliver
 //    of volume and a huge circumsphere. A facet point on (within 1e-9 of) an edge of its
-//    facet splits the subsegment there instead.
+//    facet splits the subsegment there instead. A cell of rounding-size volume already in
+//    the mesh (four input points on one circle of a torus) counts as bad whatever its
+//    ratio; those left after refinement are removed by a flip with a neighbour that makes
+//    no flat cell.
 //    Small input angles: a cell that is bad only by its radius-edge ratio is left alone
 //    when its shortest edge joins two boundary points at a small input angle (below 30
 //    degrees): on two features around an input edge whose facets meet at such an angle

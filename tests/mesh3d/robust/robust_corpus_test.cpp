@@ -142,14 +142,12 @@ void checkCases(bool heavyOnes) {
         // tally).
         const int64_t away = shapes::overRatioAwayFromSmallAngles(k.plc, mesh.points, mesh.tets, k.bound);
         EXPECT_EQ(away, 0);
-        // No cell is flat (four corners on one plane of the boundary, given a sliver of
-        // volume by rounding), small angles or not.
+        // No cell is flat (four corners on one plane, given a sliver of volume by
+        // rounding), small angles or not.
         int64_t flat = 0;
         for (const TetCell& t : mesh.tets) {
-            const double ratio =
-                tetQuality(mesh.points[t.v[0]], mesh.points[t.v[1]], mesh.points[t.v[2]], mesh.points[t.v[3]])
-                    .radiusEdgeRatio;
-            if (ratio == 0 || ratio > 1e6) ++flat;
+            const auto& p = mesh.points;
+            if (shapes::roundingFlat(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]])) ++flat;
         }
         EXPECT_EQ(flat, 0);
         // The same input again: the same points and cells.

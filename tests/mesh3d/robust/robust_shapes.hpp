@@ -415,6 +415,30 @@ inline double dist2(const Point3& a, const Point3& b) {
     return dx * dx + dy * dy + dz * dz;
 }
 
+/// Whether a cell's volume is of rounding size: a corner lies within 1e-10 of the longest
+/// edge from the plane of the other three, or no circumsphere can be computed for it.
+inline bool roundingFlat(const Point3& a, const Point3& b, const Point3& c, const Point3& d) {
+    if (tetQuality(a, b, c, d).radiusEdgeRatio == 0) return true;
+    const Point3* p[4] = {&a, &b, &c, &d};
+    double longest2 = 0;
+    for (int i = 0; i < 4; ++i) {
+        for (int j = i + 1; j < 4; ++j) longest2 = std::max(longest2, dist2(*p[i], *p[j]));
+    }
+    for (int k = 0; k < 4; ++k) {
+        const Point3& o = *p[(k + 1) % 4];
+        const Point3& u = *p[(k + 2) % 4];
+        const Point3& w = *p[(k + 3) % 4];
+        const double ux = u.x - o.x, uy = u.y - o.y, uz = u.z - o.z;
+        const double wx = w.x - o.x, wy = w.y - o.y, wz = w.z - o.z;
+        const double nx = uy * wz - uz * wy, ny = uz * wx - ux * wz, nz = ux * wy - uy * wx;
+        const double n = std::sqrt(nx * nx + ny * ny + nz * nz);
+        const Point3& q = *p[k];
+        const double h = n > 0 ? std::fabs((q.x - o.x) * nx + (q.y - o.y) * ny + (q.z - o.z) * nz) / n : 0.0;
+        if (h * h <= 1e-20 * longest2) return true;
+    }
+    return false;
+}
+
 inline PointPlace placeOf(const Plc& plc, const Point3& q, double scale) {
     PointPlace pl;
     const double tol = 1e-9 * scale;
