@@ -332,6 +332,83 @@ bool tooCloseToCavity(const Run& r, int32_t vid) {
     return false;
 }
 
+/// A flip: the cells it replaces and the cells it makes.
+struct Flip {
+    int32_t old[3] = {-1, -1, -1};
+    int oldCount = 0;
+    std::array<int32_t, 4> made[3];
+    int madeCount = 0;
+};
+
+/// The flip across face k of cell `slot` (apex d) with the cell beyond it (apex e):
+/// two-to-three when the segment from d to e crosses the face, or three-to-two around a
+/// reflex edge (u, w) of the face when the cells around it are the two and one more with
+/// corners u, w, d, e. False when neither applies, or when the flip would remove a boundary
+/// face or a subsegment, make a face on a facet, or make a flat cell.
+bool flipAcross(const Run& r, int32_t slot, int k, Flip& f) {
+    const robust::TetTopology& t = r.t;
+    const int32_t across = t.cells[slot].n[k];
+    if (across < 0) return false;
+    int32_t a, b, c;
+    robust::faceOf(t, slot, k, a, b, c);
+    if (isBarrier(r, a, b, c)) return false;
+    const int32_t d = t.cells[slot].v[k];
+    const int32_t m = across >> 2;
+    const int32_t e = t.cells[m].v[across & 3];
+    const Point3 &pa = t.pts[a], &pb = t.pts[b], &pc = t.pts[c], &pd = t.pts[d], &pe = t.pts[e];
+    const double oab = orient3d(pa, pb, pe, pd), obc = orient3d(pb, pc, pe, pd), oca = orient3d(pc, pa, pe, pd);
+    if (oab > 0 && obc > 0 && oca > 0) {
+        if (isBarrier(r, a, d, e) || isBarrier(r, b, d, e) || isBarrier(r, c, d, e)) return false;
+        if (flatCell(r, a, b, e, d) || flatCell(r, b, c, e, d) || flatCell(r, c, a, e, d)) return false;
+        if (nearlyFlat(pa, pb, pe, pd) || nearlyFlat(pb, pc, pe, pd) || nearlyFlat(pc, pa, pe, pd)) return false;
+        f.old[0] = slot;
+        f.old[1] = m;
+        f.oldCount = 2;
+        f.made[0] = {a, b, e, d};
+        f.made[1] = {b, c, e, d};
+        f.made[2] = {c, a, e, d};
+        f.madeCount = 3;
+        return true;
+    }
+    // One reflex edge (u, w) of the face, opposite corner x.
+    int32_t u = -1, w = -1, x = -1;
+    if (!(oab > 0) && obc > 0 && oca > 0) u = a, w = b, x = c;
+    if (oab > 0 && !(obc > 0) && oca > 0) u = b, w = c, x = a;
+    if (oab > 0 && obc > 0 && !(oca > 0)) u = c, w = a, x = b;
+    if (u < 0 || subsegmentEdge(r, u, w) >= 0) return false;
+    // The cell across the face opposite x (it holds u, w, d).
+    int kx = 0;
+    while (t.cells[slot].v[kx] != x) ++kx;
+    const int32_t across3 = t.cells[slot].n[kx];
+    if (across3 < 0) return false;
+    const int32_t third = across3 >> 2;
+    if (third == m || !robust::cellHas(t.cells[third], e)) return false;
+    if (isBarrier(r, u, w, d) || isBarrier(r, u, w, e) || isBarrier(r, x, d, e)) return false;
+    // The third cell must be the last one around (u, w): its face (u, w, e) meets m.
+    bool closes = false;
+    for (int j = 0; j < 4; ++j) {
+        if (t.cells[third].v[j] != u && t.cells[third].v[j] != w && t.cells[third].v[j] != e) {
+            closes = t.cells[third].n[j] >= 0 && (t.cells[third].n[j] >> 2) == m;
+        }
+    }
+    if (!closes) return false;
+    const double ou = orient3d(t.pts[x], pd, pe, t.pts[u]);
+    const double ow = orient3d(t.pts[x], pd, pe, t.pts[w]);
+    if (!((ou > 0 && ow < 0) || (ou < 0 && ow > 0))) return false;
+    if (flatCell(r, x, d, e, u) || flatCell(r, x, d, e, w)) return false;
+    if (nearlyFlat(t.pts[x], pd, pe, t.pts[u]) || nearlyFlat(t.pts[x], pd, pe, t.pts[w])) return false;
+    f.old[0] = slot;
+    f.old[1] = m;
+    f.old[2] = third;
+    f.oldCount = 3;
+    f.made[0] = {x, d, e, u};
+    f.made[1] = {x, d, e, w};
+    if (ou < 0) std::swap(f.made[0][1], f.made[0][2]);
+    if (ow < 0) std::swap(f.made[1][1], f.made[1][2]);
+    f.madeCount = 2;
+    return true;
+}
+
 /// Restores the Delaunay property among the cells next to the last commit by flips. A
 /// cavity kept from conflicting cells (so that its point sees all of it) leaves cells whose
 /// circumsphere holds a vertex of a neighbour across a face that is not boundary; their
@@ -358,58 +435,11 @@ void restoreDelaunay(Run& r, std::vector<int32_t>& flipped) {
         if (t.alive[s] == 0) continue;
         const int32_t across = t.cells[s].n[k];
         if (across < 0) continue;
-        int32_t a, b, c;
-        robust::faceOf(t, s, k, a, b, c);
-        if (isBarrier(r, a, b, c)) continue;
-        const int32_t d = t.cells[s].v[k];
-        const int32_t m = across >> 2;
-        const int32_t e = t.cells[m].v[across & 3];
-        if (!robust::inConflict(t, s, t.pts[e])) continue;
-        const Point3 &pa = t.pts[a], &pb = t.pts[b], &pc = t.pts[c], &pd = t.pts[d], &pe = t.pts[e];
-        const double oab = orient3d(pa, pb, pe, pd), obc = orient3d(pb, pc, pe, pd), oca = orient3d(pc, pa, pe, pd);
+        if (!robust::inConflict(t, s, t.pts[t.cells[across >> 2].v[across & 3]])) continue;
+        Flip f;
+        if (!flipAcross(r, s, k, f)) continue;
         made.clear();
-        if (oab > 0 && obc > 0 && oca > 0) {
-            if (isBarrier(r, a, d, e) || isBarrier(r, b, d, e) || isBarrier(r, c, d, e)) continue;
-            if (flatCell(r, a, b, e, d) || flatCell(r, b, c, e, d) || flatCell(r, c, a, e, d)) continue;
-            if (nearlyFlat(pa, pb, pe, pd) || nearlyFlat(pb, pc, pe, pd) || nearlyFlat(pc, pa, pe, pd)) continue;
-            const std::array<int32_t, 4> cells[3] = {{a, b, e, d}, {b, c, e, d}, {c, a, e, d}};
-            const int32_t old[2] = {s, m};
-            if (!robust::replaceCells(t, old, 2, cells, 3, made)) continue;
-        } else {
-            // One reflex edge (u, w) of the face, opposite corner x: a three-to-two flip when
-            // the cells around it are s, m and one more with corners u, w, d, e.
-            int32_t u = -1, w = -1, x = -1;
-            if (!(oab > 0) && obc > 0 && oca > 0) u = a, w = b, x = c;
-            if (oab > 0 && !(obc > 0) && oca > 0) u = b, w = c, x = a;
-            if (oab > 0 && obc > 0 && !(oca > 0)) u = c, w = a, x = b;
-            if (u < 0 || subsegmentEdge(r, u, w) >= 0) continue;
-            // The cell across s's face opposite x (it holds u, w, d).
-            int kx = 0;
-            while (t.cells[s].v[kx] != x) ++kx;
-            const int32_t across3 = t.cells[s].n[kx];
-            if (across3 < 0) continue;
-            const int32_t third = across3 >> 2;
-            if (third == m || !robust::cellHas(t.cells[third], e)) continue;
-            if (isBarrier(r, u, w, d) || isBarrier(r, u, w, e) || isBarrier(r, x, d, e)) continue;
-            // The third cell must be the last one around (u, w): its face (u, w, e) meets m.
-            bool closes = false;
-            for (int j = 0; j < 4; ++j) {
-                if (t.cells[third].v[j] != u && t.cells[third].v[j] != w && t.cells[third].v[j] != e) {
-                    closes = t.cells[third].n[j] >= 0 && (t.cells[third].n[j] >> 2) == m;
-                }
-            }
-            if (!closes) continue;
-            const double ou = orient3d(t.pts[x], pd, pe, t.pts[u]);
-            const double ow = orient3d(t.pts[x], pd, pe, t.pts[w]);
-            if (!((ou > 0 && ow < 0) || (ou < 0 && ow > 0))) continue;
-            if (flatCell(r, x, d, e, u) || flatCell(r, x, d, e, w)) continue;
-            if (nearlyFlat(t.pts[x], pd, pe, t.pts[u]) || nearlyFlat(t.pts[x], pd, pe, t.pts[w])) continue;
-            std::array<int32_t, 4> cells[2] = {{x, d, e, u}, {x, d, e, w}};
-            if (ou < 0) std::swap(cells[0][1], cells[0][2]);
-            if (ow < 0) std::swap(cells[1][1], cells[1][2]);
-            const int32_t old[3] = {s, m, third};
-            if (!robust::replaceCells(t, old, 3, cells, 2, made)) continue;
-        }
+        if (!robust::replaceCells(t, f.old, f.oldCount, f.made, f.madeCount, made)) continue;
         --flipsLeft;
         for (const int32_t n : made) {
             t.created.push_back(n);
@@ -1674,86 +1704,19 @@ double cellRatio(const Run& r, const std::array<int32_t, 4>& v) {
     return q.radiusEdgeRatio;
 }
 
-/// A flip that may replace cells of the solid: the old cells and the new ones.
-struct Flip {
-    int32_t old[3] = {-1, -1, -1};
-    int oldCount = 0;
-    std::array<int32_t, 4> made[3];
-    int madeCount = 0;
-    double worst = 0;  ///< the largest ratio among the new cells
-};
-
-/// The flips of cell `slot` with its neighbours inside the solid: two-to-three over each
-/// face that is not a boundary face, three-to-two around a reflex edge of such a face that
-/// is not a subsegment and has just three cells around it; never a face on a facet. Each
-/// flip's worst new ratio is filled in; flips that would make a cell above the volume bound
-/// are left out.
-void flipsOf(const Run& r, int32_t slot, std::vector<Flip>& flips) {
-    const robust::TetTopology& t = r.t;
-    flips.clear();
-    for (int k = 0; k < 4; ++k) {
-        const int32_t across = t.cells[slot].n[k];
-        if (across < 0 || t.inside[across >> 2] == 0) continue;
-        int32_t a, b, c;
-        robust::faceOf(t, slot, k, a, b, c);
-        if (isBarrier(r, a, b, c)) continue;
-        const int32_t d = t.cells[slot].v[k];
-        const int32_t m = across >> 2;
-        const int32_t e = t.cells[m].v[across & 3];
-        const Point3 &pa = t.pts[a], &pb = t.pts[b], &pc = t.pts[c], &pd = t.pts[d], &pe = t.pts[e];
-        const double oab = orient3d(pa, pb, pe, pd), obc = orient3d(pb, pc, pe, pd), oca = orient3d(pc, pa, pe, pd);
-        Flip f;
-        if (oab > 0 && obc > 0 && oca > 0) {
-            if (isBarrier(r, a, d, e) || isBarrier(r, b, d, e) || isBarrier(r, c, d, e)) continue;
-            f.old[0] = slot;
-            f.old[1] = m;
-            f.oldCount = 2;
-            f.made[0] = {a, b, e, d};
-            f.made[1] = {b, c, e, d};
-            f.made[2] = {c, a, e, d};
-            f.madeCount = 3;
-        } else {
-            int32_t u = -1, w = -1, x = -1;
-            if (!(oab > 0) && obc > 0 && oca > 0) u = a, w = b, x = c;
-            if (oab > 0 && !(obc > 0) && oca > 0) u = b, w = c, x = a;
-            if (oab > 0 && obc > 0 && !(oca > 0)) u = c, w = a, x = b;
-            if (u < 0 || subsegmentEdge(r, u, w) >= 0) continue;
-            int kx = 0;
-            while (t.cells[slot].v[kx] != x) ++kx;
-            const int32_t across3 = t.cells[slot].n[kx];
-            if (across3 < 0) continue;
-            const int32_t third = across3 >> 2;
-            if (third == m || t.inside[third] == 0 || !robust::cellHas(t.cells[third], e)) continue;
-            if (isBarrier(r, u, w, d) || isBarrier(r, u, w, e) || isBarrier(r, x, d, e)) continue;
-            bool closes = false;
-            for (int j = 0; j < 4; ++j) {
-                if (t.cells[third].v[j] != u && t.cells[third].v[j] != w && t.cells[third].v[j] != e) {
-                    closes = t.cells[third].n[j] >= 0 && (t.cells[third].n[j] >> 2) == m;
-                }
-            }
-            if (!closes) continue;
-            const double ou = orient3d(t.pts[x], pd, pe, t.pts[u]);
-            const double ow = orient3d(t.pts[x], pd, pe, t.pts[w]);
-            if (!((ou > 0 && ow < 0) || (ou < 0 && ow > 0))) continue;
-            f.old[0] = slot;
-            f.old[1] = m;
-            f.old[2] = third;
-            f.oldCount = 3;
-            f.made[0] = {x, d, e, u};
-            f.made[1] = {x, d, e, w};
-            if (ou < 0) std::swap(f.made[0][1], f.made[0][2]);
-            if (ow < 0) std::swap(f.made[1][1], f.made[1][2]);
-            f.madeCount = 2;
+/// The worst ratio among the cells a flip makes; infinite when one is above the volume
+/// bound.
+double flipWorst(const Run& r, const Flip& f) {
+    double worst = 0;
+    for (int i = 0; i < f.madeCount; ++i) {
+        const auto& v = f.made[i];
+        if (r.params.maxVolume > 0 &&
+            tetQuality(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]).volume > r.params.maxVolume) {
+            return std::numeric_limits<double>::infinity();
         }
-        bool fits = true;
-        for (int i = 0; i < f.madeCount && fits; ++i) {
-            const auto& v = f.made[i];
-            fits = r.params.maxVolume <= 0 ||
-                   tetQuality(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]).volume <= r.params.maxVolume;
-            f.worst = std::max(f.worst, cellRatio(r, v));
-        }
-        if (fits) flips.push_back(f);
+        worst = std::max(worst, cellRatio(r, v));
     }
+    return worst;
 }
 
 /// After refinement, flat cells left in the solid (four corners on one plane up to
@@ -1767,22 +1730,25 @@ void removeFlatCells(Run& r) {
         if (r.t.alive[s] != 0 && r.t.inside[s] != 0 && std::isinf(cellRatio(r, r.t.cells[s].v))) stack.push_back(s);
     }
     int64_t flipsLeft = 64 + 4 * static_cast<int64_t>(stack.size());
-    std::vector<Flip> flips;
     std::vector<int32_t> made;
     while (!stack.empty() && flipsLeft > 0) {
         const int32_t s = stack.back();
         stack.pop_back();
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0 || !std::isinf(cellRatio(r, r.t.cells[s].v))) continue;
-        flipsOf(r, s, flips);
-        int best = -1;
-        for (size_t i = 0; i < flips.size(); ++i) {
-            if (std::isinf(flips[i].worst)) continue;
-            if (best < 0 || flips[i].worst < flips[static_cast<size_t>(best)].worst) best = static_cast<int>(i);
+        Flip best;
+        double bestWorst = std::numeric_limits<double>::infinity();
+        for (int k = 0; k < 4; ++k) {
+            Flip f;
+            if (!flipAcross(r, s, k, f)) continue;
+            const double worst = flipWorst(r, f);
+            if (worst < bestWorst) {
+                best = f;
+                bestWorst = worst;
+            }
         }
-        if (best < 0) continue;
-        const Flip& f = flips[static_cast<size_t>(best)];
+        if (best.oldCount == 0) continue;
         made.clear();
-        if (robust::replaceCells(r.t, f.old, f.oldCount, f.made, f.madeCount, made)) --flipsLeft;
+        if (robust::replaceCells(r.t, best.old, best.oldCount, best.made, best.madeCount, made)) --flipsLeft;
     }
 }
 
