@@ -177,9 +177,6 @@ bool onPlane(const Run& r, int32_t v, int32_t plane) {
     return false;
 }
 
-/// Whether the four vertices lie on facets of one plane. A cell with such corners is flat:
-/// only the rounding of points on the facets' edges (a diagonal of a flat face split in
-/// two, most often) can give it a volume, and its circumsphere is then huge.
 /// Whether d lies within 1e-10 of the longest edge from the plane of a, b, c, or a, b, c
 /// are collinear: a cell of the four would have a volume of rounding size (points placed
 /// symmetrically, as on the sides of a cone, are often exactly coplanar).
@@ -192,6 +189,16 @@ bool nearlyFlat(const Point3& a, const Point3& b, const Point3& c, const Point3&
     return h * h <= 1e-20 * longest2;
 }
 
+/// Whether a cell with corners p0..p3 and quality q is flat: no circumsphere could be
+/// computed for it, or its volume is of rounding size (its circumsphere, if any, is then
+/// made by rounding and may pass the ratio test).
+bool flatShape(const TetQuality& q, const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
+    return q.radiusEdgeRatio == 0 || nearlyFlat(p0, p1, p2, p3);
+}
+
+/// Whether the four vertices lie on facets of one plane. A cell with such corners is flat:
+/// only the rounding of points on the facets' edges (a diagonal of a flat face split in
+/// two, most often) can give it a volume, and its circumsphere is then huge.
 bool flatCell(const Run& r, int32_t a, int32_t b, int32_t c, int32_t d) {
     if (r.kind[a] == kFree || r.kind[b] == kFree || r.kind[c] == kFree || r.kind[d] == kFree) return false;
     const Span s = facetsOf(r, a);
@@ -1462,7 +1469,7 @@ bool cellNeedsRefining(const Run& r, int32_t slot) {
     const auto& v = r.t.cells[slot].v;
     const TetQuality q = tetQuality(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]);
     if (r.params.maxVolume > 0 && q.volume > r.params.maxVolume) return true;
-    if (q.radiusEdgeRatio == 0 || nearlyFlat(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]])) return true;
+    if (flatShape(q, r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]])) return true;
     return q.radiusEdgeRatio > (1 + 1e-9) * r.params.radiusEdgeBound;
 }
 
@@ -1613,10 +1620,8 @@ bool refine(Run& r) {
         const Point3 p3 = r.t.pts[v[3]];
         const TetQuality q = tetQuality(p0, p1, p2, p3);
         const bool tooLarge = maxVolume > 0 && q.volume > maxVolume;
-        // A flat cell counts as bad: it is positively oriented (exact test) but its volume
-        // rounds to zero or is of rounding size (its circumsphere, if any, is made by
-        // rounding and may pass the ratio test).
-        const bool flat = q.radiusEdgeRatio == 0 || nearlyFlat(p0, p1, p2, p3);
+        // A flat cell counts as bad, though it is positively oriented (exact test).
+        const bool flat = flatShape(q, p0, p1, p2, p3);
         if (!tooLarge && !flat && !(q.radiusEdgeRatio > limit)) continue;
         if (!tooLarge && protectedCell(r, s)) {
             ++r.out->protectedCells;
@@ -1700,8 +1705,7 @@ bool refine(Run& r) {
 double cellRatio(const Run& r, const std::array<int32_t, 4>& v) {
     const Point3 &p0 = r.t.pts[v[0]], &p1 = r.t.pts[v[1]], &p2 = r.t.pts[v[2]], &p3 = r.t.pts[v[3]];
     const TetQuality q = tetQuality(p0, p1, p2, p3);
-    if (q.radiusEdgeRatio == 0 || nearlyFlat(p0, p1, p2, p3)) return std::numeric_limits<double>::infinity();
-    return q.radiusEdgeRatio;
+    return flatShape(q, p0, p1, p2, p3) ? std::numeric_limits<double>::infinity() : q.radiusEdgeRatio;
 }
 
 /// The worst ratio among the cells a flip makes; infinite when one is above the volume
