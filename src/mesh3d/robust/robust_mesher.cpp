@@ -18,6 +18,11 @@ using robust::TetTopology;
 /// Input angles below this (degrees) protect the cells at them from shape refinement.
 constexpr double kSmallAngleDeg = 30.0;
 
+/// How close, as a fraction of the distance from a vertex to the nearest corner of a
+/// boundary piece it encroaches, the point that splits the piece may come to the vertices
+/// of its cavity.
+constexpr double kSettleSplitReach = 1e-4;
+
 /// How close, as a fraction of a shape-bad cell's shortest edge, the split point of a
 /// subsegment its circumcentre encroaches may come to the vertices of its cavity.
 constexpr double kSubsegmentSplitReach = 0.6;
@@ -1549,9 +1554,18 @@ bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
                 }
             }
             if (piece[0] < 0) break;
+            // The split may not land closer to a vertex than a small fraction of v's
+            // distance to the piece: near a thin triangle of a facet, pieces v encroaches can
+            // be split again and again towards one point without v ever leaving their spheres.
+            double nearest2 = std::numeric_limits<double>::infinity();
+            for (const int32_t x : piece) {
+                if (x >= 0) nearest2 = std::min(nearest2, norm2(sub3(r.t.pts[v], r.t.pts[x])));
+            }
+            r.shapeMinEdge2 = nearest2 * (kSettleSplitReach * kSettleSplitReach);
             const bool split = edgeId >= 0
                                    ? splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], piece[0], piece[1]), true)
                                    : splitSubface(r, piece[0], piece[1], piece[2]);
+            r.shapeMinEdge2 = 0;
             if (r.stopped) return false;
             if (!split) {
                 failed.push_back(piece);

@@ -88,4 +88,14 @@ TEST(RobustThinFeatures, ThinWalledTube) {
                   0, 5000});
 }
 
+TEST(RobustThinFeatures, ThinCollarOnRod) {
+    // A 30-sided rod with a collar 0.01 thick and more than three times its radius on top
+    // (found by a generator of random shafts): a point on the collar's top face encroached
+    // pieces of the thin triangles of its underside, whose splits ran towards one point of
+    // a diagonal without end (thousands of points, minutes). About 10,100 points now.
+    meshAndCheck({"collar_0.01", shapes::steppedShaft(30, {0.21279502996338659, 0.70422401949255231},
+                                                      {0, 1.2901684091005812, 1.3001684091005812}),
+                  0, 12000});
+}
+
 }  // namespace
