@@ -76,6 +76,10 @@ struct Run {
     /// While a cell bad only by its shape is refined: its shortest edge, squared. No point
     /// added for it may come closer than that to a vertex it is joined to (0: no limit).
     double shapeMinEdge2 = 0;
+    /// No point is added closer than this (squared) to a vertex it is joined to: 1e-9 of
+    /// the input's extent, below which rounding decides where points lie (a circumcentre
+    /// that close to a vertex starts a cascade of ever shorter edges).
+    double minSpacing2 = 0;
     const char* phase = "boundary recovery";
     /// During refinement: the vertices added since their encroachment was last settled.
     std::vector<int32_t> fresh;
@@ -325,7 +329,7 @@ void dropVertex(Run& r) {
 }
 
 /// Whether the new vertex would be joined to a vertex of its cavity by an edge shorter than
-/// r.shapeMinEdge2 allows. The circumcentre of a Delaunay cell above the ratio bound lies at
+/// r.shapeMinEdge2 (or r.minSpacing2) allows. The circumcentre of a Delaunay cell above the ratio bound lies at
 /// least its circumradius (more than the bound times its shortest edge) from every vertex,
 /// so this refuses nothing there. It refuses the points that would start a cascade: next
 /// to thin features (a strip facet, a thin triangle with a sharp corner, close parallel
@@ -334,11 +338,12 @@ void dropVertex(Run& r) {
 /// whose cells are worse again, and the budget runs out. With the rule, refining a cell
 /// for its shape never makes an edge shorter than the cell's own shortest edge.
 bool tooCloseToCavity(const Run& r, int32_t vid) {
-    if (!(r.shapeMinEdge2 > 0)) return false;
+    const double limit2 = std::max(r.shapeMinEdge2, r.minSpacing2);
+    if (!(limit2 > 0)) return false;
     const Point3& p = r.t.pts[vid];
     for (const CavityFace& cf : r.t.boundary) {
         for (const int32_t v : {cf.a, cf.b, cf.c}) {
-            if (norm2(sub3(p, r.t.pts[v])) < r.shapeMinEdge2) return true;
+            if (norm2(sub3(p, r.t.pts[v])) < limit2) return true;
         }
     }
     return false;
@@ -2020,6 +2025,8 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         hi = Point3{std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
     }
     robust::topologyInit(r.t, lo, hi);
+    const double extent = length3(sub3(hi, lo));
+    r.minSpacing2 = (1e-9 * extent) * (1e-9 * extent);
     for (const Point3& p : plc.points) robust::topologyAddVertex(r.t, p);
     buildFeatures(r, plc);
 

@@ -83,6 +83,9 @@ std::vector<Case> corpus() {
     c.push_back({"cone_24", cone(24, 1, 2), 0, 2.0, true});
     // Its refinement points at equal heights and angles are coplanar four at a time.
     c.push_back({"cone_64", cone(64, 1, 2), 0, 2.0, true});
+    // A hexagonal cone split by a volume bound: a facet point once landed 2e-9 from a
+    // vertex on the base's rim, and the ever shorter edges after it never ended.
+    c.push_back({"hex_cone_sized", cone(6, 1, 1), 0.001, 2.0, true});
     c.push_back({"stepped_shaft", steppedShaft(20, {1, 0.6, 0.3}, {0, 1, 2.5, 3}), 0, 2.0, true});
     // A slender pin: each side a 1:100 rectangle split into two triangles with 0.56-degree
     // corners.
