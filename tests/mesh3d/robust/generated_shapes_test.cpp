@@ -91,12 +91,7 @@ TEST(RobustGeneratedShapes, MeshOrFailCleanly) {
         const shapes::CheckResult c = shapes::check(shape.plc, mesh.points, mesh.tets, shape.maxVolume, params.radiusEdgeBound);
         EXPECT_EQ(c.failure, "");
         EXPECT_EQ(c.overVolume, 0);
-        int64_t flat = 0;
-        for (const TetCell& t : mesh.tets) {
-            const auto& p = mesh.points;
-            if (shapes::roundingFlat(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]])) ++flat;
-        }
-        EXPECT_EQ(flat, 0);
+        EXPECT_EQ(shapes::roundingFlatCells(mesh.points, mesh.tets), 0);
         const RobustTetMesh again = meshRobustTets(shape.plc, params);
         EXPECT_TRUE(again.ok && shapes::sameMesh(again, mesh));
     }

@@ -147,12 +147,7 @@ void checkCases(bool heavyOnes) {
         EXPECT_EQ(away, 0);
         // No cell is flat (four corners on one plane, given a sliver of volume by
         // rounding), small angles or not.
-        int64_t flat = 0;
-        for (const TetCell& t : mesh.tets) {
-            const auto& p = mesh.points;
-            if (shapes::roundingFlat(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]])) ++flat;
-        }
-        EXPECT_EQ(flat, 0);
+        EXPECT_EQ(shapes::roundingFlatCells(mesh.points, mesh.tets), 0);
         // The same input again: the same points and cells.
         const RobustTetMesh again = meshRobustTets(k.plc, params);
         ASSERT_TRUE(again.ok);

@@ -439,6 +439,15 @@ inline bool roundingFlat(const Point3& a, const Point3& b, const Point3& c, cons
     return false;
 }
 
+/// The cells of a mesh whose volume is of rounding size.
+inline int64_t roundingFlatCells(const std::vector<Point3>& p, const std::vector<TetCell>& tets) {
+    int64_t flat = 0;
+    for (const TetCell& t : tets) {
+        if (roundingFlat(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]])) ++flat;
+    }
+    return flat;
+}
+
 inline PointPlace placeOf(const Plc& plc, const Point3& q, double scale) {
     PointPlace pl;
     const double tol = 1e-9 * scale;

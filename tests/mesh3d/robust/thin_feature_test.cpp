@@ -38,12 +38,7 @@ void meshAndCheck(const ThinCase& k) {
     ASSERT_TRUE(again.ok);
     EXPECT_TRUE(shapes::sameMesh(again, mesh));
     // No cell is flat (a volume of rounding size).
-    int64_t flat = 0;
-    for (const TetCell& t : mesh.tets) {
-        const auto& p = mesh.points;
-        if (shapes::roundingFlat(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]])) ++flat;
-    }
-    EXPECT_EQ(flat, 0);
+    EXPECT_EQ(shapes::roundingFlatCells(mesh.points, mesh.tets), 0);
     if (std::getenv("ROBUST_CORPUS_VERBOSE") != nullptr) {
         std::printf("%-24s %7zu points %8zu tets, steiner %d, protected %lld, rejected %lld, over ratio %lld\n",
                     k.name.c_str(), mesh.points.size(), mesh.tets.size(), mesh.steinerCount,
