@@ -1161,8 +1161,8 @@ bool smallAngleBetween(const Run& r, int32_t u, int32_t w) {
     return false;
 }
 
-bool protectedCell(const Run& r, int32_t slot) {
-    const auto& v = r.t.cells[slot].v;
+/// Whether the shortest edge of a cell with corners v lies at a small input angle.
+bool protectedCorners(const Run& r, const std::array<int32_t, 4>& v) {
     const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
     int best = 0;
     double bestLength = 0;
@@ -1175,6 +1175,8 @@ bool protectedCell(const Run& r, int32_t slot) {
     }
     return smallAngleBetween(r, v[pairs[best][0]], v[pairs[best][1]]);
 }
+
+bool protectedCell(const Run& r, int32_t slot) { return protectedCorners(r, r.t.cells[slot].v); }
 
 /// The squared length of the shortest edge of the cell in `slot`.
 double shortestEdge2(const Run& r, int32_t slot) {
@@ -1727,16 +1729,19 @@ double cellRatio(const Run& r, const std::array<int32_t, 4>& v) {
     return flatShape(q, p0, p1, p2, p3) ? std::numeric_limits<double>::infinity() : q.radiusEdgeRatio;
 }
 
+/// Whether a cell with corners v is above the volume bound.
+bool overVolume(const Run& r, const std::array<int32_t, 4>& v) {
+    return r.params.maxVolume > 0 &&
+           tetQuality(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]).volume > r.params.maxVolume;
+}
+
 /// The worst ratio among the cells a flip makes; infinite when one is above the volume
 /// bound.
 double flipWorst(const Run& r, const Flip& f) {
     double worst = 0;
     for (int i = 0; i < f.madeCount; ++i) {
         const auto& v = f.made[i];
-        if (r.params.maxVolume > 0 &&
-            tetQuality(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]).volume > r.params.maxVolume) {
-            return std::numeric_limits<double>::infinity();
-        }
+        if (overVolume(r, v)) return std::numeric_limits<double>::infinity();
         worst = std::max(worst, cellRatio(r, v));
     }
     return worst;
@@ -1772,6 +1777,199 @@ void removeFlatCells(Run& r) {
         if (best.oldCount == 0) continue;
         made.clear();
         if (robust::replaceCells(r.t, best.old, best.oldCount, best.made, best.madeCount, made)) --flipsLeft;
+    }
+}
+
+/// An edge removal: the ring of cells around an inner edge (u, w) replaced by two cells on
+/// every triangle of a triangulation of the ring of vertices around it.
+struct EdgeRemoval {
+    static constexpr int kMaxRing = 7;
+    int32_t old[kMaxRing];
+    int oldCount = 0;
+    std::array<int32_t, 4> made[2 * (kMaxRing - 2)];
+    int madeCount = 0;
+};
+
+/// The edge removal of (u, w), the edge of cell `slot`, whose cells have the lowest worst
+/// ratio (triangulations of the ring by dynamic programming). False when the edge is a
+/// subsegment, lies on the boundary (a face around it is a boundary face or it meets the
+/// hull), has more than kMaxRing cells around it, or no triangulation gives positively
+/// oriented cells without a face on a facet or a flat cell; `worst` is then left alone.
+bool edgeRemoval(const Run& r, int32_t slot, int32_t u, int32_t w, EdgeRemoval& er, double& worst) {
+    if (subsegmentEdge(r, u, w) >= 0) return false;
+    const robust::TetTopology& t = r.t;
+    // The ring: from cell `slot` with corners u, w, p, q, across the face opposite p, and so on.
+    int32_t ring[EdgeRemoval::kMaxRing];
+    int n = 0;
+    int32_t cur = slot;
+    int32_t prev = -1;
+    {
+        const auto& v = t.cells[slot].v;
+        for (const int32_t x : v) {
+            if (x == u || x == w) continue;
+            if (prev < 0) prev = x;
+        }
+    }
+    for (;;) {
+        if (n == EdgeRemoval::kMaxRing) return false;
+        er.old[n] = cur;
+        ring[n++] = prev;
+        const auto& c = t.cells[cur];
+        int32_t nextV = -1;
+        int kOpp = -1;
+        for (int k = 0; k < 4; ++k) {
+            if (c.v[k] != u && c.v[k] != w && c.v[k] != prev) nextV = c.v[k];
+            if (c.v[k] == prev) kOpp = k;
+        }
+        if (isBarrier(r, u, w, nextV)) return false;
+        const int32_t across = c.n[kOpp];
+        if (across < 0) return false;
+        cur = across >> 2;
+        prev = nextV;
+        if (cur == slot) break;
+    }
+    if (n < 3) return false;
+    er.oldCount = n;
+    if (!(orient3d(t.pts[u], t.pts[w], t.pts[ring[0]], t.pts[ring[1]]) > 0)) std::swap(u, w);
+    // Cells on ring triangle (i, j, k): (ri, rj, rk, w) and (rj, ri, rk, u).
+    const double inf = std::numeric_limits<double>::infinity();
+    auto triangleCost = [&](int i, int j, int k) {
+        const int32_t a = ring[i], b = ring[j], c = ring[k];
+        if (!(orient3d(t.pts[a], t.pts[b], t.pts[c], t.pts[w]) > 0)) return inf;
+        if (!(orient3d(t.pts[b], t.pts[a], t.pts[c], t.pts[u]) > 0)) return inf;
+        if (isBarrier(r, a, b, c) || flatCell(r, a, b, c, w) || flatCell(r, b, a, c, u)) return inf;
+        // The faces on the triangulation's diagonals.
+        const int d[3][2] = {{i, j}, {j, k}, {i, k}};
+        for (const auto& e : d) {
+            if (e[1] - e[0] == 1 || (e[0] == 0 && e[1] == n - 1)) continue;
+            if (isBarrier(r, u, ring[e[0]], ring[e[1]]) || isBarrier(r, w, ring[e[0]], ring[e[1]])) return inf;
+        }
+        const std::array<int32_t, 4> cw{a, b, c, w}, cu{b, a, c, u};
+        if (overVolume(r, cw) || overVolume(r, cu)) return inf;
+        return std::max(cellRatio(r, cw), cellRatio(r, cu));
+    };
+    constexpr int kN = EdgeRemoval::kMaxRing;
+    double best[kN][kN];
+    int split[kN][kN];
+    for (int len = 1; len < n; ++len) {
+        for (int i = 0; i + len < n; ++i) {
+            const int j = i + len;
+            best[i][j] = len == 1 ? 0.0 : inf;
+            split[i][j] = -1;
+            for (int k = i + 1; k < j; ++k) {
+                const double c = std::max({best[i][k], best[k][j], triangleCost(i, k, j)});
+                if (c < best[i][j]) {
+                    best[i][j] = c;
+                    split[i][j] = k;
+                }
+            }
+        }
+    }
+    if (std::isinf(best[0][n - 1])) return false;
+    er.madeCount = 0;
+    int32_t todo[kN][2];
+    int top = 0;
+    todo[top][0] = 0;
+    todo[top++][1] = n - 1;
+    while (top > 0) {
+        --top;
+        const int i = todo[top][0], j = todo[top][1];
+        if (j - i < 2) continue;
+        const int k = split[i][j];
+        er.made[er.madeCount++] = {ring[i], ring[k], ring[j], w};
+        er.made[er.madeCount++] = {ring[k], ring[i], ring[j], u};
+        todo[top][0] = i;
+        todo[top++][1] = k;
+        todo[top][0] = k;
+        todo[top++][1] = j;
+    }
+    worst = best[0][n - 1];
+    return true;
+}
+
+/// After refinement, cells left above the radius-edge bound (where no point could be placed
+/// for them: slivers spanning a thin wall or disc, cells next to a small angle) are flipped
+/// with their neighbours (two-to-three, three-to-two, or the removal of one of their edges)
+/// when, among the cells the flip replaces and makes, no more are above the bound, no more
+/// of those lack a small angle to excuse them, the worst ratio is no higher, and one of the
+/// three is lower. Of those flips the one with the fewest unexcused cells above the bound,
+/// then the fewest above it, then the lowest worst ratio is made. The mesh stops being
+/// Delaunay there, which nothing after this pass relies on.
+void flipBadCells(Run& r) {
+    const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
+    std::vector<int32_t> stack;
+    for (int32_t s = static_cast<int32_t>(r.t.cells.size()) - 1; s >= 0; --s) {
+        if (r.t.alive[s] != 0 && r.t.inside[s] != 0 && cellRatio(r, r.t.cells[s].v) > limit) stack.push_back(s);
+    }
+    // Each flip lowers the count of cells above the bound, or keeps it and lowers the worst
+    // ratio among the cells replaced; a budget bounds the work all the same.
+    int64_t flipsLeft = 64 + 8 * static_cast<int64_t>(stack.size());
+    std::vector<int32_t> made;
+    // Cells above the bound, and of those the ones no small angle excuses.
+    auto count = [&](const std::array<int32_t, 4>* cells, int n, double& worst, int& unexcused) {
+        int bad = 0;
+        worst = 0;
+        unexcused = 0;
+        for (int i = 0; i < n; ++i) {
+            const double q = cellRatio(r, cells[i]);
+            if (q > limit) {
+                ++bad;
+                unexcused += protectedCorners(r, cells[i]) ? 0 : 1;
+            }
+            worst = std::max(worst, q);
+        }
+        return bad;
+    };
+    while (!stack.empty() && flipsLeft > 0) {
+        const int32_t s = stack.back();
+        stack.pop_back();
+        if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
+        const double own = cellRatio(r, r.t.cells[s].v);
+        if (!(own > limit)) continue;
+        EdgeRemoval best;
+        int bestBad = 0, bestUnexcused = 0;
+        double bestWorst = 0;
+        auto consider = [&](const int32_t* old, int oldCount, const std::array<int32_t, 4>* cells, int n) {
+            std::array<int32_t, 4> oldCells[EdgeRemoval::kMaxRing];
+            for (int i = 0; i < oldCount; ++i) oldCells[i] = r.t.cells[old[i]].v;
+            double oldWorst = 0, worst = 0;
+            int oldUnexcused = 0, unexcused = 0;
+            const int oldBad = count(oldCells, oldCount, oldWorst, oldUnexcused);
+            const int bad = count(cells, n, worst, unexcused);
+            if (std::isinf(worst) || worst > oldWorst || bad > oldBad || unexcused > oldUnexcused) return;
+            for (int i = 0; i < n; ++i) {
+                if (overVolume(r, cells[i])) return;
+            }
+            if (bad == oldBad && unexcused == oldUnexcused && !(worst < oldWorst)) return;
+            if (best.oldCount == 0 || unexcused < bestUnexcused || (unexcused == bestUnexcused && bad < bestBad) ||
+                (unexcused == bestUnexcused && bad == bestBad && worst < bestWorst)) {
+                bestUnexcused = unexcused;
+                best.oldCount = oldCount;
+                std::copy(old, old + oldCount, best.old);
+                best.madeCount = n;
+                std::copy(cells, cells + n, best.made);
+                bestBad = bad;
+                bestWorst = worst;
+            }
+        };
+        for (int k = 0; k < 4; ++k) {
+            Flip f;
+            if (flipAcross(r, s, k, f)) consider(f.old, f.oldCount, f.made, f.madeCount);
+        }
+        const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+        for (const auto& p : pairs) {
+            EdgeRemoval er;
+            double worst = 0;
+            const auto& v = r.t.cells[s].v;
+            if (edgeRemoval(r, s, v[p[0]], v[p[1]], er, worst)) consider(er.old, er.oldCount, er.made, er.madeCount);
+        }
+        if (best.oldCount == 0) continue;
+        made.clear();
+        if (!robust::replaceCells(r.t, best.old, best.oldCount, best.made, best.madeCount, made)) continue;
+        --flipsLeft;
+        for (auto it = made.rbegin(); it != made.rend(); ++it) {
+            if (cellRatio(r, r.t.cells[*it].v) > limit) stack.push_back(*it);
+        }
     }
 }
 
@@ -2051,6 +2249,7 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
     labelSolid(r);
     if (!refine(r)) return out;
     removeFlatCells(r);
+    flipBadCells(r);
     // Every subsegment of a segment inside the solid is still an edge (facet edges are kept
     // by the boundary faces; a free segment only by the encroachment rule).
     if (r.freeSegments) {
