@@ -1973,6 +1973,113 @@ void flipBadCells(Run& r) {
     }
 }
 
+/// After the flips, a Steiner point inside the solid (on no facet or edge) at a cell still
+/// above the radius-edge bound is moved when that improves its star: to the mean of its
+/// neighbours, to the mean of its cells' circumcentres weighted by their volumes, or half
+/// way to either. A move is made only when every cell of the star stays positively
+/// oriented, not flat and within the volume bound, every cell above the ratio bound after
+/// it was above it before with the same shortest edge and no lower a ratio, and the worst
+/// ratio among them drops; of the candidates, the lowest worst ratio. Only coordinates
+/// change.
+void smoothFreeVertices(Run& r) {
+    const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
+    std::vector<int32_t> movable;
+    std::vector<uint8_t> listed(r.t.pts.size(), 0);
+    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
+        if (r.t.alive[s] == 0 || r.t.inside[s] == 0 || !(cellRatio(r, r.t.cells[s].v) > limit)) continue;
+        for (const int32_t x : r.t.cells[s].v) {
+            if (x < 4 + r.inputCount || r.kind[x] != kFree || listed[x] != 0) continue;
+            listed[x] = 1;
+            movable.push_back(x);
+        }
+    }
+    std::vector<int32_t> star;
+    std::vector<double> ratioNow;
+    std::vector<int> shortestNow;
+    // The shortest edge of a cell (its index in the order 01, 02, 03, 12, 13, 23).
+    auto shortestOf = [&](const std::array<int32_t, 4>& cell) {
+        const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+        int best = 0;
+        double bestLength = 0;
+        for (int k = 0; k < 6; ++k) {
+            const double l = norm2(sub3(r.t.pts[cell[pairs[k][0]]], r.t.pts[cell[pairs[k][1]]]));
+            if (k == 0 || l < bestLength) {
+                best = k;
+                bestLength = l;
+            }
+        }
+        return best;
+    };
+    // The worst ratio of the star with the point where it is now; infinite when a cell is
+    // not valid or fares worse than allowed.
+    auto worstOfStar = [&]() {
+        double worst = 0;
+        for (size_t i = 0; i < star.size(); ++i) {
+            const auto& cell = r.t.cells[star[i]].v;
+            const Point3 &p0 = r.t.pts[cell[0]], &p1 = r.t.pts[cell[1]], &p2 = r.t.pts[cell[2]], &p3 = r.t.pts[cell[3]];
+            if (!(orient3d(p0, p1, p2, p3) > 0) || overVolume(r, cell)) return std::numeric_limits<double>::infinity();
+            const double q = cellRatio(r, cell);
+            if (q > limit && (!(ratioNow[i] > limit) || q > ratioNow[i] || shortestOf(cell) != shortestNow[i])) {
+                return std::numeric_limits<double>::infinity();
+            }
+            worst = std::max(worst, q);
+        }
+        return worst;
+    };
+    for (const int32_t v : movable) {
+        star.clear();
+        robust::forStar(r.t, v, [&](int32_t s) {
+            star.push_back(s);
+            return false;
+        });
+        ratioNow.clear();
+        shortestNow.clear();
+        double worstNow = 0;
+        Point3 mean{0, 0, 0};
+        int links = 0;
+        Point3 weighted{0, 0, 0};
+        double volumes = 0;
+        for (const int32_t s : star) {
+            const auto& cell = r.t.cells[s].v;
+            const double q = cellRatio(r, cell);
+            ratioNow.push_back(q);
+            shortestNow.push_back(shortestOf(cell));
+            worstNow = std::max(worstNow, q);
+            for (const int32_t x : cell) {
+                if (x == v) continue;
+                mean = add3(mean, r.t.pts[x]);
+                ++links;
+            }
+            Point3 centre;
+            const Point3 &p0 = r.t.pts[cell[0]], &p1 = r.t.pts[cell[1]], &p2 = r.t.pts[cell[2]], &p3 = r.t.pts[cell[3]];
+            if (tetCircumcentre(p0, p1, p2, p3, centre)) {
+                const double volume = tetQuality(p0, p1, p2, p3).volume;
+                weighted = add3(weighted, scale3(centre, volume));
+                volumes += volume;
+            }
+        }
+        if (links == 0 || std::isinf(worstNow)) continue;
+        const Point3 home = r.t.pts[v];
+        Point3 candidates[4];
+        int count = 0;
+        candidates[count++] = scale3(mean, 1.0 / links);
+        if (volumes > 0) candidates[count++] = scale3(weighted, 1.0 / volumes);
+        const int full = count;
+        for (int i = 0; i < full; ++i) candidates[count++] = scale3(add3(home, candidates[i]), 0.5);
+        double bestWorst = worstNow;
+        Point3 bestAt = home;
+        for (int i = 0; i < count; ++i) {
+            r.t.pts[v] = candidates[i];
+            const double worst = worstOfStar();
+            if (worst < bestWorst) {
+                bestWorst = worst;
+                bestAt = candidates[i];
+            }
+        }
+        r.t.pts[v] = bestAt;
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // Setup.
 
@@ -2250,6 +2357,7 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
     if (!refine(r)) return out;
     removeFlatCells(r);
     flipBadCells(r);
+    smoothFreeVertices(r);
     // Every subsegment of a segment inside the solid is still an edge (facet edges are kept
     // by the boundary faces; a free segment only by the encroachment rule).
     if (r.freeSegments) {

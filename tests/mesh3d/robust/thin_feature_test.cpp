@@ -107,4 +107,19 @@ TEST(RobustThinFeatures, SliversAcrossAThinDisc) {
     EXPECT_LE(shapes::overRatioAwayFromSmallAngles(disc, mesh.points, mesh.tets, params.radiusEdgeBound), 45);
 }
 
+TEST(RobustThinFeatures, SmoothedPointsInASlenderSizedCone) {
+    // A 61-sided cone of radius 0.068 and height 1.67 sized to 4e-6: cells at its slender
+    // tip keep Steiner points inside the solid whose cells no flip improves; moving those
+    // points (to the mean of their neighbours or of their cells' circumcentres) takes the
+    // cells above the bound away from small angles from 13 to 10.
+    const Plc needle = shapes::cone(61, 0.06815800114863077, 1.6668589590665792);
+    const double maxVolume = 3.9676432716985268e-06;
+    meshAndCheck({"sized_needle_cone_61", needle, maxVolume, 5000});
+    RobustTetParams params;
+    params.maxVolume = maxVolume;
+    const RobustTetMesh mesh = meshRobustTets(needle, params);
+    ASSERT_TRUE(mesh.ok) << mesh.error;
+    EXPECT_LE(shapes::overRatioAwayFromSmallAngles(needle, mesh.points, mesh.tets, params.radiusEdgeBound), 11);
+}
+
 }  // namespace
