@@ -426,13 +426,165 @@ bool flipAcross(const Run& r, int32_t slot, int k, Flip& f) {
     return true;
 }
 
+/// The radius-edge ratio of a cell given by its corners; a flat cell (no circumsphere, or a
+/// volume of rounding size) counts as infinitely bad.
+double cellRatio(const Run& r, const std::array<int32_t, 4>& v) {
+    const Point3 &p0 = r.t.pts[v[0]], &p1 = r.t.pts[v[1]], &p2 = r.t.pts[v[2]], &p3 = r.t.pts[v[3]];
+    const TetQuality q = tetQuality(p0, p1, p2, p3);
+    return flatShape(q, p0, p1, p2, p3) ? std::numeric_limits<double>::infinity() : q.radiusEdgeRatio;
+}
+
+/// Whether a cell with corners v is above the volume bound.
+bool overVolume(const Run& r, const std::array<int32_t, 4>& v) {
+    return r.params.maxVolume > 0 &&
+           tetQuality(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]).volume > r.params.maxVolume;
+}
+
+/// An edge removal: the ring of cells around an inner edge (u, w) replaced by two cells on
+/// every triangle of a triangulation of the ring of vertices around it.
+struct EdgeRemoval {
+    static constexpr int kMaxRing = 7;
+    int32_t old[kMaxRing];
+    int oldCount = 0;
+    std::array<int32_t, 4> made[2 * (kMaxRing - 2)];
+    int madeCount = 0;
+};
+
+/// The edge removal of (u, w), the edge of cell `slot`, whose cells have the lowest worst
+/// ratio (triangulations of the ring by dynamic programming). False when the edge is a
+/// subsegment, lies on the boundary (a face around it is a boundary face or it meets the
+/// hull), has more than kMaxRing cells around it, or no triangulation gives positively
+/// oriented cells without a face on a facet or a flat cell; `worst` is then left alone.
+/// With keepA and keepB (two vertices of a ring of four), only the triangulation with the
+/// diagonal between them.
+bool edgeRemoval(const Run& r, int32_t slot, int32_t u, int32_t w, EdgeRemoval& er, double& worst, int32_t keepA = -1,
+                 int32_t keepB = -1) {
+    if (subsegmentEdge(r, u, w) >= 0) return false;
+    const robust::TetTopology& t = r.t;
+    // The ring: from cell `slot` with corners u, w, p, q, across the face opposite p, and so on.
+    int32_t ring[EdgeRemoval::kMaxRing];
+    int n = 0;
+    int32_t cur = slot;
+    int32_t prev = -1;
+    {
+        const auto& v = t.cells[slot].v;
+        for (const int32_t x : v) {
+            if (x == u || x == w) continue;
+            if (prev < 0) prev = x;
+        }
+    }
+    for (;;) {
+        if (n == EdgeRemoval::kMaxRing) return false;
+        er.old[n] = cur;
+        ring[n++] = prev;
+        const auto& c = t.cells[cur];
+        int32_t nextV = -1;
+        int kOpp = -1;
+        for (int k = 0; k < 4; ++k) {
+            if (c.v[k] != u && c.v[k] != w && c.v[k] != prev) nextV = c.v[k];
+            if (c.v[k] == prev) kOpp = k;
+        }
+        if (isBarrier(r, u, w, nextV)) return false;
+        const int32_t across = c.n[kOpp];
+        if (across < 0) return false;
+        cur = across >> 2;
+        prev = nextV;
+        if (cur == slot) break;
+    }
+    if (n < 3 || (keepA >= 0 && n != 4)) return false;
+    er.oldCount = n;
+    if (!(orient3d(t.pts[u], t.pts[w], t.pts[ring[0]], t.pts[ring[1]]) > 0)) std::swap(u, w);
+    // Cells on ring triangle (i, j, k): (ri, rj, rk, w) and (rj, ri, rk, u).
+    const double inf = std::numeric_limits<double>::infinity();
+    auto triangleCost = [&](int i, int j, int k) {
+        const int32_t a = ring[i], b = ring[j], c = ring[k];
+        if (keepA >= 0 && !((a == keepA || b == keepA || c == keepA) && (a == keepB || b == keepB || c == keepB))) return inf;
+        if (!(orient3d(t.pts[a], t.pts[b], t.pts[c], t.pts[w]) > 0)) return inf;
+        if (!(orient3d(t.pts[b], t.pts[a], t.pts[c], t.pts[u]) > 0)) return inf;
+        if (isBarrier(r, a, b, c) || flatCell(r, a, b, c, w) || flatCell(r, b, a, c, u)) return inf;
+        // The faces on the triangulation's diagonals.
+        const int d[3][2] = {{i, j}, {j, k}, {i, k}};
+        for (const auto& e : d) {
+            if (e[1] - e[0] == 1 || (e[0] == 0 && e[1] == n - 1)) continue;
+            if (isBarrier(r, u, ring[e[0]], ring[e[1]]) || isBarrier(r, w, ring[e[0]], ring[e[1]])) return inf;
+        }
+        const std::array<int32_t, 4> cw{a, b, c, w}, cu{b, a, c, u};
+        if (overVolume(r, cw) || overVolume(r, cu)) return inf;
+        return std::max(cellRatio(r, cw), cellRatio(r, cu));
+    };
+    constexpr int kN = EdgeRemoval::kMaxRing;
+    double best[kN][kN];
+    int split[kN][kN];
+    for (int len = 1; len < n; ++len) {
+        for (int i = 0; i + len < n; ++i) {
+            const int j = i + len;
+            best[i][j] = len == 1 ? 0.0 : inf;
+            split[i][j] = -1;
+            for (int k = i + 1; k < j; ++k) {
+                const double c = std::max({best[i][k], best[k][j], triangleCost(i, k, j)});
+                if (c < best[i][j]) {
+                    best[i][j] = c;
+                    split[i][j] = k;
+                }
+            }
+        }
+    }
+    if (std::isinf(best[0][n - 1])) return false;
+    er.madeCount = 0;
+    int32_t todo[kN][2];
+    int top = 0;
+    todo[top][0] = 0;
+    todo[top++][1] = n - 1;
+    while (top > 0) {
+        --top;
+        const int i = todo[top][0], j = todo[top][1];
+        if (j - i < 2) continue;
+        const int k = split[i][j];
+        er.made[er.madeCount++] = {ring[i], ring[k], ring[j], w};
+        er.made[er.madeCount++] = {ring[k], ring[i], ring[j], u};
+        todo[top][0] = i;
+        todo[top++][1] = k;
+        todo[top][0] = k;
+        todo[top++][1] = j;
+    }
+    worst = best[0][n - 1];
+    return true;
+}
+
+/// The four-to-four flip across face k of cell `slot` (apex d) with the cell beyond it (apex
+/// e), when neither two-to-three nor three-to-two applies: a reflex edge (u, w) of the face
+/// has four cells around it (its ring d, x, e, y) and they become the four cells around
+/// the diagonal (d, e), which removes the face. The same refusals as edgeRemoval.
+bool fourToFour(const Run& r, int32_t slot, int k, EdgeRemoval& er) {
+    const robust::TetTopology& t = r.t;
+    const int32_t across = t.cells[slot].n[k];
+    if (across < 0) return false;
+    int32_t a, b, c;
+    robust::faceOf(t, slot, k, a, b, c);
+    if (isBarrier(r, a, b, c)) return false;
+    const int32_t d = t.cells[slot].v[k];
+    const int32_t e = t.cells[across >> 2].v[across & 3];
+    const Point3 &pa = t.pts[a], &pb = t.pts[b], &pc = t.pts[c], &pd = t.pts[d], &pe = t.pts[e];
+    const double o[3] = {orient3d(pa, pb, pe, pd), orient3d(pb, pc, pe, pd), orient3d(pc, pa, pe, pd)};
+    const int32_t ends[3][2] = {{a, b}, {b, c}, {c, a}};
+    for (int i = 0; i < 3; ++i) {
+        if (o[i] > 0) continue;
+        double worst = 0;
+        if (edgeRemoval(r, slot, ends[i][0], ends[i][1], er, worst, d, e) && er.oldCount == 4) return true;
+    }
+    return false;
+}
+
 /// Restores the Delaunay property among the cells next to the last commit by flips. A
 /// cavity kept from conflicting cells (so that its point sees all of it) leaves cells whose
 /// circumsphere holds a vertex of a neighbour across a face that is not boundary; their
 /// circumcentres may lie anywhere, even outside the solid beyond faces they do not
 /// encroach. Each such face is flipped two-to-three when the segment between the apexes
 /// crosses it, or three-to-two when one of its edges has only the two cells and a third
-/// around it and is not a subsegment; boundary faces and subsegments are never removed and
+/// around it and is not a subsegment, or four-to-four when such an edge has four (in thin
+/// walls and discs, where points on both faces lie on input edges above one another, the
+/// faces left so made slivers whose circumcentres lie far outside, beyond faces they do
+/// not encroach); boundary faces and subsegments are never removed and
 /// no new face lies on a facet. The flips' cells join r.t.created (which then lists each live
 /// cell made once) and `flipped`.
 void restoreDelaunay(Run& r, std::vector<int32_t>& flipped) {
@@ -454,9 +606,14 @@ void restoreDelaunay(Run& r, std::vector<int32_t>& flipped) {
         if (across < 0) continue;
         if (!robust::inConflict(t, s, t.pts[t.cells[across >> 2].v[across & 3]])) continue;
         Flip f;
-        if (!flipAcross(r, s, k, f)) continue;
         made.clear();
-        if (!robust::replaceCells(t, f.old, f.oldCount, f.made, f.madeCount, made)) continue;
+        if (flipAcross(r, s, k, f)) {
+            if (!robust::replaceCells(t, f.old, f.oldCount, f.made, f.madeCount, made)) continue;
+        } else {
+            EdgeRemoval er;
+            if (!fourToFour(r, s, k, er)) continue;
+            if (!robust::replaceCells(t, er.old, er.oldCount, er.made, er.madeCount, made)) continue;
+        }
         --flipsLeft;
         for (const int32_t n : made) {
             t.created.push_back(n);
@@ -1721,20 +1878,6 @@ bool refine(Run& r) {
     return true;
 }
 
-/// The radius-edge ratio of a cell given by its corners; a flat cell (no circumsphere, or a
-/// volume of rounding size) counts as infinitely bad.
-double cellRatio(const Run& r, const std::array<int32_t, 4>& v) {
-    const Point3 &p0 = r.t.pts[v[0]], &p1 = r.t.pts[v[1]], &p2 = r.t.pts[v[2]], &p3 = r.t.pts[v[3]];
-    const TetQuality q = tetQuality(p0, p1, p2, p3);
-    return flatShape(q, p0, p1, p2, p3) ? std::numeric_limits<double>::infinity() : q.radiusEdgeRatio;
-}
-
-/// Whether a cell with corners v is above the volume bound.
-bool overVolume(const Run& r, const std::array<int32_t, 4>& v) {
-    return r.params.maxVolume > 0 &&
-           tetQuality(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]).volume > r.params.maxVolume;
-}
-
 /// The worst ratio among the cells a flip makes; infinite when one is above the volume
 /// bound.
 double flipWorst(const Run& r, const Flip& f) {
@@ -1778,113 +1921,6 @@ void removeFlatCells(Run& r) {
         made.clear();
         if (robust::replaceCells(r.t, best.old, best.oldCount, best.made, best.madeCount, made)) --flipsLeft;
     }
-}
-
-/// An edge removal: the ring of cells around an inner edge (u, w) replaced by two cells on
-/// every triangle of a triangulation of the ring of vertices around it.
-struct EdgeRemoval {
-    static constexpr int kMaxRing = 7;
-    int32_t old[kMaxRing];
-    int oldCount = 0;
-    std::array<int32_t, 4> made[2 * (kMaxRing - 2)];
-    int madeCount = 0;
-};
-
-/// The edge removal of (u, w), the edge of cell `slot`, whose cells have the lowest worst
-/// ratio (triangulations of the ring by dynamic programming). False when the edge is a
-/// subsegment, lies on the boundary (a face around it is a boundary face or it meets the
-/// hull), has more than kMaxRing cells around it, or no triangulation gives positively
-/// oriented cells without a face on a facet or a flat cell; `worst` is then left alone.
-bool edgeRemoval(const Run& r, int32_t slot, int32_t u, int32_t w, EdgeRemoval& er, double& worst) {
-    if (subsegmentEdge(r, u, w) >= 0) return false;
-    const robust::TetTopology& t = r.t;
-    // The ring: from cell `slot` with corners u, w, p, q, across the face opposite p, and so on.
-    int32_t ring[EdgeRemoval::kMaxRing];
-    int n = 0;
-    int32_t cur = slot;
-    int32_t prev = -1;
-    {
-        const auto& v = t.cells[slot].v;
-        for (const int32_t x : v) {
-            if (x == u || x == w) continue;
-            if (prev < 0) prev = x;
-        }
-    }
-    for (;;) {
-        if (n == EdgeRemoval::kMaxRing) return false;
-        er.old[n] = cur;
-        ring[n++] = prev;
-        const auto& c = t.cells[cur];
-        int32_t nextV = -1;
-        int kOpp = -1;
-        for (int k = 0; k < 4; ++k) {
-            if (c.v[k] != u && c.v[k] != w && c.v[k] != prev) nextV = c.v[k];
-            if (c.v[k] == prev) kOpp = k;
-        }
-        if (isBarrier(r, u, w, nextV)) return false;
-        const int32_t across = c.n[kOpp];
-        if (across < 0) return false;
-        cur = across >> 2;
-        prev = nextV;
-        if (cur == slot) break;
-    }
-    if (n < 3) return false;
-    er.oldCount = n;
-    if (!(orient3d(t.pts[u], t.pts[w], t.pts[ring[0]], t.pts[ring[1]]) > 0)) std::swap(u, w);
-    // Cells on ring triangle (i, j, k): (ri, rj, rk, w) and (rj, ri, rk, u).
-    const double inf = std::numeric_limits<double>::infinity();
-    auto triangleCost = [&](int i, int j, int k) {
-        const int32_t a = ring[i], b = ring[j], c = ring[k];
-        if (!(orient3d(t.pts[a], t.pts[b], t.pts[c], t.pts[w]) > 0)) return inf;
-        if (!(orient3d(t.pts[b], t.pts[a], t.pts[c], t.pts[u]) > 0)) return inf;
-        if (isBarrier(r, a, b, c) || flatCell(r, a, b, c, w) || flatCell(r, b, a, c, u)) return inf;
-        // The faces on the triangulation's diagonals.
-        const int d[3][2] = {{i, j}, {j, k}, {i, k}};
-        for (const auto& e : d) {
-            if (e[1] - e[0] == 1 || (e[0] == 0 && e[1] == n - 1)) continue;
-            if (isBarrier(r, u, ring[e[0]], ring[e[1]]) || isBarrier(r, w, ring[e[0]], ring[e[1]])) return inf;
-        }
-        const std::array<int32_t, 4> cw{a, b, c, w}, cu{b, a, c, u};
-        if (overVolume(r, cw) || overVolume(r, cu)) return inf;
-        return std::max(cellRatio(r, cw), cellRatio(r, cu));
-    };
-    constexpr int kN = EdgeRemoval::kMaxRing;
-    double best[kN][kN];
-    int split[kN][kN];
-    for (int len = 1; len < n; ++len) {
-        for (int i = 0; i + len < n; ++i) {
-            const int j = i + len;
-            best[i][j] = len == 1 ? 0.0 : inf;
-            split[i][j] = -1;
-            for (int k = i + 1; k < j; ++k) {
-                const double c = std::max({best[i][k], best[k][j], triangleCost(i, k, j)});
-                if (c < best[i][j]) {
-                    best[i][j] = c;
-                    split[i][j] = k;
-                }
-            }
-        }
-    }
-    if (std::isinf(best[0][n - 1])) return false;
-    er.madeCount = 0;
-    int32_t todo[kN][2];
-    int top = 0;
-    todo[top][0] = 0;
-    todo[top++][1] = n - 1;
-    while (top > 0) {
-        --top;
-        const int i = todo[top][0], j = todo[top][1];
-        if (j - i < 2) continue;
-        const int k = split[i][j];
-        er.made[er.madeCount++] = {ring[i], ring[k], ring[j], w};
-        er.made[er.madeCount++] = {ring[k], ring[i], ring[j], u};
-        todo[top][0] = i;
-        todo[top++][1] = k;
-        todo[top][0] = k;
-        todo[top++][1] = j;
-    }
-    worst = best[0][n - 1];
-    return true;
 }
 
 /// After refinement, cells left above the radius-edge bound (where no point could be placed
