@@ -554,7 +554,8 @@ bool edgeRemoval(const Run& r, int32_t slot, int32_t u, int32_t w, EdgeRemoval& 
 /// The four-to-four flip across face k of cell `slot` (apex d) with the cell beyond it (apex
 /// e), when neither two-to-three nor three-to-two applies: a reflex edge (u, w) of the face
 /// has four cells around it (its ring d, x, e, y) and they become the four cells around
-/// the diagonal (d, e), which removes the face. The same refusals as edgeRemoval.
+/// the diagonal (d, e), which removes the face, when neither u nor w lies inside the
+/// circumsphere of a cell made. The same refusals as edgeRemoval.
 bool fourToFour(const Run& r, int32_t slot, int k, EdgeRemoval& er) {
     const robust::TetTopology& t = r.t;
     const int32_t across = t.cells[slot].n[k];
@@ -570,7 +571,17 @@ bool fourToFour(const Run& r, int32_t slot, int k, EdgeRemoval& er) {
     for (int i = 0; i < 3; ++i) {
         if (o[i] > 0) continue;
         double worst = 0;
-        if (edgeRemoval(r, slot, ends[i][0], ends[i][1], er, worst, d, e) && er.oldCount == 4) return true;
+        if (!edgeRemoval(r, slot, ends[i][0], ends[i][1], er, worst, d, e) || er.oldCount != 4) continue;
+        // Neither end of the edge removed may lie in a new cell's circumsphere: the flip
+        // could be undone at once, and the two would alternate.
+        bool clear = true;
+        for (int j = 0; j < er.madeCount && clear; ++j) {
+            const auto& m = er.made[j];
+            for (const int32_t x : ends[i]) {
+                if (insphere(t.pts[m[0]], t.pts[m[1]], t.pts[m[2]], t.pts[m[3]], t.pts[x]) > 0) clear = false;
+            }
+        }
+        if (clear) return true;
     }
     return false;
 }
@@ -1819,6 +1830,12 @@ bool refine(Run& r) {
             // starts there whatever the boundary nearby.
             added = refineCell(r, s, centroid4(p0, p1, p2, p3), true);
         }
+        if (!added && tooLarge && !r.stopped && r.t.alive[s] != 0 && r.t.pts.size() == before) {
+            // The split of a boundary piece its centroid encroaches was refused (it would
+            // come too close to a vertex): the centroid goes in over the piece, which
+            // stays (the cavity stops at it). A cell above the volume bound must go.
+            added = refineCell(r, s, centroid4(p0, p1, p2, p3), true, true);
+        }
         if (!added && !tooLarge && !r.stopped && r.t.alive[s] != 0 && r.t.pts.size() == before) {
             // Next to a small facet the face split is refused (it would make an edge
             // shorter than the cell's own); the circumcentre inside the solid can go in
@@ -1831,10 +1848,11 @@ bool refine(Run& r) {
             // (its circumcentre can then be that very vertex, or lie where no cavity grows
             // from it). Flips restore the Delaunay property around it, as after a cavity that
             // lost cells; when the cell goes, the cells made take its place in the queue.
+            // (Every flip replaces it, and a flip may reuse its slot for a cell it makes.)
             r.t.created.assign(1, s);
             std::vector<int32_t> flipped;
             restoreDelaunay(r, flipped);
-            if (r.t.alive[s] == 0) {
+            if (!flipped.empty() || r.t.alive[s] == 0) {
                 if (retries.size() < r.t.cells.size()) retries.resize(r.t.cells.size(), 0);
                 for (int32_t c : r.t.created) {
                     if (r.t.alive[c] == 0) continue;
