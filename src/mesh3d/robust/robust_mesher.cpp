@@ -357,6 +357,31 @@ struct Flip {
     int madeCount = 0;
 };
 
+/// Face k of cell `slot`, corners a, b, c, apex d, and the cell m beyond it with apex e;
+/// o[0..2] are the orientations of d against the planes through e and the face's edges
+/// ab, bc, ca (all positive when the segment from d to e crosses the face). False when
+/// there is no cell beyond or the face is a boundary face.
+struct FlipFace {
+    int32_t a, b, c, d, e, m;
+    double o[3];
+};
+
+bool flipFace(const Run& r, int32_t slot, int k, FlipFace& ff) {
+    const robust::TetTopology& t = r.t;
+    const int32_t across = t.cells[slot].n[k];
+    if (across < 0) return false;
+    robust::faceOf(t, slot, k, ff.a, ff.b, ff.c);
+    if (isBarrier(r, ff.a, ff.b, ff.c)) return false;
+    ff.d = t.cells[slot].v[k];
+    ff.m = across >> 2;
+    ff.e = t.cells[ff.m].v[across & 3];
+    const Point3 &pa = t.pts[ff.a], &pb = t.pts[ff.b], &pc = t.pts[ff.c], &pd = t.pts[ff.d], &pe = t.pts[ff.e];
+    ff.o[0] = orient3d(pa, pb, pe, pd);
+    ff.o[1] = orient3d(pb, pc, pe, pd);
+    ff.o[2] = orient3d(pc, pa, pe, pd);
+    return true;
+}
+
 /// The flip across face k of cell `slot` (apex d) with the cell beyond it (apex e):
 /// two-to-three when the segment from d to e crosses the face, or three-to-two around a
 /// reflex edge (u, w) of the face when the cells around it are the two and one more with
@@ -364,16 +389,11 @@ struct Flip {
 /// face or a subsegment, make a face on a facet, or make a flat cell.
 bool flipAcross(const Run& r, int32_t slot, int k, Flip& f) {
     const robust::TetTopology& t = r.t;
-    const int32_t across = t.cells[slot].n[k];
-    if (across < 0) return false;
-    int32_t a, b, c;
-    robust::faceOf(t, slot, k, a, b, c);
-    if (isBarrier(r, a, b, c)) return false;
-    const int32_t d = t.cells[slot].v[k];
-    const int32_t m = across >> 2;
-    const int32_t e = t.cells[m].v[across & 3];
+    FlipFace ff;
+    if (!flipFace(r, slot, k, ff)) return false;
+    const int32_t a = ff.a, b = ff.b, c = ff.c, d = ff.d, e = ff.e, m = ff.m;
     const Point3 &pa = t.pts[a], &pb = t.pts[b], &pc = t.pts[c], &pd = t.pts[d], &pe = t.pts[e];
-    const double oab = orient3d(pa, pb, pe, pd), obc = orient3d(pb, pc, pe, pd), oca = orient3d(pc, pa, pe, pd);
+    const double oab = ff.o[0], obc = ff.o[1], oca = ff.o[2];
     if (oab > 0 && obc > 0 && oca > 0) {
         if (isBarrier(r, a, d, e) || isBarrier(r, b, d, e) || isBarrier(r, c, d, e)) return false;
         if (flatCell(r, a, b, e, d) || flatCell(r, b, c, e, d) || flatCell(r, c, a, e, d)) return false;
@@ -558,20 +578,13 @@ bool edgeRemoval(const Run& r, int32_t slot, int32_t u, int32_t w, EdgeRemoval& 
 /// circumsphere of a cell made. The same refusals as edgeRemoval.
 bool fourToFour(const Run& r, int32_t slot, int k, EdgeRemoval& er) {
     const robust::TetTopology& t = r.t;
-    const int32_t across = t.cells[slot].n[k];
-    if (across < 0) return false;
-    int32_t a, b, c;
-    robust::faceOf(t, slot, k, a, b, c);
-    if (isBarrier(r, a, b, c)) return false;
-    const int32_t d = t.cells[slot].v[k];
-    const int32_t e = t.cells[across >> 2].v[across & 3];
-    const Point3 &pa = t.pts[a], &pb = t.pts[b], &pc = t.pts[c], &pd = t.pts[d], &pe = t.pts[e];
-    const double o[3] = {orient3d(pa, pb, pe, pd), orient3d(pb, pc, pe, pd), orient3d(pc, pa, pe, pd)};
-    const int32_t ends[3][2] = {{a, b}, {b, c}, {c, a}};
+    FlipFace ff;
+    if (!flipFace(r, slot, k, ff)) return false;
+    const int32_t ends[3][2] = {{ff.a, ff.b}, {ff.b, ff.c}, {ff.c, ff.a}};
     for (int i = 0; i < 3; ++i) {
-        if (o[i] > 0) continue;
+        if (ff.o[i] > 0) continue;
         double worst = 0;
-        if (!edgeRemoval(r, slot, ends[i][0], ends[i][1], er, worst, d, e) || er.oldCount != 4) continue;
+        if (!edgeRemoval(r, slot, ends[i][0], ends[i][1], er, worst, ff.d, ff.e) || er.oldCount != 4) continue;
         // Neither end of the edge removed may lie in a new cell's circumsphere: the flip
         // could be undone at once, and the two would alternate.
         bool clear = true;
@@ -1329,19 +1342,27 @@ bool smallAngleBetween(const Run& r, int32_t u, int32_t w) {
     return false;
 }
 
-/// Whether the shortest edge of a cell with corners v lies at a small input angle.
-bool protectedCorners(const Run& r, const std::array<int32_t, 4>& v) {
-    const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+constexpr int kCellEdges[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+
+/// The shortest edge of a cell with corners v, as an index into kCellEdges (the first of
+/// equal lengths).
+int shortestEdgeOf(const Run& r, const std::array<int32_t, 4>& v) {
     int best = 0;
     double bestLength = 0;
     for (int k = 0; k < 6; ++k) {
-        const double l = norm2(sub3(r.t.pts[v[pairs[k][0]]], r.t.pts[v[pairs[k][1]]]));
+        const double l = norm2(sub3(r.t.pts[v[kCellEdges[k][0]]], r.t.pts[v[kCellEdges[k][1]]]));
         if (k == 0 || l < bestLength) {
             best = k;
             bestLength = l;
         }
     }
-    return smallAngleBetween(r, v[pairs[best][0]], v[pairs[best][1]]);
+    return best;
+}
+
+/// Whether the shortest edge of a cell with corners v lies at a small input angle.
+bool protectedCorners(const Run& r, const std::array<int32_t, 4>& v) {
+    const int best = shortestEdgeOf(r, v);
+    return smallAngleBetween(r, v[kCellEdges[best][0]], v[kCellEdges[best][1]]);
 }
 
 bool protectedCell(const Run& r, int32_t slot) { return protectedCorners(r, r.t.cells[slot].v); }
@@ -2050,20 +2071,6 @@ void smoothFreeVertices(Run& r) {
     std::vector<int32_t> star;
     std::vector<double> ratioNow;
     std::vector<int> shortestNow;
-    // The shortest edge of a cell (its index in the order 01, 02, 03, 12, 13, 23).
-    auto shortestOf = [&](const std::array<int32_t, 4>& cell) {
-        const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
-        int best = 0;
-        double bestLength = 0;
-        for (int k = 0; k < 6; ++k) {
-            const double l = norm2(sub3(r.t.pts[cell[pairs[k][0]]], r.t.pts[cell[pairs[k][1]]]));
-            if (k == 0 || l < bestLength) {
-                best = k;
-                bestLength = l;
-            }
-        }
-        return best;
-    };
     // The worst ratio of the star with the point where it is now; infinite when a cell is
     // not valid or fares worse than allowed.
     auto worstOfStar = [&]() {
@@ -2073,7 +2080,7 @@ void smoothFreeVertices(Run& r) {
             const Point3 &p0 = r.t.pts[cell[0]], &p1 = r.t.pts[cell[1]], &p2 = r.t.pts[cell[2]], &p3 = r.t.pts[cell[3]];
             if (!(orient3d(p0, p1, p2, p3) > 0) || overVolume(r, cell)) return std::numeric_limits<double>::infinity();
             const double q = cellRatio(r, cell);
-            if (q > limit && (!(ratioNow[i] > limit) || q > ratioNow[i] || shortestOf(cell) != shortestNow[i])) {
+            if (q > limit && (!(ratioNow[i] > limit) || q > ratioNow[i] || shortestEdgeOf(r, cell) != shortestNow[i])) {
                 return std::numeric_limits<double>::infinity();
             }
             worst = std::max(worst, q);
@@ -2097,7 +2104,7 @@ void smoothFreeVertices(Run& r) {
             const auto& cell = r.t.cells[s].v;
             const double q = cellRatio(r, cell);
             ratioNow.push_back(q);
-            shortestNow.push_back(shortestOf(cell));
+            shortestNow.push_back(shortestEdgeOf(r, cell));
             worstNow = std::max(worstNow, q);
             for (const int32_t x : cell) {
                 if (x == v) continue;
