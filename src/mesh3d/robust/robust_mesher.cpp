@@ -2053,9 +2053,9 @@ void flipBadCells(Run& r) {
 /// neighbours, to the mean of its cells' circumcentres weighted by their volumes, or half
 /// way to either. A move is made only when every cell of the star stays positively
 /// oriented, not flat and within the volume bound, every cell above the ratio bound after
-/// it was above it before with the same shortest edge and no lower a ratio, and the worst
-/// ratio among them drops; of the candidates, the lowest worst ratio. Only coordinates
-/// change.
+/// it was above it before (with the same shortest edge and a ratio no higher than then),
+/// and the worst ratio among them drops; of the candidates, the lowest worst ratio. Only
+/// coordinates change.
 void smoothFreeVertices(Run& r) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<int32_t> movable;
