@@ -474,10 +474,9 @@ struct EdgeRemoval {
 /// ratio (triangulations of the ring by dynamic programming). False when the edge is a
 /// subsegment, lies on the boundary (a face around it is a boundary face or it meets the
 /// hull), has more than kMaxRing cells around it, or no triangulation gives positively
-/// oriented cells without a face on a facet or a flat cell; `worst` is then left alone.
-/// With keepA and keepB (two vertices of a ring of four), only the triangulation with the
+/// oriented cells without a face on a facet or a flat cell. With keepA and keepB (two vertices of a ring of four), only the triangulation with the
 /// diagonal between them.
-bool edgeRemoval(const Run& r, int32_t slot, int32_t u, int32_t w, EdgeRemoval& er, double& worst, int32_t keepA = -1,
+bool edgeRemoval(const Run& r, int32_t slot, int32_t u, int32_t w, EdgeRemoval& er, int32_t keepA = -1,
                  int32_t keepB = -1) {
     if (subsegmentEdge(r, u, w) >= 0) return false;
     const robust::TetTopology& t = r.t;
@@ -567,7 +566,6 @@ bool edgeRemoval(const Run& r, int32_t slot, int32_t u, int32_t w, EdgeRemoval& 
         todo[top][0] = k;
         todo[top++][1] = j;
     }
-    worst = best[0][n - 1];
     return true;
 }
 
@@ -583,8 +581,7 @@ bool fourToFour(const Run& r, int32_t slot, int k, EdgeRemoval& er) {
     const int32_t ends[3][2] = {{ff.a, ff.b}, {ff.b, ff.c}, {ff.c, ff.a}};
     for (int i = 0; i < 3; ++i) {
         if (ff.o[i] > 0) continue;
-        double worst = 0;
-        if (!edgeRemoval(r, slot, ends[i][0], ends[i][1], er, worst, ff.d, ff.e) || er.oldCount != 4) continue;
+        if (!edgeRemoval(r, slot, ends[i][0], ends[i][1], er, ff.d, ff.e)) continue;
         // Neither end of the edge removed may lie in a new cell's circumsphere: the flip
         // could be undone at once, and the two would alternate.
         bool clear = true;
@@ -1370,13 +1367,8 @@ bool protectedCell(const Run& r, int32_t slot) { return protectedCorners(r, r.t.
 /// The squared length of the shortest edge of the cell in `slot`.
 double shortestEdge2(const Run& r, int32_t slot) {
     const auto& v = r.t.cells[slot].v;
-    const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
-    double best = 0;
-    for (int k = 0; k < 6; ++k) {
-        const double l = norm2(sub3(r.t.pts[v[pairs[k][0]]], r.t.pts[v[pairs[k][1]]]));
-        if (k == 0 || l < best) best = l;
-    }
-    return best;
+    const int k = shortestEdgeOf(r, v);
+    return norm2(sub3(r.t.pts[v[kCellEdges[k][0]]], r.t.pts[v[kCellEdges[k][1]]]));
 }
 
 /// Whether vertex v is kept from encroaching the boundary piece with corners x[0..n):
@@ -1402,7 +1394,7 @@ bool shieldedFrom(const Run& r, int32_t v, const int32_t* x, int n) {
 /// added.
 bool splitOwnEncroachedPiece(Run& r, int32_t slot) {
     const std::array<int32_t, 4> v = r.t.cells[slot].v;
-    const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+    const auto& pairs = kCellEdges;
     const double keep = r.shapeMinEdge2;
     r.shapeMinEdge2 = 0;
     bool added = false;
@@ -1595,7 +1587,7 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge, bool overF
         }
     }
     if (r.freeSegments) {
-        const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+        const auto& pairs = kCellEdges;
         for (int32_t s : r.t.cavity) {
             const auto& v = r.t.cells[s].v;
             for (const auto& p : pairs) {
@@ -1684,7 +1676,7 @@ bool cellNeedsRefining(const Run& r, int32_t slot) {
 bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
     std::vector<int32_t> near;
     std::vector<std::array<int32_t, 3>> failed;
-    const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+    const auto& pairs = kCellEdges;
     for (size_t i = 0; i < r.fresh.size(); ++i) {
         const int32_t v = r.fresh[i];
         failed.clear();
@@ -2031,12 +2023,10 @@ void flipBadCells(Run& r) {
             Flip f;
             if (flipAcross(r, s, k, f)) consider(f.old, f.oldCount, f.made, f.madeCount);
         }
-        const int pairs[6][2] = {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
-        for (const auto& p : pairs) {
+        for (const auto& p : kCellEdges) {
             EdgeRemoval er;
-            double worst = 0;
             const auto& v = r.t.cells[s].v;
-            if (edgeRemoval(r, s, v[p[0]], v[p[1]], er, worst)) consider(er.old, er.oldCount, er.made, er.madeCount);
+            if (edgeRemoval(r, s, v[p[0]], v[p[1]], er)) consider(er.old, er.oldCount, er.made, er.madeCount);
         }
         if (best.oldCount == 0) continue;
         made.clear();
