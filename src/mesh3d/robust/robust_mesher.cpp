@@ -2038,22 +2038,45 @@ void flipBadCells(Run& r) {
     }
 }
 
-/// After the flips, a Steiner point inside the solid (on no facet or edge) at a cell still
-/// above the radius-edge bound is moved when that improves its star: to the mean of its
-/// neighbours, to the mean of its cells' circumcentres weighted by their volumes, or half
-/// way to either. A move is made only when every cell of the star stays positively
-/// oriented, not flat and within the volume bound, every cell above the ratio bound after
-/// it was above it before (with the same shortest edge and a ratio no higher than then),
-/// and the worst ratio among them drops; of the candidates, the lowest worst ratio. Only
-/// coordinates change.
-void smoothFreeVertices(Run& r) {
+/// Where a Steiner point being moved may go: a point inside the solid anywhere; a point on
+/// an input edge onto that edge's line, strictly between its neighbours along the edge; a
+/// point inside a facet onto the facet's plane (its frame). False when the candidate
+/// leaves the stretch of edge between the neighbours.
+bool keepOnFeature(const Run& r, int32_t v, Point3& p) {
+    if (r.kind[v] == kOnEdge) {
+        const InputEdge& e = r.edges[r.feature[v]];
+        const Point3& a = r.t.pts[e.a];
+        const Point3 d = sub3(r.t.pts[e.b], a);
+        const double dd = dot3(d, d);
+        const double t = dot3(sub3(p, a), d) / dd;
+        const double t0 = dot3(sub3(r.t.pts[r.prevV[v]], a), d) / dd;
+        const double t1 = dot3(sub3(r.t.pts[r.nextV[v]], a), d) / dd;
+        if (!(t > std::min(t0, t1) && t < std::max(t0, t1))) return false;
+        p = add3(a, scale3(d, t));
+    } else if (r.kind[v] == kOnFacet) {
+        const FacetInfo& fi = r.facets[r.feature[v]];
+        const Point3 d = sub3(p, fi.origin);
+        p = add3(add3(fi.origin, scale3(fi.u, dot3(d, fi.u))), scale3(fi.v, dot3(d, fi.v)));
+    }
+    return true;
+}
+
+/// After the flips, a Steiner point at a cell still above the radius-edge bound is moved
+/// when that improves its star: to the mean of its neighbours, to the mean of its cells'
+/// circumcentres weighted by their volumes, or half way to either; a point on an input
+/// edge or inside a facet stays on it (keepOnFeature), so the boundary keeps its shape. A
+/// move is made only when every cell of the star stays positively oriented, not flat and
+/// within the volume bound, every cell above the ratio bound after it was above it before
+/// (with the same shortest edge and a ratio no higher than then), and the worst ratio
+/// among them drops; of the candidates, the lowest worst ratio. Only coordinates change.
+void smoothSteinerPoints(Run& r) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<int32_t> movable;
     std::vector<uint8_t> listed(r.t.pts.size(), 0);
     for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0 || !(cellRatio(r, r.t.cells[s].v) > limit)) continue;
         for (const int32_t x : r.t.cells[s].v) {
-            if (x < 4 + r.inputCount || r.kind[x] != kFree || listed[x] != 0) continue;
+            if (x < 4 + r.inputCount || r.kind[x] == kCorner || listed[x] != 0) continue;
             listed[x] = 1;
             movable.push_back(x);
         }
@@ -2120,6 +2143,7 @@ void smoothFreeVertices(Run& r) {
         double bestWorst = worstNow;
         Point3 bestAt = home;
         for (int i = 0; i < count; ++i) {
+            if (!keepOnFeature(r, v, candidates[i])) continue;
             r.t.pts[v] = candidates[i];
             const double worst = worstOfStar();
             if (worst < bestWorst) {
@@ -2408,7 +2432,7 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
     if (!refine(r)) return out;
     removeFlatCells(r);
     flipBadCells(r);
-    smoothFreeVertices(r);
+    smoothSteinerPoints(r);
     // Every subsegment of a segment inside the solid is still an edge (facet edges are kept
     // by the boundary faces; a free segment only by the encroachment rule).
     if (r.freeSegments) {
