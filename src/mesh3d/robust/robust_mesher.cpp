@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <set>
 
@@ -26,6 +27,9 @@ constexpr double kSettleSplitReach = 1e-4;
 /// How close, as a fraction of a shape-bad cell's shortest edge, the split point of a
 /// subsegment its circumcentre encroaches may come to the vertices of its cavity.
 constexpr double kSubsegmentSplitReach = 0.6;
+
+/// The height of a regular tetrahedron over its edge length, the square root of 2/3.
+constexpr double kRegularHeight = 0.81649658092772603;
 
 enum : uint8_t { kFree = 0, kCorner = 1, kOnEdge = 2, kOnFacet = 3 };
 
@@ -1961,13 +1965,30 @@ void removeFlatCells(Run& r) {
 /// of those lack a small angle to excuse them, the worst ratio is no higher, and one of the
 /// three is lower. Of those flips the one with the fewest unexcused cells above the bound,
 /// then the fewest above it, then the lowest worst ratio is made. The mesh stops being
-/// Delaunay there, which nothing after this pass relies on.
-void flipBadCells(Run& r) {
+/// Delaunay there, which nothing after this pass relies on. With `around`, only the cells
+/// around those vertices are looked at (the points just moved: elsewhere nothing changed
+/// since the last pass).
+void flipBadCells(Run& r, const std::vector<int32_t>* around = nullptr) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<int32_t> stack;
-    for (int32_t s = static_cast<int32_t>(r.t.cells.size()) - 1; s >= 0; --s) {
-        if (r.t.alive[s] != 0 && r.t.inside[s] != 0 && cellRatio(r, r.t.cells[s].v) > limit) stack.push_back(s);
+    if (around != nullptr) {
+        for (const int32_t v : *around) {
+            robust::forStar(r.t, v, [&](int32_t s) {
+                stack.push_back(s);
+                return false;
+            });
+        }
+        std::sort(stack.begin(), stack.end(), std::greater<int32_t>());
+        stack.erase(std::unique(stack.begin(), stack.end()), stack.end());
+        stack.erase(std::remove_if(stack.begin(), stack.end(),
+                                   [&](int32_t s) { return r.t.inside[s] == 0 || !(cellRatio(r, r.t.cells[s].v) > limit); }),
+                    stack.end());
+    } else {
+        for (int32_t s = static_cast<int32_t>(r.t.cells.size()) - 1; s >= 0; --s) {
+            if (r.t.alive[s] != 0 && r.t.inside[s] != 0 && cellRatio(r, r.t.cells[s].v) > limit) stack.push_back(s);
+        }
     }
+    // Taken from the back: the cells in ascending slot order.
     // Each flip lowers the count of cells above the bound, or keeps it and lowers the worst
     // ratio among the cells replaced; a budget bounds the work all the same.
     int64_t flipsLeft = 64 + 8 * static_cast<int64_t>(stack.size());
@@ -2069,7 +2090,7 @@ bool keepOnFeature(const Run& r, int32_t v, Point3& p) {
 /// within the volume bound, every cell above the ratio bound after it was above it before
 /// (with the same shortest edge and a ratio no higher than then), and the worst ratio
 /// among them drops; of the candidates, the lowest worst ratio. Only coordinates change.
-void smoothSteinerPoints(Run& r) {
+void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<int32_t> movable;
     std::vector<uint8_t> listed(r.t.pts.size(), 0);
@@ -2134,10 +2155,32 @@ void smoothSteinerPoints(Run& r) {
         }
         if (links == 0 || std::isinf(worstNow)) continue;
         const Point3 home = r.t.pts[v];
-        Point3 candidates[4];
+        Point3 candidates[6];
         int count = 0;
         candidates[count++] = scale3(mean, 1.0 / links);
         if (volumes > 0) candidates[count++] = scale3(weighted, 1.0 / volumes);
+        {
+            // The apex of a regular cell on the face of the worst cell opposite v, on v's side.
+            size_t worstAt = 0;
+            for (size_t i = 1; i < star.size(); ++i) {
+                if (ratioNow[i] > ratioNow[worstAt]) worstAt = i;
+            }
+            Point3 face[3];
+            int n = 0;
+            for (const int32_t x : r.t.cells[star[worstAt]].v) {
+                if (x != v) face[n++] = r.t.pts[x];
+            }
+            const Point3 normal = cross3(sub3(face[1], face[0]), sub3(face[2], face[0]));
+            const double area2 = length3(normal);
+            if (area2 > 0) {
+                const double side = (length3(sub3(face[1], face[0])) + length3(sub3(face[2], face[1])) +
+                                     length3(sub3(face[0], face[2]))) *
+                                    (1.0 / 3);
+                const double height = dot3(normal, sub3(home, face[0])) < 0 ? -kRegularHeight * side : kRegularHeight * side;
+                const Point3 centre = scale3(add3(add3(face[0], face[1]), face[2]), 1.0 / 3);
+                candidates[count++] = add3(centre, scale3(normal, height / area2));
+            }
+        }
         const int full = count;
         for (int i = 0; i < full; ++i) candidates[count++] = scale3(add3(home, candidates[i]), 0.5);
         double bestWorst = worstNow;
@@ -2151,6 +2194,7 @@ void smoothSteinerPoints(Run& r) {
                 bestAt = candidates[i];
             }
         }
+        if (bestWorst < worstNow) moved.push_back(v);
         r.t.pts[v] = bestAt;
     }
 }
@@ -2431,8 +2475,14 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
     labelSolid(r);
     if (!refine(r)) return out;
     removeFlatCells(r);
+    // The moves make flips possible, and those flips new moves: a second round, around the
+    // points moved (a third gains little).
+    std::vector<int32_t> moved;
     flipBadCells(r);
-    smoothSteinerPoints(r);
+    smoothSteinerPoints(r, moved);
+    flipBadCells(r, &moved);
+    moved.clear();
+    smoothSteinerPoints(r, moved);
     // Every subsegment of a segment inside the solid is still an edge (facet edges are kept
     // by the boundary faces; a free segment only by the encroachment rule).
     if (r.freeSegments) {
