@@ -2084,12 +2084,14 @@ bool keepOnFeature(const Run& r, int32_t v, Point3& p) {
 
 /// After the flips, a Steiner point at a cell still above the radius-edge bound is moved
 /// when that improves its star: to the mean of its neighbours, to the mean of its cells'
-/// circumcentres weighted by their volumes, or half way to either; a point on an input
-/// edge or inside a facet stays on it (keepOnFeature), so the boundary keeps its shape. A
-/// move is made only when every cell of the star stays positively oriented, not flat and
-/// within the volume bound, every cell above the ratio bound after it was above it before
-/// (with the same shortest edge and a ratio no higher than then), and the worst ratio
-/// among them drops; of the candidates, the lowest worst ratio. Only coordinates change.
+/// circumcentres weighted by their volumes, to the apex of a regular cell on the face
+/// opposite it in its worst cell, or half way to any of these; a point on an input edge or
+/// inside a facet stays on it (keepOnFeature), so the boundary keeps its shape. A move is
+/// made only when every cell of the star stays positively oriented, not flat and within the
+/// volume bound, every cell above the ratio bound after it was above it before (with the
+/// same shortest edge and a ratio no higher than then), and the worst ratio among them
+/// drops; of the candidates, the lowest worst ratio. Only coordinates change; the points
+/// moved are appended to `moved`.
 void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<int32_t> movable;
