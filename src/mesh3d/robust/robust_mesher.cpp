@@ -992,6 +992,19 @@ bool splitEncroachedOrAt(Run& r, int32_t f, const Point3& q, const Point3& from,
     return false;
 }
 
+/// Whether the cavity of a point on facet f may cross the face (a, b, c): any face but a
+/// boundary face of another facet.
+bool facetPointMayCross(const Run& r, int32_t f, int32_t a, int32_t b, int32_t c) {
+    const int32_t g = commonFacet(r, a, b, c);
+    return g < 0 || (onFacet(r, a, f) && onFacet(r, b, f) && onFacet(r, c, f));
+}
+
+/// Whether a cavity face is a piece of facet f on the hull (replaced by the fan from the
+/// new point, not joined to it).
+bool hullPieceOf(const Run& r, int32_t f, const CavityFace& cf) {
+    return cf.outside < 0 && onFacet(r, cf.a, f) && onFacet(r, cf.b, f) && onFacet(r, cf.c, f);
+}
+
 /// Inserts q as a point of facet f. Recovery (not constrained) locates it from `hint`;
 /// refinement grows its cavity from `seeds` and first splits a piece of a coplanar facet
 /// that q encroaches (unless `coplanarFirst` is false).
@@ -1009,18 +1022,14 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
     }
     const int32_t vid = addVertex(r, q, kOnFacet, f);
     const bool grown = robust::growCavity(r.t, q, seeds, seedCount, [&](int32_t a, int32_t b, int32_t c) {
-        if (!constrained) return true;
-        const int32_t g = commonFacet(r, a, b, c);
-        return g < 0 || (onFacet(r, a, f) && onFacet(r, b, f) && onFacet(r, c, f));
+        return !constrained || facetPointMayCross(r, f, a, b, c);
     });
     if (!grown || !r.t.lostBarriers.empty()) {
         dropVertex(r);
         return false;
     }
     if (constrained) {
-        auto skip = [&](const CavityFace& cf) {
-            return cf.outside < 0 && onFacet(r, cf.a, f) && onFacet(r, cf.b, f) && onFacet(r, cf.c, f);
-        };
+        auto skip = [&](const CavityFace& cf) { return hullPieceOf(r, f, cf); };
         for (CavityFace& cf : r.t.boundary) cf.skip = skip(cf) ? 1 : 0;
         // A piece of a coplanar facet that q encroaches is split first (not for pieces of
         // facets with a small corner, whose splits would run along their slivers); when that
@@ -1032,12 +1041,8 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
             return insertFacetPoint(r, f, q, constrained, hint, seeds, seedCount, false);
         }
         const bool shrunk = robust::shrinkCavity(
-            r.t, q,
-            [&](int32_t a, int32_t b, int32_t c) {
-                const int32_t g = commonFacet(r, a, b, c);
-                return g < 0 || (onFacet(r, a, f) && onFacet(r, b, f) && onFacet(r, c, f));
-            },
-            skip, [&](const CavityFace& cf) { return flatWith(r, cf, vid); });
+            r.t, q, [&](int32_t a, int32_t b, int32_t c) { return facetPointMayCross(r, f, a, b, c); }, skip,
+            [&](const CavityFace& cf) { return flatWith(r, cf, vid); });
         if (!shrunk) {
             dropVertex(r);
             return false;
@@ -2082,6 +2087,20 @@ bool keepOnFeature(const Run& r, int32_t v, Point3& p) {
     return true;
 }
 
+/// The apex of a regular cell on the triangle `face` (its side the mean of the triangle's
+/// sides), on the side of `towards`. False for a degenerate triangle.
+bool regularApex(const Point3 face[3], const Point3& towards, Point3& apex) {
+    const Point3 normal = cross3(sub3(face[1], face[0]), sub3(face[2], face[0]));
+    const double area2 = length3(normal);
+    if (!(area2 > 0)) return false;
+    const double side =
+        (length3(sub3(face[1], face[0])) + length3(sub3(face[2], face[1])) + length3(sub3(face[0], face[2]))) * (1.0 / 3);
+    const double height = dot3(normal, sub3(towards, face[0])) < 0 ? -kRegularHeight * side : kRegularHeight * side;
+    const Point3 centre = scale3(add3(add3(face[0], face[1]), face[2]), 1.0 / 3);
+    apex = add3(centre, scale3(normal, height / area2));
+    return true;
+}
+
 /// After the flips, a Steiner point at a cell still above the radius-edge bound is moved
 /// when that improves its star: to the mean of its neighbours, to the mean of its cells'
 /// circumcentres weighted by their volumes, to the apex of a regular cell on the face
@@ -2172,16 +2191,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
             for (const int32_t x : r.t.cells[star[worstAt]].v) {
                 if (x != v) face[n++] = r.t.pts[x];
             }
-            const Point3 normal = cross3(sub3(face[1], face[0]), sub3(face[2], face[0]));
-            const double area2 = length3(normal);
-            if (area2 > 0) {
-                const double side = (length3(sub3(face[1], face[0])) + length3(sub3(face[2], face[1])) +
-                                     length3(sub3(face[0], face[2]))) *
-                                    (1.0 / 3);
-                const double height = dot3(normal, sub3(home, face[0])) < 0 ? -kRegularHeight * side : kRegularHeight * side;
-                const Point3 centre = scale3(add3(add3(face[0], face[1]), face[2]), 1.0 / 3);
-                candidates[count++] = add3(centre, scale3(normal, height / area2));
-            }
+            if (regularApex(face, home, candidates[count])) ++count;
         }
         const int full = count;
         for (int i = 0; i < full; ++i) candidates[count++] = scale3(add3(home, candidates[i]), 0.5);
@@ -2198,6 +2208,177 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
         }
         if (bestWorst < worstNow) moved.push_back(v);
         r.t.pts[v] = bestAt;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Points for the cells left above the bound.
+
+/// Whether the cavity prepared for vertex vid (every face it gets a cell on seen strictly)
+/// replaces its cells in the solid by better ones: fewer above the ratio bound that no
+/// small angle excuses, no more above it at all, a worst ratio no higher, none above the
+/// volume bound. Cells outside the solid do not count.
+bool cavityImproves(const Run& r, int32_t vid) {
+    const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
+    int oldAbove = 0, oldUnexcused = 0, newAbove = 0, newUnexcused = 0;
+    double oldWorst = 0, newWorst = 0;
+    for (const int32_t s : r.t.cavity) {
+        if (r.t.inside[s] == 0) continue;
+        const double q = cellRatio(r, r.t.cells[s].v);
+        oldWorst = std::max(oldWorst, q);
+        if (q > limit) {
+            ++oldAbove;
+            if (!protectedCell(r, s)) ++oldUnexcused;
+        }
+    }
+    for (const CavityFace& cf : r.t.boundary) {
+        if (cf.skip != 0 || cf.inside == 0) continue;
+        if (!(orient3d(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], r.t.pts[vid]) > 0)) return false;
+        const std::array<int32_t, 4> cell{cf.a, cf.b, cf.c, vid};
+        if (overVolume(r, cell)) return false;
+        const double q = cellRatio(r, cell);
+        newWorst = std::max(newWorst, q);
+        if (q > limit) {
+            ++newAbove;
+            if (!protectedCorners(r, cell)) ++newUnexcused;
+        }
+    }
+    return newUnexcused < oldUnexcused && newAbove <= oldAbove && newWorst <= oldWorst;
+}
+
+/// Commits the cavity of the last vertex added when it improves the cells (cavityImproves),
+/// without the shortest-edge rule: the test above already keeps every cell made within
+/// what it replaces. Drops the vertex otherwise. True when it went in.
+bool commitIfImproving(Run& r, int32_t vid) {
+    if (!cavityImproves(r, vid)) {
+        dropVertex(r);
+        return false;
+    }
+    const double keep = r.shapeMinEdge2;
+    r.shapeMinEdge2 = 0;
+    const bool done = commitOrDrop(r, vid);
+    r.shapeMinEdge2 = keep;
+    return done;
+}
+
+/// Tries q inside the solid, in the cell `at`. True when it went in.
+bool tryFreePoint(Run& r, const Point3& q, int32_t at) {
+    const int32_t vid = addVertex(r, q, kFree, -1);
+    auto cross = [&](int32_t a, int32_t b, int32_t c) { return !isBarrier(r, a, b, c); };
+    const bool ready = robust::growCavity(r.t, q, &at, 1, cross) && r.t.lostBarriers.empty() &&
+                       robust::shrinkCavity(r.t, q, cross, [](const CavityFace&) { return false; },
+                                            [&](const CavityFace& cf) { return flatWith(r, cf, vid); });
+    if (!ready) {
+        dropVertex(r);
+        return false;
+    }
+    return commitIfImproving(r, vid);
+}
+
+/// Tries q (put into the plane of facet f) inside the boundary face `face` (slot * 4 + k)
+/// of f. True when it went in.
+bool tryFacetPoint(Run& r, int32_t f, Point3 q, int32_t face) {
+    const FacetInfo& fi = r.facets[f];
+    const Point3 d = sub3(q, fi.origin);
+    q = add3(add3(fi.origin, scale3(fi.u, dot3(d, fi.u))), scale3(fi.v, dot3(d, fi.v)));
+    int32_t seeds[2] = {face >> 2, r.t.cells[face >> 2].n[face & 3]};
+    const int seedCount = seeds[1] >= 0 ? 2 : 1;
+    if (seeds[1] >= 0) seeds[1] >>= 2;
+    for (int i = 0; i < seedCount; ++i) {
+        if (!robust::inConflict(r.t, seeds[i], q)) return false;
+    }
+    const int32_t vid = addVertex(r, q, kOnFacet, f);
+    auto cross = [&](int32_t a, int32_t b, int32_t c) { return facetPointMayCross(r, f, a, b, c); };
+    auto skip = [&](const CavityFace& cf) { return hullPieceOf(r, f, cf); };
+    bool ready = robust::growCavity(r.t, q, seeds, seedCount, cross) && r.t.lostBarriers.empty();
+    if (ready) {
+        for (CavityFace& cf : r.t.boundary) cf.skip = skip(cf) ? 1 : 0;
+        ready = robust::shrinkCavity(r.t, q, cross, skip, [&](const CavityFace& cf) { return flatWith(r, cf, vid); });
+    }
+    if (!ready) {
+        dropVertex(r);
+        return false;
+    }
+    if (!commitIfImproving(r, vid)) return false;
+    r.facets[f].interior.push_back(vid);
+    ++r.out->boundaryPoints;
+    return true;
+}
+
+/// The points tried on the boundary face `face` (slot * 4 + k) for a cell whose
+/// circumcentre c lies beyond it, seen from the cell's centroid g: where the segment from g
+/// to c meets the face's plane, when that lies well inside the face (each barycentric
+/// coordinate above 0.05), then the face's centroid.
+int facetCandidates(const Run& r, int32_t face, const Point3& g, const Point3& c, Point3* out) {
+    int32_t a, b, cx;
+    robust::faceOf(r.t, face >> 2, face & 3, a, b, cx);
+    const Point3 &A = r.t.pts[a], &B = r.t.pts[b], &C = r.t.pts[cx];
+    const Point3 n = cross3(sub3(B, A), sub3(C, A));
+    const double dg = dot3(n, sub3(g, A)), dc = dot3(n, sub3(c, A));
+    int count = 0;
+    if (dg != dc) {
+        const Point3 q = add3(g, scale3(sub3(c, g), dg / (dg - dc)));
+        const double n2 = dot3(n, n);
+        const double la = dot3(n, cross3(sub3(B, q), sub3(C, q))) / n2;
+        const double lb = dot3(n, cross3(sub3(C, q), sub3(A, q))) / n2;
+        const double lc = dot3(n, cross3(sub3(A, q), sub3(B, q))) / n2;
+        if (la > 0.05 && lb > 0.05 && lc > 0.05) out[count++] = q;
+    }
+    out[count++] = scale3(add3(add3(A, B), C), 1.0 / 3);
+    return count;
+}
+
+/// Last, each cell still above the ratio bound with no small angle to excuse its shortest
+/// edge gets a point if one helps: its circumcentre, the point half way from its centroid to
+/// that, its centroid, or the apex of a regular cell on one of its faces, in that order;
+/// where the place lies beyond a boundary face, a point inside that face instead
+/// (facetCandidates). The first that improves its cavity goes in (cavityImproves): the
+/// refinement refused these points for its shortest-edge rule or because they encroach a
+/// boundary piece, and here they go in only when the cells they make are better. Runs
+/// once; it stops quietly when the Steiner budget runs out (the mesh is complete by then).
+/// The points added are appended to `added`.
+void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
+    const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
+    r.trackFresh = false;
+    std::vector<std::pair<int32_t, std::array<int32_t, 4>>> left;
+    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
+        if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
+        if (cellRatio(r, r.t.cells[s].v) > limit && !protectedCell(r, s)) left.push_back({s, r.t.cells[s].v});
+    }
+    for (const auto& [s, v] : left) {
+        if (r.t.alive[s] == 0 || r.t.cells[s].v != v) continue;  // replaced meanwhile
+        const Point3 p[4] = {r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]};
+        Point3 centre;
+        if (!tetCircumcentre(p[0], p[1], p[2], p[3], centre)) continue;
+        const Point3 g = scale3(add3(add3(add3(p[0], p[1]), p[2]), p[3]), 0.25);
+        Point3 candidates[7] = {centre, scale3(add3(centre, g), 0.5), g};
+        int count = 3;
+        for (int k = 0; k < 4; ++k) {
+            const Point3 face[3] = {p[(k + 1) % 4], p[(k + 2) % 4], p[(k + 3) % 4]};
+            if (regularApex(face, p[k], candidates[count])) ++count;
+        }
+        bool done = false;
+        for (int i = 0; i < count && !done; ++i) {
+            if (r.out->steinerCount >= r.params.maxSteinerPoints ||
+                static_cast<int64_t>(r.t.pts.size()) - 4 >= kMaxRobustPoints) {
+                return;
+            }
+            const robust::Location loc = robust::locatePoint(
+                r.t, candidates[i], s, [&](int32_t a, int32_t b, int32_t c) { return isBarrier(r, a, b, c); });
+            if (loc.blocked < 0) {
+                done = loc.cell >= 0 && r.t.inside[loc.cell] != 0 && tryFreePoint(r, candidates[i], loc.cell);
+                if (done) added.push_back(static_cast<int32_t>(r.t.pts.size()) - 1);
+                continue;
+            }
+            int32_t a, b, c;
+            robust::faceOf(r.t, loc.blocked >> 2, loc.blocked & 3, a, b, c);
+            const int32_t f = commonFacet(r, a, b, c);
+            if (f < 0) continue;
+            Point3 onFace[2];
+            const int n = facetCandidates(r, loc.blocked, g, candidates[i], onFace);
+            for (int j = 0; j < n && !done; ++j) done = tryFacetPoint(r, f, onFace[j], loc.blocked);
+            if (done) added.push_back(static_cast<int32_t>(r.t.pts.size()) - 1);
+        }
     }
 }
 
@@ -2485,6 +2666,14 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
     flipBadCells(r, &moved);
     moved.clear();
     smoothSteinerPoints(r, moved);
+    // Points where they help the cells still left, then the flips around them and the
+    // moves once more.
+    std::vector<int32_t> added;
+    addPointsForCellsLeft(r, added);
+    if (!added.empty()) {
+        flipBadCells(r, &added);
+        smoothSteinerPoints(r, moved);
+    }
     // Every subsegment of a segment inside the solid is still an edge (facet edges are kept
     // by the boundary faces; a free segment only by the encroachment rule).
     if (r.freeSegments) {
