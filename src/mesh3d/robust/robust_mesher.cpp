@@ -49,6 +49,7 @@ struct FacetInfo {
     int32_t edge[3];  ///< edge[k] joins corner k and corner k+1
     std::vector<int32_t> interior;
     Point3 origin, u, v;  ///< plane frame
+    double cornerDeg[3] = {180.0, 180.0, 180.0};  ///< its angle at each corner
     double minCornerDeg = 180.0;  ///< its smallest corner angle
     /// Its plane: the smallest facet id of the facets reached from it over edges whose two
     /// facets are coplanar (exact test).
@@ -1273,9 +1274,29 @@ void labelSolid(Run& r) {
 /// Whether u and w lie on different input features at a small angle of the input, measured
 /// locally: around an input edge both lie on (facets meeting there), the angle between
 /// their offsets from the edge's line; at an input corner both features reach, the angle
-/// the two points subtend there.
-bool smallAngleBetween(const Run& r, int32_t u, int32_t w) {
+/// the two points subtend there. These pairs refinement protects. `wide` adds the pairs
+/// the bound excuses beyond them: an input corner where a facet has a corner below the
+/// angle and a point on a facet at that corner (every neighbourhood of the corner holds
+/// points the angle separates), and two points on facets that meet at an input edge at such
+/// an angle, measured around that edge, whichever edges the points lie on.
+bool smallAngleBetween(const Run& r, int32_t u, int32_t w, bool wide = false) {
     if (r.kind[u] == kFree || r.kind[w] == kFree) return false;
+    for (int side = 0; side < 2 && wide; ++side) {
+        const int32_t a = side == 0 ? u : w, b = side == 0 ? w : u;
+        if (r.kind[a] != kCorner) continue;
+        bool sharp = false;
+        const Span fa = facetsOf(r, a);
+        for (const int32_t* f = fa.begin; f != fa.end && !sharp; ++f) {
+            const FacetInfo& fi = r.facets[*f];
+            for (int k = 0; k < 3; ++k) sharp = sharp || (fi.corner[k] == a && fi.cornerDeg[k] < kSmallAngleDeg);
+        }
+        if (!sharp) continue;
+        const Span fb = facetsOf(r, b);
+        for (const int32_t* g = fb.begin; g != fb.end; ++g) {
+            const int32_t* c = r.facets[*g].corner;
+            if (c[0] == a || c[1] == a || c[2] == a) return true;
+        }
+    }
     auto edgesOf = [&](int32_t v, int32_t* buf) -> int {
         switch (r.kind[v]) {
             case kOnEdge:
@@ -1320,18 +1341,21 @@ bool smallAngleBetween(const Run& r, int32_t u, int32_t w) {
         const int32_t f = r.kind[u] == kOnFacet ? r.feature[u] : r.feature[w];
         if (onFacet(r, u, f) && onFacet(r, w, f)) return r.facets[f].minCornerDeg < kSmallAngleDeg;
     }
+    // The angle between u's and w's offsets from the line of input edge `edgeId`.
+    auto aroundEdge = [&](int32_t edgeId) {
+        const InputEdge& e = r.edges[edgeId];
+        const Point3& a = r.t.pts[e.a];
+        const Point3 dir = sub3(r.t.pts[e.b], a);
+        const Point3 du = sub3(r.t.pts[u], a);
+        const Point3 dw = sub3(r.t.pts[w], a);
+        const double l2 = norm2(dir);
+        const Point3 ou = sub3(du, scale3(dir, dot3(du, dir) / l2));
+        const Point3 ow = sub3(dw, scale3(dir, dot3(dw, dir) / l2));
+        return narrow(ou, ow);
+    };
     for (int i = 0; i < nu; ++i) {
         for (int j = 0; j < nw; ++j) {
-            if (eu[i] != ew[j]) continue;
-            const InputEdge& e = r.edges[eu[i]];
-            const Point3& a = r.t.pts[e.a];
-            const Point3 dir = sub3(r.t.pts[e.b], a);
-            const Point3 du = sub3(r.t.pts[u], a);
-            const Point3 dw = sub3(r.t.pts[w], a);
-            const double l2 = norm2(dir);
-            const Point3 ou = sub3(du, scale3(dir, dot3(du, dir) / l2));
-            const Point3 ow = sub3(dw, scale3(dir, dot3(dw, dir) / l2));
-            return narrow(ou, ow);
+            if (eu[i] == ew[j]) return aroundEdge(eu[i]);
         }
     }
     int32_t cu[3], cw[3];
@@ -1343,6 +1367,18 @@ bool smallAngleBetween(const Run& r, int32_t u, int32_t w) {
             if (cu[i] != cw[j]) continue;
             const Point3& v = r.t.pts[cu[i]];
             if (narrow(sub3(r.t.pts[u], v), sub3(r.t.pts[w], v))) return true;
+        }
+    }
+    if (!wide) return false;
+    // Points on two facets that share an input edge: the angle around that edge.
+    const Span fu = facetsOf(r, u), fw = facetsOf(r, w);
+    for (const int32_t* f = fu.begin; f != fu.end; ++f) {
+        for (const int32_t* g = fw.begin; g != fw.end; ++g) {
+            if (*f == *g) continue;
+            for (const int32_t e : r.facets[*f].edge) {
+                const int32_t* ge = r.facets[*g].edge;
+                if ((ge[0] == e || ge[1] == e || ge[2] == e) && aroundEdge(e)) return true;
+            }
         }
     }
     return false;
@@ -1372,6 +1408,13 @@ bool protectedCorners(const Run& r, const std::array<int32_t, 4>& v) {
 }
 
 bool protectedCell(const Run& r, int32_t slot) { return protectedCorners(r, r.t.cells[slot].v); }
+
+/// Whether the bound excuses a cell with corners v: its shortest edge lies at a small input
+/// angle by the wide measure of smallAngleBetween.
+bool excusedCorners(const Run& r, const std::array<int32_t, 4>& v) {
+    const int best = shortestEdgeOf(r, v);
+    return smallAngleBetween(r, v[kCellEdges[best][0]], v[kCellEdges[best][1]], true);
+}
 
 /// The squared length of the shortest edge of the cell in `slot`.
 double shortestEdge2(const Run& r, int32_t slot) {
@@ -2215,35 +2258,36 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
 // Points for the cells left above the bound.
 
 /// Whether the cavity prepared for vertex vid (every face it gets a cell on seen strictly)
-/// replaces its cells in the solid by better ones: fewer above the ratio bound that no
-/// small angle excuses, no more above it at all, a worst ratio no higher, none above the
-/// volume bound. Cells outside the solid do not count.
+/// replaces its cells in the solid by better ones: no more above the ratio bound, a worst
+/// ratio no higher, none above the volume bound, and fewer above the ratio bound that the
+/// bound does not excuse (excusedCorners), or as many of those and fewer that refinement
+/// does not protect (protectedCorners). Cells outside the solid do not count.
 bool cavityImproves(const Run& r, int32_t vid) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
-    int oldAbove = 0, oldUnexcused = 0, newAbove = 0, newUnexcused = 0;
-    double oldWorst = 0, newWorst = 0;
+    // Per side (0: the cells replaced, 1: the cells made): above the bound, not excused,
+    // not protected, the worst ratio.
+    int above[2] = {0, 0}, unexcused[2] = {0, 0}, unprotected[2] = {0, 0};
+    double worst[2] = {0, 0};
+    auto count = [&](int side, const std::array<int32_t, 4>& cell) {
+        const double q = cellRatio(r, cell);
+        worst[side] = std::max(worst[side], q);
+        if (!(q > limit)) return;
+        ++above[side];
+        if (!excusedCorners(r, cell)) ++unexcused[side];
+        if (!protectedCorners(r, cell)) ++unprotected[side];
+    };
     for (const int32_t s : r.t.cavity) {
-        if (r.t.inside[s] == 0) continue;
-        const double q = cellRatio(r, r.t.cells[s].v);
-        oldWorst = std::max(oldWorst, q);
-        if (q > limit) {
-            ++oldAbove;
-            if (!protectedCell(r, s)) ++oldUnexcused;
-        }
+        if (r.t.inside[s] != 0) count(0, r.t.cells[s].v);
     }
     for (const CavityFace& cf : r.t.boundary) {
         if (cf.skip != 0 || cf.inside == 0) continue;
         if (!(orient3d(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], r.t.pts[vid]) > 0)) return false;
         const std::array<int32_t, 4> cell{cf.a, cf.b, cf.c, vid};
         if (overVolume(r, cell)) return false;
-        const double q = cellRatio(r, cell);
-        newWorst = std::max(newWorst, q);
-        if (q > limit) {
-            ++newAbove;
-            if (!protectedCorners(r, cell)) ++newUnexcused;
-        }
+        count(1, cell);
     }
-    return newUnexcused < oldUnexcused && newAbove <= oldAbove && newWorst <= oldWorst;
+    return above[1] <= above[0] && worst[1] <= worst[0] &&
+           (unexcused[1] < unexcused[0] || (unexcused[1] == unexcused[0] && unprotected[1] < unprotected[0]));
 }
 
 /// Commits the cavity of the last vertex added when it improves the cells (cavityImproves),
@@ -2328,8 +2372,8 @@ int facetCandidates(const Run& r, int32_t face, const Point3& g, const Point3& c
     return count;
 }
 
-/// Last, each cell still above the ratio bound with no small angle to excuse its shortest
-/// edge gets a point if one helps: its circumcentre, the point half way from its centroid to
+/// Last, each cell still above the ratio bound whose shortest edge refinement does not
+/// protect (protectedCorners) gets a point if one helps: its circumcentre, the point half way from its centroid to
 /// that, its centroid, or the apex of a regular cell on one of its faces, in that order;
 /// where the place lies beyond a boundary face, a point inside that face instead
 /// (facetCandidates). The first that improves its cavity goes in (cavityImproves): the
@@ -2452,8 +2496,10 @@ void buildFeatures(Run& r, const Plc& plc) {
         const Point3& p2 = plc.points[plc.facets[f].v[2]];
         const Point3 d1 = sub3(p1, p0);
         const Point3 nrm = cross3(d1, sub3(p2, p0));
-        fi.minCornerDeg = std::min({angleDeg(sub3(p1, p0), sub3(p2, p0)), angleDeg(sub3(p0, p1), sub3(p2, p1)),
-                                    angleDeg(sub3(p0, p2), sub3(p1, p2))});
+        fi.cornerDeg[0] = angleDeg(sub3(p1, p0), sub3(p2, p0));
+        fi.cornerDeg[1] = angleDeg(sub3(p0, p1), sub3(p2, p1));
+        fi.cornerDeg[2] = angleDeg(sub3(p0, p2), sub3(p1, p2));
+        fi.minCornerDeg = std::min({fi.cornerDeg[0], fi.cornerDeg[1], fi.cornerDeg[2]});
         fi.origin = p0;
         fi.u = scale3(d1, 1.0 / length3(d1));
         const Point3 w = cross3(nrm, d1);
