@@ -98,6 +98,10 @@ struct Run {
     /// A piece of a coplanar facet is being split before a subsegment or facet point
     /// (splitCoplanarPieceFirst): the splits it makes do not look for such pieces again.
     bool inCoplanarSplit = false;
+    /// Set while points are added for the cells left after refinement: a point goes in
+    /// only when its cavity's cells come out better (cavityImproves), and a boundary point
+    /// causes no other split.
+    bool onlyIfImproving = false;
 };
 
 Span facetsOf(const Run& r, int32_t v) {
@@ -826,6 +830,7 @@ bool coplanarPieceForSubsegment(const Run& r, const InputEdge& e, int32_t s, int
 }
 
 bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at = nullptr);
+bool cavityImproves(const Run& r, int32_t vid);
 
 /// Drops the point just added (its cavity held `piece`, a piece of a coplanar facet that it
 /// encroaches) and splits the piece instead, without looking for such pieces again. True
@@ -880,7 +885,7 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool c
         auto skip = [&](const CavityFace& cf) { return cf.outside < 0 && faceOnEdgeFacets(r, ce, cf.a, cf.b, cf.c); };
         for (CavityFace& cf : r.t.boundary) cf.skip = skip(cf) ? 1 : 0;
         std::array<int32_t, 3> piece{};
-        if (coplanarFirst && !r.inCoplanarSplit && coplanarPieceForSubsegment(r, ce, s, w, vid, piece)) {
+        if (coplanarFirst && !r.inCoplanarSplit && !r.onlyIfImproving && coplanarPieceForSubsegment(r, ce, s, w, vid, piece)) {
             const bool done = splitCoplanarPieceFirst(r, piece);
             if (done || r.stopped) return done;
             // Nothing changed: split the subsegment as before, its cavity kept to what q sees.
@@ -890,7 +895,7 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool c
             r.t, q, [&](int32_t a, int32_t b, int32_t c) { return !isBarrier(r, a, b, c) || faceOnEdgeFacets(r, ce, a, b, c); },
             skip, [&](const CavityFace& cf) { return flatWith(r, cf, vid); });
     }
-    if (!shrunk) {
+    if (!shrunk || (r.onlyIfImproving && grown && r.t.lostBarriers.empty() && !cavityImproves(r, vid))) {
         dropVertex(r);
         return false;
     }
@@ -1036,7 +1041,8 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
         // facets with a small corner, whose splits would run along their slivers); when that
         // adds no point, q goes in as before.
         std::array<int32_t, 3> piece{};
-        if (coplanarFirst && !r.inCoplanarSplit && coplanarEncroachedPiece(r, vid, &f, &f + 1, -1, -1, true, piece)) {
+        if (coplanarFirst && !r.inCoplanarSplit && !r.onlyIfImproving &&
+            coplanarEncroachedPiece(r, vid, &f, &f + 1, -1, -1, true, piece)) {
             const bool done = splitCoplanarPieceFirst(r, piece);
             if (done || r.stopped) return done;
             return insertFacetPoint(r, f, q, constrained, hint, seeds, seedCount, false);
@@ -1044,13 +1050,13 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
         const bool shrunk = robust::shrinkCavity(
             r.t, q, [&](int32_t a, int32_t b, int32_t c) { return facetPointMayCross(r, f, a, b, c); }, skip,
             [&](const CavityFace& cf) { return flatWith(r, cf, vid); });
-        if (!shrunk) {
+        if (!shrunk || (r.onlyIfImproving && !cavityImproves(r, vid))) {
             dropVertex(r);
             return false;
         }
         // A facet point must not encroach a subsegment on its cavity's boundary.
         int32_t u = 0, w = 0;
-        const int32_t edgeId = encroachedBarrierSubsegment(r, q, u, w);
+        const int32_t edgeId = r.onlyIfImproving ? -1 : encroachedBarrierSubsegment(r, q, u, w);
         if (edgeId >= 0) {
             dropVertex(r);
             return splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], u, w), constrained);
@@ -2290,37 +2296,23 @@ bool cavityImproves(const Run& r, int32_t vid) {
            (unexcused[1] < unexcused[0] || (unexcused[1] == unexcused[0] && unprotected[1] < unprotected[0]));
 }
 
-/// Commits the cavity of the last vertex added when it improves the cells (cavityImproves),
-/// without the shortest-edge rule: the test above already keeps every cell made within
-/// what it replaces. Drops the vertex otherwise. True when it went in.
-bool commitIfImproving(Run& r, int32_t vid) {
-    if (!cavityImproves(r, vid)) {
-        dropVertex(r);
-        return false;
-    }
-    const double keep = r.shapeMinEdge2;
-    r.shapeMinEdge2 = 0;
-    const bool done = commitOrDrop(r, vid);
-    r.shapeMinEdge2 = keep;
-    return done;
-}
-
 /// Tries q inside the solid, in the cell `at`. True when it went in.
 bool tryFreePoint(Run& r, const Point3& q, int32_t at) {
     const int32_t vid = addVertex(r, q, kFree, -1);
     auto cross = [&](int32_t a, int32_t b, int32_t c) { return !isBarrier(r, a, b, c); };
     const bool ready = robust::growCavity(r.t, q, &at, 1, cross) && r.t.lostBarriers.empty() &&
                        robust::shrinkCavity(r.t, q, cross, [](const CavityFace&) { return false; },
-                                            [&](const CavityFace& cf) { return flatWith(r, cf, vid); });
+                                            [&](const CavityFace& cf) { return flatWith(r, cf, vid); }) &&
+                       cavityImproves(r, vid);
     if (!ready) {
         dropVertex(r);
         return false;
     }
-    return commitIfImproving(r, vid);
+    return commitOrDrop(r, vid);
 }
 
 /// Tries q (put into the plane of facet f) inside the boundary face `face` (slot * 4 + k)
-/// of f. True when it went in.
+/// of f: its cavity starts from the cells on both sides of the face. True when it went in.
 bool tryFacetPoint(Run& r, int32_t f, Point3 q, int32_t face) {
     const FacetInfo& fi = r.facets[f];
     const Point3 d = sub3(q, fi.origin);
@@ -2331,22 +2323,7 @@ bool tryFacetPoint(Run& r, int32_t f, Point3 q, int32_t face) {
     for (int i = 0; i < seedCount; ++i) {
         if (!robust::inConflict(r.t, seeds[i], q)) return false;
     }
-    const int32_t vid = addVertex(r, q, kOnFacet, f);
-    auto cross = [&](int32_t a, int32_t b, int32_t c) { return facetPointMayCross(r, f, a, b, c); };
-    auto skip = [&](const CavityFace& cf) { return hullPieceOf(r, f, cf); };
-    bool ready = robust::growCavity(r.t, q, seeds, seedCount, cross) && r.t.lostBarriers.empty();
-    if (ready) {
-        for (CavityFace& cf : r.t.boundary) cf.skip = skip(cf) ? 1 : 0;
-        ready = robust::shrinkCavity(r.t, q, cross, skip, [&](const CavityFace& cf) { return flatWith(r, cf, vid); });
-    }
-    if (!ready) {
-        dropVertex(r);
-        return false;
-    }
-    if (!commitIfImproving(r, vid)) return false;
-    r.facets[f].interior.push_back(vid);
-    ++r.out->boundaryPoints;
-    return true;
+    return insertFacetPoint(r, f, q, true, -1, seeds, seedCount, false);
 }
 
 /// The points tried on the boundary face `face` (slot * 4 + k) for a cell whose
@@ -2372,25 +2349,36 @@ int facetCandidates(const Run& r, int32_t face, const Point3& g, const Point3& c
     return count;
 }
 
+/// Whether the Steiner budget (or the engine's limit on points) leaves room for a point,
+/// without failing the run.
+bool roomForPoint(const Run& r) {
+    return r.out->steinerCount < r.params.maxSteinerPoints && static_cast<int64_t>(r.t.pts.size()) - 4 < kMaxRobustPoints;
+}
+
 /// Last, each cell still above the ratio bound whose shortest edge refinement does not
-/// protect (protectedCorners) gets a point if one helps: its circumcentre, the point half way from its centroid to
-/// that, its centroid, or the apex of a regular cell on one of its faces, in that order;
-/// where the place lies beyond a boundary face, a point inside that face instead
-/// (facetCandidates). The first that improves its cavity goes in (cavityImproves): the
-/// refinement refused these points for its shortest-edge rule or because they encroach a
-/// boundary piece, and here they go in only when the cells they make are better. Runs
-/// once; it stops quietly when the Steiner budget runs out (the mesh is complete by then).
-/// The points added are appended to `added`.
+/// protect (protectedCorners) gets a point if one helps: its circumcentre, the point half
+/// way from its centroid to that, its centroid, or the apex of a regular cell on one of its
+/// faces, in that order, where such a place lies beyond a boundary face a point inside
+/// that face instead (facetCandidates); then the split point of each of its edges that is
+/// a subsegment. The first that improves its cavity goes in (cavityImproves) and causes no
+/// other split. Refinement refused these points for its shortest-edge rule or because they
+/// encroach a boundary piece; here they go in only when the cells they make are better.
+/// Runs once; it stops quietly when the Steiner budget runs out (the mesh is complete by
+/// then). The points added are appended to `added`.
 void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     r.trackFresh = false;
+    r.shapeMinEdge2 = 0;
+    r.onlyIfImproving = true;
     std::vector<std::pair<int32_t, std::array<int32_t, 4>>> left;
     for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
         if (cellRatio(r, r.t.cells[s].v) > limit && !protectedCell(r, s)) left.push_back({s, r.t.cells[s].v});
     }
     for (const auto& [s, v] : left) {
+        if (!roomForPoint(r)) break;
         if (r.t.alive[s] == 0 || r.t.cells[s].v != v) continue;  // replaced meanwhile
+        const size_t before = r.t.pts.size();
         const Point3 p[4] = {r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]};
         Point3 centre;
         if (!tetCircumcentre(p[0], p[1], p[2], p[3], centre)) continue;
@@ -2402,16 +2390,11 @@ void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
             if (regularApex(face, p[k], candidates[count])) ++count;
         }
         bool done = false;
-        for (int i = 0; i < count && !done; ++i) {
-            if (r.out->steinerCount >= r.params.maxSteinerPoints ||
-                static_cast<int64_t>(r.t.pts.size()) - 4 >= kMaxRobustPoints) {
-                return;
-            }
+        for (int i = 0; i < count && !done && roomForPoint(r); ++i) {
             const robust::Location loc = robust::locatePoint(
                 r.t, candidates[i], s, [&](int32_t a, int32_t b, int32_t c) { return isBarrier(r, a, b, c); });
             if (loc.blocked < 0) {
                 done = loc.cell >= 0 && r.t.inside[loc.cell] != 0 && tryFreePoint(r, candidates[i], loc.cell);
-                if (done) added.push_back(static_cast<int32_t>(r.t.pts.size()) - 1);
                 continue;
             }
             int32_t a, b, c;
@@ -2421,9 +2404,15 @@ void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
             Point3 onFace[2];
             const int n = facetCandidates(r, loc.blocked, g, candidates[i], onFace);
             for (int j = 0; j < n && !done; ++j) done = tryFacetPoint(r, f, onFace[j], loc.blocked);
-            if (done) added.push_back(static_cast<int32_t>(r.t.pts.size()) - 1);
         }
+        for (int k = 0; k < 6 && !done && roomForPoint(r); ++k) {
+            const int32_t u = v[kCellEdges[k][0]], w = v[kCellEdges[k][1]];
+            const int32_t edgeId = subsegmentEdge(r, u, w);
+            if (edgeId >= 0) done = splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], u, w), true, false);
+        }
+        if (done) added.push_back(static_cast<int32_t>(before));
     }
+    r.onlyIfImproving = false;
 }
 
 // ---------------------------------------------------------------------------------------
