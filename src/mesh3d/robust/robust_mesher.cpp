@@ -2702,10 +2702,13 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
     moved.clear();
     smoothSteinerPoints(r, moved);
     // Points where they help the cells still left, then the flips around them and the
-    // moves once more.
+    // moves once more; again while points go in (the moves and flips open new places), at
+    // most four rounds (a third rarely adds any).
     std::vector<int32_t> added;
-    addPointsForCellsLeft(r, added);
-    if (!added.empty()) {
+    for (int round = 0; round < 4; ++round) {
+        added.clear();
+        addPointsForCellsLeft(r, added);
+        if (added.empty()) break;
         flipBadCells(r, &added);
         smoothSteinerPoints(r, moved);
     }
