@@ -2363,8 +2363,8 @@ bool roomForPoint(const Run& r) {
 /// a subsegment. The first that improves its cavity goes in (cavityImproves) and causes no
 /// other split. Refinement refused these points for its shortest-edge rule or because they
 /// encroach a boundary piece; here they go in only when the cells they make are better.
-/// Runs once; it stops quietly when the Steiner budget runs out (the mesh is complete by
-/// then). The points added are appended to `added`.
+/// One pass over the cells; it stops quietly when the Steiner budget runs out (the mesh is
+/// complete by then). The points added are appended to `added`.
 void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     r.trackFresh = false;
@@ -2382,7 +2382,7 @@ void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
         const Point3 p[4] = {r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]};
         Point3 centre;
         if (!tetCircumcentre(p[0], p[1], p[2], p[3], centre)) continue;
-        const Point3 g = scale3(add3(add3(add3(p[0], p[1]), p[2]), p[3]), 0.25);
+        const Point3 g = centroid4(p[0], p[1], p[2], p[3]);
         Point3 candidates[7] = {centre, scale3(add3(centre, g), 0.5), g};
         int count = 3;
         for (int k = 0; k < 4; ++k) {
