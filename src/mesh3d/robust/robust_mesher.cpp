@@ -2264,21 +2264,22 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
 // Points for the cells left above the bound.
 
 /// Whether the cavity prepared for vertex vid (every face it gets a cell on seen strictly)
-/// replaces its cells in the solid by better ones: no more above the ratio bound, a worst
-/// ratio no higher, none above the volume bound, and fewer above the ratio bound that the
-/// bound does not excuse (excusedCorners), or as many of those and fewer that refinement
-/// does not protect (protectedCorners). Cells outside the solid do not count.
+/// replaces its cells in the solid by better ones: a worst ratio no higher, none above the
+/// volume bound, and fewer above the ratio bound that the bound does not excuse
+/// (excusedCorners), or as many of those and fewer that refinement does not protect
+/// (protectedCorners). Cells the bound excuses may grow in number (requiring no more cells
+/// above the bound at all kept a fifth of these points out and left more such cells
+/// overall). Cells outside the solid do not count.
 bool cavityImproves(const Run& r, int32_t vid) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
-    // Per side (0: the cells replaced, 1: the cells made): above the bound, not excused,
-    // not protected, the worst ratio.
-    int above[2] = {0, 0}, unexcused[2] = {0, 0}, unprotected[2] = {0, 0};
+    // Per side (0: the cells replaced, 1: the cells made): above the bound and not excused,
+    // above it and not protected, the worst ratio.
+    int unexcused[2] = {0, 0}, unprotected[2] = {0, 0};
     double worst[2] = {0, 0};
     auto count = [&](int side, const std::array<int32_t, 4>& cell) {
         const double q = cellRatio(r, cell);
         worst[side] = std::max(worst[side], q);
         if (!(q > limit)) return;
-        ++above[side];
         if (!excusedCorners(r, cell)) ++unexcused[side];
         if (!protectedCorners(r, cell)) ++unprotected[side];
     };
@@ -2292,7 +2293,7 @@ bool cavityImproves(const Run& r, int32_t vid) {
         if (overVolume(r, cell)) return false;
         count(1, cell);
     }
-    return above[1] <= above[0] && worst[1] <= worst[0] &&
+    return worst[1] <= worst[0] &&
            (unexcused[1] < unexcused[0] || (unexcused[1] == unexcused[0] && unprotected[1] < unprotected[0]));
 }
 
