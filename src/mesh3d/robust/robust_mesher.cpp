@@ -2268,8 +2268,9 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
 /// volume bound, and fewer above the ratio bound that the bound does not excuse
 /// (excusedCorners), or as many of those and fewer that refinement does not protect
 /// (protectedCorners). Cells the bound excuses may grow in number (requiring no more cells
-/// above the bound at all kept a fifth of these points out and left more such cells
-/// overall). Cells outside the solid do not count.
+/// above the bound at all left more unexcused cells, and more above the bound overall);
+/// their worst ratio may not (that made more cells far above the bound). Cells outside the
+/// solid do not count.
 bool cavityImproves(const Run& r, int32_t vid) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     // Per side (0: the cells replaced, 1: the cells made): above the bound and not excused,
