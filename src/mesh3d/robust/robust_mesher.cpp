@@ -2705,7 +2705,7 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
     smoothSteinerPoints(r, moved);
     // Points where they help the cells still left, then the flips around them and the
     // moves once more; again while points go in (the moves and flips open new places), at
-    // most four rounds (a third rarely adds any).
+    // most four rounds (further rounds add almost nothing).
     std::vector<int32_t> added;
     for (int round = 0; round < 4; ++round) {
         added.clear();
