@@ -105,11 +105,9 @@ TEST(RobustThinFeatures, SliversAcrossAThinDisc) {
     // away from small angles; 37 with the flips after refinement; 1 with the four-to-four
     // flips that keep the mesh Delaunay during it.
     const Plc disc = shapes::steppedShaft(52, {0.19496832036106762, 0.66281833787045352}, {0, 0.01, 0.02});
-    meshAndCheck({"stacked_discs_0.01", disc, 0, 12000});
-    RobustTetParams params;
-    const RobustTetMesh mesh = meshRobustTets(disc, params);
-    ASSERT_TRUE(mesh.ok) << mesh.error;
-    EXPECT_LE(shapes::overRatioAwayFromSmallAngles(disc, mesh.points, mesh.tets, params.radiusEdgeBound), 4);
+    const RobustTetMesh mesh = meshAndCheck({"stacked_discs_0.01", disc, 0, 12000});
+    ASSERT_TRUE(mesh.ok);
+    EXPECT_LE(shapes::overRatioAwayFromSmallAngles(disc, mesh.points, mesh.tets, RobustTetParams().radiusEdgeBound), 4);
 }
 
 TEST(RobustThinFeatures, EveryCellAboveTheVolumeBoundIsSplit) {
@@ -140,12 +138,9 @@ TEST(RobustThinFeatures, SmoothedPointsInASlenderSizedCone) {
     // cells above the bound away from small angles from 12 to 9.
     const Plc needle = shapes::cone(61, 0.06815800114863077, 1.6668589590665792);
     const double maxVolume = 3.9676432716985268e-06;
-    meshAndCheck({"sized_needle_cone_61", needle, maxVolume, 5000});
-    RobustTetParams params;
-    params.maxVolume = maxVolume;
-    const RobustTetMesh mesh = meshRobustTets(needle, params);
-    ASSERT_TRUE(mesh.ok) << mesh.error;
-    EXPECT_LE(shapes::overRatioAwayFromSmallAngles(needle, mesh.points, mesh.tets, params.radiusEdgeBound), 10);
+    const RobustTetMesh mesh = meshAndCheck({"sized_needle_cone_61", needle, maxVolume, 5000});
+    ASSERT_TRUE(mesh.ok);
+    EXPECT_LE(shapes::overRatioAwayFromSmallAngles(needle, mesh.points, mesh.tets, RobustTetParams().radiusEdgeBound), 10);
 }
 
 TEST(RobustThinFeatures, MovedBoundaryPointsStayOnTheirFeatures) {
@@ -157,11 +152,10 @@ TEST(RobustThinFeatures, MovedBoundaryPointsStayOnTheirFeatures) {
     // and moves. The checks hold throughout: every facet exactly covered, the volume kept,
     // nothing flat.
     const Plc ring = shapes::torus(1, 0.1, 48, 12);
-    meshAndCheck({"torus_48_12", ring, 0, 2000});
-    RobustTetParams params;
-    const RobustTetMesh mesh = meshRobustTets(ring, params);
-    ASSERT_TRUE(mesh.ok) << mesh.error;
-    EXPECT_LE(shapes::check(ring, mesh.points, mesh.tets, 0, params.radiusEdgeBound).overRatio, 400);
+    const double bound = RobustTetParams().radiusEdgeBound;
+    const RobustTetMesh mesh = meshAndCheck({"torus_48_12", ring, 0, 2000});
+    ASSERT_TRUE(mesh.ok);
+    EXPECT_LE(shapes::check(ring, mesh.points, mesh.tets, 0, bound).overRatio, 400);
 
     const std::vector<int> fill{1, 1, 1, 1, 0, 1, 1, 1, 1};
     const Plc slit = shapes::voxels({0, 0.34053543676063602, 0.34176701756508526, 1.4041712536157305},
@@ -169,11 +163,9 @@ TEST(RobustThinFeatures, MovedBoundaryPointsStayOnTheirFeatures) {
                                     {0, 0.02059459284335436, 0.81125007281055961, 1.0308520936921668},
                                     [&fill](int i, int, int k) { return fill[k * 3 + i] != 0; });
     const double maxVolume = 0.0010820992524667734;
-    meshAndCheck({"slit_0.0012", slit, maxVolume, 2000});
-    params.maxVolume = maxVolume;
-    const RobustTetMesh slitMesh = meshRobustTets(slit, params);
-    ASSERT_TRUE(slitMesh.ok) << slitMesh.error;
-    EXPECT_LE(shapes::overRatioAwayFromSmallAngles(slit, slitMesh.points, slitMesh.tets, params.radiusEdgeBound), 7);
+    const RobustTetMesh slitMesh = meshAndCheck({"slit_0.0012", slit, maxVolume, 2000});
+    ASSERT_TRUE(slitMesh.ok);
+    EXPECT_LE(shapes::overRatioAwayFromSmallAngles(slit, slitMesh.points, slitMesh.tets, bound), 7);
 }
 
 TEST(RobustThinFeatures, PointsAddedForTheCellsLeft) {
