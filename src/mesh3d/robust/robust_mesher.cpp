@@ -28,6 +28,10 @@ constexpr double kSettleSplitReach = 1e-4;
 /// subsegment its circumcentre encroaches may come to the vertices of its cavity.
 constexpr double kSubsegmentSplitReach = 0.6;
 
+/// A point for a cell left above the bound that changes no count of such cells goes in when
+/// the worst ratio of its cavity drops below this fraction of the worst before.
+constexpr double kPlateauDrop = 0.9;
+
 /// The height of a regular tetrahedron over its edge length, the square root of 2/3.
 constexpr double kRegularHeight = 0.81649658092772603;
 
@@ -847,12 +851,13 @@ bool splitCoplanarPieceFirst(Run& r, const std::array<int32_t, 3>& piece) {
 /// faces other than those of the edge's own facets, and a piece of a coplanar facet that
 /// the split point encroaches is split first (coplanarPieceForSubsegment; one level deep, and
 /// when that split adds no point the subsegment is split as before).
-bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool coplanarFirst = true) {
+bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool coplanarFirst = true,
+                     const Point3* at = nullptr) {
     if (i < 0 || !budgetLeft(r)) return false;
     InputEdge& e = r.edges[edgeId];
     const int32_t s = e.chain[i];
     const int32_t w = e.chain[i + 1];
-    const Point3 q = subsegmentSplitPoint(r, e, i);
+    const Point3 q = at != nullptr ? *at : subsegmentSplitPoint(r, e, i);
     int32_t seed = robust::findEdgeCell(r.t, s, w);
     if (seed < 0) {
         if (constrained) return false;
@@ -889,7 +894,7 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool c
             const bool done = splitCoplanarPieceFirst(r, piece);
             if (done || r.stopped) return done;
             // Nothing changed: split the subsegment as before, its cavity kept to what q sees.
-            return splitSubsegment(r, edgeId, i, constrained, false);
+            return splitSubsegment(r, edgeId, i, constrained, false, at);
         }
         shrunk = robust::shrinkCavity(
             r.t, q, [&](int32_t a, int32_t b, int32_t c) { return !isBarrier(r, a, b, c) || faceOnEdgeFacets(r, ce, a, b, c); },
@@ -2267,10 +2272,12 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
 /// replaces its cells in the solid by better ones: a worst ratio no higher, none above the
 /// volume bound, and fewer above the ratio bound that the bound does not excuse
 /// (excusedCorners), or as many of those and fewer that refinement does not protect
-/// (protectedCorners). Cells the bound excuses may grow in number (requiring no more cells
-/// above the bound at all left more unexcused cells, and more above the bound overall);
-/// their worst ratio may not (that made more cells far above the bound). Cells outside the
-/// solid do not count.
+/// (protectedCorners), or as many of both and a worst ratio below kPlateauDrop of the
+/// worst before (a cell that needs several points, none of which alone takes a cell above
+/// the bound away, gets them one by one). Cells the bound excuses may grow in number
+/// (requiring no more cells above the bound at all left more unexcused cells, and more
+/// above the bound overall); their worst ratio may not (that made more cells far above the
+/// bound). Cells outside the solid do not count.
 bool cavityImproves(const Run& r, int32_t vid) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     // Per side (0: the cells replaced, 1: the cells made): above the bound and not excused,
@@ -2294,8 +2301,9 @@ bool cavityImproves(const Run& r, int32_t vid) {
         if (overVolume(r, cell)) return false;
         count(1, cell);
     }
-    return worst[1] <= worst[0] &&
-           (unexcused[1] < unexcused[0] || (unexcused[1] == unexcused[0] && unprotected[1] < unprotected[0]));
+    if (unexcused[1] != unexcused[0]) return unexcused[1] < unexcused[0] && worst[1] <= worst[0];
+    if (unprotected[1] != unprotected[0]) return unprotected[1] < unprotected[0] && worst[1] <= worst[0];
+    return worst[1] < kPlateauDrop * worst[0];
 }
 
 /// Tries q inside the solid, in the cell `at`. True when it went in.
@@ -2357,6 +2365,70 @@ bool roomForPoint(const Run& r) {
     return r.out->steinerCount < r.params.maxSteinerPoints && static_cast<int64_t>(r.t.pts.size()) - 4 < kMaxRobustPoints;
 }
 
+/// The input edges next to a cell with corners v: those of its corners on input edges and
+/// those two of its corners' facets share. At most `cap`, in the order found.
+int edgesNextTo(const Run& r, const std::array<int32_t, 4>& v, int32_t* out, int cap) {
+    int n = 0;
+    auto add = [&](int32_t e) {
+        if (n < cap && std::find(out, out + n, e) == out + n) out[n++] = e;
+    };
+    for (int k = 0; k < 4; ++k) {
+        if (r.kind[v[k]] == kOnEdge) add(r.feature[v[k]]);
+    }
+    for (int i = 0; i < 4; ++i) {
+        const Span fi = facetsOf(r, v[i]);
+        for (int j = i + 1; j < 4; ++j) {
+            const Span fj = facetsOf(r, v[j]);
+            for (const int32_t* f = fi.begin; f != fi.end; ++f) {
+                for (const int32_t* g = fj.begin; g != fj.end; ++g) {
+                    if (*f == *g) continue;
+                    for (const int32_t e : r.facets[*f].edge) {
+                        const int32_t* ge = r.facets[*g].edge;
+                        if (ge[0] == e || ge[1] == e || ge[2] == e) add(e);
+                    }
+                }
+            }
+        }
+    }
+    return n;
+}
+
+/// Splits, if that improves its cavity, the subsegment of an input edge next to the cell with
+/// corners v at the foot of the perpendicular from its circumcentre c or its centroid g.
+bool splitNearbyEdge(Run& r, const std::array<int32_t, 4>& v, const Point3& c, const Point3& g) {
+    int32_t edges[8];
+    const int n = edgesNextTo(r, v, edges, 8);
+    for (const Point3& x : {c, g}) {
+        for (int k = 0; k < n && roomForPoint(r); ++k) {
+            const InputEdge& e = r.edges[edges[k]];
+            const Point3& a = r.t.pts[e.a];
+            const Point3 dir = sub3(r.t.pts[e.b], a);
+            const double l2 = norm2(dir);
+            const double t = dot3(sub3(x, a), dir) / l2;
+            if (!(t > 0 && t < 1)) continue;
+            // The subsegment holding the foot: the first chain point beyond it (the chain runs
+            // from a to b).
+            size_t lo = 0, hi = e.chain.size() - 1;
+            while (hi - lo > 1) {
+                const size_t mid = lo + (hi - lo) / 2;
+                if (dot3(sub3(r.t.pts[e.chain[mid]], a), dir) / l2 <= t) {
+                    lo = mid;
+                } else {
+                    hi = mid;
+                }
+            }
+            const Point3& ps = r.t.pts[e.chain[hi - 1]];
+            const Point3& pw = r.t.pts[e.chain[hi]];
+            const Point3 d = sub3(pw, ps);
+            const double lambda = dot3(sub3(x, ps), d) / norm2(d);
+            if (!(lambda > 0.1 && lambda < 0.9)) continue;
+            const Point3 q = add3(ps, scale3(d, lambda));
+            if (splitSubsegment(r, edges[k], static_cast<int32_t>(hi - 1), true, false, &q)) return true;
+        }
+    }
+    return false;
+}
+
 /// Last, each cell still above the ratio bound whose shortest edge refinement does not
 /// protect (protectedCorners) gets a point if one helps: its circumcentre, the point half
 /// way from its centroid to that, its centroid, or the apex of a regular cell on one of its
@@ -2412,6 +2484,7 @@ void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
             const int32_t edgeId = subsegmentEdge(r, u, w);
             if (edgeId >= 0) done = splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], u, w), true, false);
         }
+        if (!done) done = splitNearbyEdge(r, v, centre, g);
         if (done) added.push_back(static_cast<int32_t>(before));
     }
     r.onlyIfImproving = false;

@@ -79,13 +79,14 @@ TEST(RobustThinFeatures, ThinWalledTube) {
     // A square tube 1 x 1 x 3 with walls 0.1 thick, each wall a row of 0.1 x 3 rectangles
     // split into two triangles: facing walls of thin triangles. Flat cells between the
     // coplanar triangles once made refinement run through a budget of 100,000 points; it
-    // now takes about 3,600. Cells above the bound away from small angles: 37, and 13 with
-    // the points added for the cells left.
+    // now takes about 3,600. Cells above the bound away from small angles: 37, 13 with the
+    // points added for the cells left, 8 with the splits of the input edges next to them
+    // and the points that only lower the worst ratio.
     const Plc tube = shapes::voxels(shapes::grid(0, 1, 10), shapes::grid(0, 1, 10), {0, 3},
                                     [](int i, int j, int) { return !(i > 0 && i < 9 && j > 0 && j < 9); });
     const RobustTetMesh mesh = meshAndCheck({"tube_walls_0.1", tube, 0, 5000});
     ASSERT_TRUE(mesh.ok);
-    EXPECT_LE(shapes::overRatioAwayFromSmallAngles(tube, mesh.points, mesh.tets, RobustTetParams().radiusEdgeBound), 13);
+    EXPECT_LE(shapes::overRatioAwayFromSmallAngles(tube, mesh.points, mesh.tets, RobustTetParams().radiusEdgeBound), 8);
 }
 
 TEST(RobustThinFeatures, ThinCollarOnRod) {
@@ -171,20 +172,31 @@ TEST(RobustThinFeatures, MovedBoundaryPointsStayOnTheirFeatures) {
 TEST(RobustThinFeatures, PointsAddedForTheCellsLeft) {
     // After the moves, a point goes in for a cell still above the bound with no small angle
     // to excuse it when the cells it makes are better than those it replaces. An L of two
-    // bars beside sheets 0.0036 and 0.00015 thick: 12 such cells without it, 6 with it; a
-    // step 1e-5 high: 10 without, 6 with. Every facet stays exactly covered, nothing flat.
+    // bars beside sheets 0.0036 and 0.00015 thick: 12 such cells without these points, 6
+    // with the points inside the solid, on its faces and at subsegment midpoints, 3 with the
+    // subsegment splits at the foot of a cell's circumcentre on the input edges next to it
+    // and with the points that only lower the worst ratio; a step 1e-5 high: 10, 6 and 0.
+    // A 25-sided disc 0.01 thick whose underside is a ring 0.0018 wide (thin triangles on
+    // both sides of the corner between ring and rim): 20 with the first places, 8 with all.
+    // Every facet stays exactly covered, nothing flat.
     const std::vector<int> fill{0, 0, 1, 1, 1, 1};
     const Plc ell = shapes::voxels({0, 0.65719310007594989, 0.66082014753495377},
                                    {0, 1.0620894026995227, 2.0099563941721446, 2.0101040109250725},
                                    {0, 0.32369792509404027}, [&fill](int i, int j, int) { return fill[j * 2 + i] != 0; });
     const Plc step = shapes::voxels({0, 1e-5, 1}, {0, 1}, {0, 0.5, 1}, [](int i, int, int k) { return i == 1 || k == 0; });
+    const Plc overhang = shapes::steppedShaft(25, {0.46731428074379944, 0.55971759780653696, 0.5614915935122049},
+                                              {0, 1.3212864235563979, 1.4040538356273751, 1.4140538356273751});
     const struct {
         const char* name;
         const Plc& plc;
+        double maxVolume;
+        int32_t maxSteiner;
         int64_t most;
-    } cases[] = {{"ell_sheets", ell, 6}, {"step_1e-5", step, 6}};
+    } cases[] = {{"ell_sheets", ell, 0, 2000, 3},
+                 {"step_1e-5", step, 0, 2000, 0},
+                 {"ring_under_disc", overhang, 0.00052142563177248031, 7000, 8}};
     for (const auto& k : cases) {
-        const RobustTetMesh mesh = meshAndCheck({k.name, k.plc, 0, 2000});
+        const RobustTetMesh mesh = meshAndCheck({k.name, k.plc, k.maxVolume, k.maxSteiner});
         ASSERT_TRUE(mesh.ok);
         EXPECT_LE(shapes::overRatioAwayFromSmallAngles(k.plc, mesh.points, mesh.tets, RobustTetParams().radiusEdgeBound),
                   k.most)
