@@ -1020,7 +1020,7 @@ bool hullPieceOf(const Run& r, int32_t f, const CavityFace& cf) {
 /// refinement grows its cavity from `seeds` and first splits a piece of a coplanar facet
 /// that q encroaches (unless `coplanarFirst` is false).
 bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int32_t hint, const int32_t* seeds,
-                      int seedCount, bool coplanarFirst = true) {
+                      int seedCount, bool coplanarFirst = true, bool forceSeeds = false) {
     if (!budgetLeft(r)) return false;
     int32_t located = -1;
     if (!constrained) {
@@ -1032,9 +1032,9 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
         seedCount = 1;
     }
     const int32_t vid = addVertex(r, q, kOnFacet, f);
-    const bool grown = robust::growCavity(r.t, q, seeds, seedCount, [&](int32_t a, int32_t b, int32_t c) {
-        return !constrained || facetPointMayCross(r, f, a, b, c);
-    });
+    const bool grown = robust::growCavity(
+        r.t, q, seeds, seedCount,
+        [&](int32_t a, int32_t b, int32_t c) { return !constrained || facetPointMayCross(r, f, a, b, c); }, forceSeeds);
     if (!grown || !r.t.lostBarriers.empty()) {
         dropVertex(r);
         return false;
@@ -1050,7 +1050,7 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
             coplanarEncroachedPiece(r, vid, &f, &f + 1, -1, -1, true, piece)) {
             const bool done = splitCoplanarPieceFirst(r, piece);
             if (done || r.stopped) return done;
-            return insertFacetPoint(r, f, q, constrained, hint, seeds, seedCount, false);
+            return insertFacetPoint(r, f, q, constrained, hint, seeds, seedCount, false, forceSeeds);
         }
         const bool shrunk = robust::shrinkCavity(
             r.t, q, [&](int32_t a, int32_t b, int32_t c) { return facetPointMayCross(r, f, a, b, c); }, skip,
@@ -2306,11 +2306,12 @@ bool cavityImproves(const Run& r, int32_t vid) {
     return worst[1] < kPlateauDrop * worst[0];
 }
 
-/// Tries q inside the solid, in the cell `at`. True when it went in.
-bool tryFreePoint(Run& r, const Point3& q, int32_t at) {
+/// Tries q inside the solid, in the cell `at` (which joins the cavity whatever the conflict
+/// test says when `force`). True when it went in.
+bool tryFreePoint(Run& r, const Point3& q, int32_t at, bool force = false) {
     const int32_t vid = addVertex(r, q, kFree, -1);
     auto cross = [&](int32_t a, int32_t b, int32_t c) { return !isBarrier(r, a, b, c); };
-    const bool ready = robust::growCavity(r.t, q, &at, 1, cross) && r.t.lostBarriers.empty() &&
+    const bool ready = robust::growCavity(r.t, q, &at, 1, cross, force) && r.t.lostBarriers.empty() &&
                        robust::shrinkCavity(r.t, q, cross, [](const CavityFace&) { return false; },
                                             [&](const CavityFace& cf) { return flatWith(r, cf, vid); }) &&
                        cavityImproves(r, vid);
@@ -2429,6 +2430,28 @@ bool splitNearbyEdge(Run& r, const std::array<int32_t, 4>& v, const Point3& c, c
     return false;
 }
 
+/// A flat cell against the boundary (its corners on facets of one plane, or a volume of
+/// rounding size): a point at its centroid g, put into the facet of one of its boundary
+/// faces, takes it away with the cells on its other faces when that improves the cavity.
+/// Its circumsphere, if any, is made by rounding, so the cell joins the cavity whatever
+/// the conflict test says.
+bool splitFlatCellFace(Run& r, int32_t slot, const Point3& g) {
+    for (int k = 0; k < 4 && roomForPoint(r); ++k) {
+        int32_t a, b, c;
+        robust::faceOf(r.t, slot, k, a, b, c);
+        const int32_t f = commonFacet(r, a, b, c);
+        if (f < 0) continue;
+        const FacetInfo& fi = r.facets[f];
+        const Point3 d = sub3(g, fi.origin);
+        const Point3 q = add3(add3(fi.origin, scale3(fi.u, dot3(d, fi.u))), scale3(fi.v, dot3(d, fi.v)));
+        int32_t seeds[2] = {slot, r.t.cells[slot].n[k]};
+        const int seedCount = seeds[1] >= 0 ? 2 : 1;
+        if (seeds[1] >= 0) seeds[1] >>= 2;
+        if (insertFacetPoint(r, f, q, true, -1, seeds, seedCount, false, true)) return true;
+    }
+    return false;
+}
+
 /// Last, each cell still above the ratio bound whose shortest edge refinement does not
 /// protect (protectedCorners) gets a point if one helps: its circumcentre, the point half
 /// way from its centroid to that, its centroid, or the apex of a regular cell on one of its
@@ -2447,16 +2470,22 @@ void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
     std::vector<std::pair<int32_t, std::array<int32_t, 4>>> left;
     for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
-        if (cellRatio(r, r.t.cells[s].v) > limit && !protectedCell(r, s)) left.push_back({s, r.t.cells[s].v});
+        const double q = cellRatio(r, r.t.cells[s].v);
+        if (q > limit && (std::isinf(q) || !protectedCell(r, s))) left.push_back({s, r.t.cells[s].v});
     }
     for (const auto& [s, v] : left) {
         if (!roomForPoint(r)) break;
         if (r.t.alive[s] == 0 || r.t.cells[s].v != v) continue;  // replaced meanwhile
         const size_t before = r.t.pts.size();
         const Point3 p[4] = {r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]};
-        Point3 centre;
-        if (!tetCircumcentre(p[0], p[1], p[2], p[3], centre)) continue;
         const Point3 g = centroid4(p[0], p[1], p[2], p[3]);
+        Point3 centre;
+        if (std::isinf(cellRatio(r, v)) || !tetCircumcentre(p[0], p[1], p[2], p[3], centre)) {
+            if (splitFlatCellFace(r, s, g) || (roomForPoint(r) && tryFreePoint(r, g, s, true))) {
+                added.push_back(static_cast<int32_t>(before));
+            }
+            continue;
+        }
         Point3 candidates[7] = {centre, scale3(add3(centre, g), 0.5), g};
         int count = 3;
         for (int k = 0; k < 4; ++k) {

@@ -216,4 +216,19 @@ TEST(RobustThinFeatures, PointsAddedForTheCellsLeft) {
     EXPECT_EQ(shapes::check(ell, short1.points, short1.tets, 0, params.radiusEdgeBound).failure, "");
 }
 
+TEST(RobustThinFeatures, NoFlatCellLeftOnAThinDisc) {
+    // Refinement left cells of rounding-size volume here: on a 17-sided disc 0.01 thick,
+    // eight cells whose corners all lie on one wall of the disc (two on its rim, two on the
+    // wall's diagonal), and under the top of a 38-sided disc 0.01 thick one cell of two rim
+    // points and two inside points at one height; no flip takes them away. The points for
+    // the cells left put a point at such a cell's centroid (in the wall's facet when a face
+    // of the cell lies on one), and meshAndCheck finds no flat cell.
+    meshAndCheck({"disc_on_disc_17", shapes::steppedShaft(17, {0.77370687400769411, 0.10115205086551048, 0.96690078231869214},
+                                                          {0, 0.01, 0.02, 0.27034784875768425}),
+                  0, 12000});
+    meshAndCheck({"disc_on_shaft_38", shapes::steppedShaft(38, {0.66757401854853415, 0.12748699408195704, 0.18049761235273346},
+                                                           {0, 0.72361515578650015, 2.4532994551236165, 2.4632994551236163}),
+                  0.00052397310812057375, 5000});
+}
+
 }  // namespace
