@@ -32,6 +32,12 @@ constexpr double kSubsegmentSplitReach = 0.6;
 /// the worst ratio of its cavity drops below this fraction of the worst before.
 constexpr double kPlateauDrop = 0.9;
 
+/// The most cells a point tried for a cell left above the bound may replace. Near thin
+/// layers a point's cavity can reach thousands of flat-ish cells with huge circumspheres;
+/// growing those took most of the time on such shapes (8 of 11 s on one), and no point
+/// with a cavity above this size was kept on any shape we measured.
+constexpr size_t kCellsLeftCavityCap = 1024;
+
 /// The height of a regular tetrahedron over its edge length, the square root of 2/3.
 constexpr double kRegularHeight = 0.81649658092772603;
 
@@ -106,6 +112,9 @@ struct Run {
     /// only when its cavity's cells come out better (cavityImproves), and a boundary point
     /// causes no other split.
     bool onlyIfImproving = false;
+    /// The most cells a cavity may have (kCellsLeftCavityCap while points are added for the
+    /// cells left).
+    size_t cavityCap = SIZE_MAX;
 };
 
 Span facetsOf(const Run& r, int32_t v) {
@@ -884,7 +893,7 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool c
     const bool grown = robust::growCavity(
         r.t, q, seeds.data(), static_cast<int>(seeds.size()),
         [&](int32_t a, int32_t b, int32_t c) { return !constrained || !isBarrier(r, a, b, c) || faceOnEdgeFacets(r, ce, a, b, c); },
-        constrained);
+        constrained, r.cavityCap);
     bool shrunk = true;
     if (grown && constrained) {
         auto skip = [&](const CavityFace& cf) { return cf.outside < 0 && faceOnEdgeFacets(r, ce, cf.a, cf.b, cf.c); };
@@ -1034,7 +1043,8 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
     const int32_t vid = addVertex(r, q, kOnFacet, f);
     const bool grown = robust::growCavity(
         r.t, q, seeds, seedCount,
-        [&](int32_t a, int32_t b, int32_t c) { return !constrained || facetPointMayCross(r, f, a, b, c); }, forceSeeds);
+        [&](int32_t a, int32_t b, int32_t c) { return !constrained || facetPointMayCross(r, f, a, b, c); }, forceSeeds,
+        r.cavityCap);
     if (!grown || !r.t.lostBarriers.empty()) {
         dropVertex(r);
         return false;
@@ -1738,7 +1748,7 @@ bool cellNeedsRefining(const Run& r, int32_t slot) {
 /// encroach. The cells made are queued. False when the run stopped.
 bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
     std::vector<int32_t> near;
-    std::vector<std::array<int32_t, 3>> failed;
+    std::set<std::array<int32_t, 3>> failed;  // pieces v encroaches whose split failed
     const auto& pairs = kCellEdges;
     for (size_t i = 0; i < r.fresh.size(); ++i) {
         const int32_t v = r.fresh[i];
@@ -1778,7 +1788,7 @@ bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
                     if (e < 0 || !inDiametralBall(r.t.pts[v], r.t.pts[u], r.t.pts[w])) continue;
                     const std::array<int32_t, 3> key{std::min(u, w), std::max(u, w), -1};
                     const int32_t ends[2] = {u, w};
-                    if (shieldedFrom(r, v, ends, 2) || std::find(failed.begin(), failed.end(), key) != failed.end()) {
+                    if (shieldedFrom(r, v, ends, 2) || failed.count(key) != 0) {
                         continue;
                     }
                     edgeId = e;
@@ -1797,7 +1807,7 @@ bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
                     if (!anyBad && !robust::inConflict(r.t, near[j], r.t.pts[v])) continue;
                     std::array<int32_t, 3> key{a, b, c};
                     std::sort(key.begin(), key.end());
-                    if (shieldedFrom(r, v, key.data(), 3) || std::find(failed.begin(), failed.end(), key) != failed.end()) {
+                    if (shieldedFrom(r, v, key.data(), 3) || failed.count(key) != 0) {
                         continue;
                     }
                     piece = key;
@@ -1819,7 +1829,7 @@ bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
             r.shapeMinEdge2 = 0;
             if (r.stopped) return false;
             if (!split) {
-                failed.push_back(piece);
+                failed.insert(piece);
                 continue;
             }
             for (int32_t c : r.t.created) {
@@ -2311,7 +2321,7 @@ bool cavityImproves(const Run& r, int32_t vid) {
 bool tryFreePoint(Run& r, const Point3& q, int32_t at, bool force = false) {
     const int32_t vid = addVertex(r, q, kFree, -1);
     auto cross = [&](int32_t a, int32_t b, int32_t c) { return !isBarrier(r, a, b, c); };
-    const bool ready = robust::growCavity(r.t, q, &at, 1, cross, force) && r.t.lostBarriers.empty() &&
+    const bool ready = robust::growCavity(r.t, q, &at, 1, cross, force, r.cavityCap) && r.t.lostBarriers.empty() &&
                        robust::shrinkCavity(r.t, q, cross, [](const CavityFace&) { return false; },
                                             [&](const CavityFace& cf) { return flatWith(r, cf, vid); }) &&
                        cavityImproves(r, vid);
@@ -2467,6 +2477,7 @@ void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
     r.trackFresh = false;
     r.shapeMinEdge2 = 0;
     r.onlyIfImproving = true;
+    r.cavityCap = kCellsLeftCavityCap;
     std::vector<std::pair<int32_t, std::array<int32_t, 4>>> left;
     for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
@@ -2517,6 +2528,7 @@ void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
         if (done) added.push_back(static_cast<int32_t>(before));
     }
     r.onlyIfImproving = false;
+    r.cavityCap = SIZE_MAX;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -155,10 +155,11 @@ inline bool inConflict(const TetTopology& t, int32_t slot, const Point3& p) {
 /// order) and t.boundary. False when a seed is not in conflict with p, unless `forceSeeds`:
 /// then the seeds join the cavity whatever the test says (a cell with the edge that p
 /// splits: p lies inside every sphere through the edge's ends, but its rounded position can
-/// fall just outside the huge sphere of a flat cell).
+/// fall just outside the huge sphere of a flat cell). False too when the cavity would
+/// grow past maxCells cells.
 template <typename CanCross>
 bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedCount, CanCross&& canCross,
-                bool forceSeeds = false) {
+                bool forceSeeds = false, size_t maxCells = SIZE_MAX) {
     const uint32_t in = nextMark(t, 2);
     const uint32_t out = in - 1;
     t.cavityMark = in;
@@ -194,6 +195,7 @@ bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedC
                 barrier = cross ? 0 : 1;
                 if (t.mark[m] != out && cross) {
                     if (inConflict(t, m, p)) {
+                        if (t.cavity.size() >= maxCells) return false;
                         t.mark[m] = in;
                         t.cavity.push_back(m);
                         continue;
