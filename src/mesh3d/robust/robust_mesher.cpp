@@ -2333,18 +2333,19 @@ bool tryFreePoint(Run& r, const Point3& q, int32_t at, bool force = false) {
 }
 
 /// Tries q (put into the plane of facet f) inside the boundary face `face` (slot * 4 + k)
-/// of f: its cavity starts from the cells on both sides of the face. True when it went in.
-bool tryFacetPoint(Run& r, int32_t f, Point3 q, int32_t face) {
+/// of f: its cavity starts from the cells on both sides of the face, which must conflict
+/// with q unless `force`. True when it went in.
+bool tryFacetPoint(Run& r, int32_t f, Point3 q, int32_t face, bool force = false) {
     const FacetInfo& fi = r.facets[f];
     const Point3 d = sub3(q, fi.origin);
     q = add3(add3(fi.origin, scale3(fi.u, dot3(d, fi.u))), scale3(fi.v, dot3(d, fi.v)));
     int32_t seeds[2] = {face >> 2, r.t.cells[face >> 2].n[face & 3]};
     const int seedCount = seeds[1] >= 0 ? 2 : 1;
     if (seeds[1] >= 0) seeds[1] >>= 2;
-    for (int i = 0; i < seedCount; ++i) {
+    for (int i = 0; i < seedCount && !force; ++i) {
         if (!robust::inConflict(r.t, seeds[i], q)) return false;
     }
-    return insertFacetPoint(r, f, q, true, -1, seeds, seedCount, false);
+    return insertFacetPoint(r, f, q, true, -1, seeds, seedCount, false, force);
 }
 
 /// The points tried on the boundary face `face` (slot * 4 + k) for a cell whose
@@ -2440,26 +2441,19 @@ bool splitNearbyEdge(Run& r, const std::array<int32_t, 4>& v, const Point3& c, c
     return false;
 }
 
-/// A flat cell against the boundary (its corners on facets of one plane, or a volume of
-/// rounding size): a point at its centroid g, put into the facet of one of its boundary
-/// faces, takes it away with the cells on its other faces when that improves the cavity.
-/// Its circumsphere, if any, is made by rounding, so the cell joins the cavity whatever
-/// the conflict test says.
-bool splitFlatCellFace(Run& r, int32_t slot, const Point3& g) {
+/// A flat cell (its corners on facets of one plane, or a volume of rounding size): a point
+/// at its centroid g, put into the facet of one of its boundary faces when it has one, else
+/// inside, takes it away with the cells on its faces when that improves the cavity. Its
+/// circumsphere, if any, is made by rounding, so it joins the cavity whatever the conflict
+/// test says.
+bool takeFlatCellAway(Run& r, int32_t slot, const Point3& g) {
     for (int k = 0; k < 4 && roomForPoint(r); ++k) {
         int32_t a, b, c;
         robust::faceOf(r.t, slot, k, a, b, c);
         const int32_t f = commonFacet(r, a, b, c);
-        if (f < 0) continue;
-        const FacetInfo& fi = r.facets[f];
-        const Point3 d = sub3(g, fi.origin);
-        const Point3 q = add3(add3(fi.origin, scale3(fi.u, dot3(d, fi.u))), scale3(fi.v, dot3(d, fi.v)));
-        int32_t seeds[2] = {slot, r.t.cells[slot].n[k]};
-        const int seedCount = seeds[1] >= 0 ? 2 : 1;
-        if (seeds[1] >= 0) seeds[1] >>= 2;
-        if (insertFacetPoint(r, f, q, true, -1, seeds, seedCount, false, true)) return true;
+        if (f >= 0 && tryFacetPoint(r, f, g, slot * 4 + k, true)) return true;
     }
-    return false;
+    return roomForPoint(r) && tryFreePoint(r, g, slot, true);
 }
 
 /// Last, each cell still above the ratio bound whose shortest edge refinement does not
@@ -2467,8 +2461,9 @@ bool splitFlatCellFace(Run& r, int32_t slot, const Point3& g) {
 /// way from its centroid to that, its centroid, or the apex of a regular cell on one of its
 /// faces, in that order, where such a place lies beyond a boundary face a point inside
 /// that face instead (facetCandidates); then the split point of each of its edges that is
-/// a subsegment. The first that improves its cavity goes in (cavityImproves) and causes no
-/// other split. Refinement refused these points for its shortest-edge rule or because they
+/// a subsegment; then a split of an input edge next to it (splitNearbyEdge). A flat cell
+/// gets its centroid instead (takeFlatCellAway), whether protected or not. The first that
+/// improves its cavity goes in (cavityImproves) and causes no other split. Refinement refused these points for its shortest-edge rule or because they
 /// encroach a boundary piece; here they go in only when the cells they make are better.
 /// One pass over the cells; it stops quietly when the Steiner budget runs out (the mesh is
 /// complete by then). The points added are appended to `added`.
@@ -2492,9 +2487,7 @@ void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
         const Point3 g = centroid4(p[0], p[1], p[2], p[3]);
         Point3 centre;
         if (std::isinf(cellRatio(r, v)) || !tetCircumcentre(p[0], p[1], p[2], p[3], centre)) {
-            if (splitFlatCellFace(r, s, g) || (roomForPoint(r) && tryFreePoint(r, g, s, true))) {
-                added.push_back(static_cast<int32_t>(before));
-            }
+            if (takeFlatCellAway(r, s, g)) added.push_back(static_cast<int32_t>(before));
             continue;
         }
         Point3 candidates[7] = {centre, scale3(add3(centre, g), 0.5), g};
