@@ -2571,7 +2571,11 @@ void countLeftCell(const Run& r, int32_t s, LeftCounts& n) {
 /// improve, and more than refinement would let in. The result is kept when it leaves fewer
 /// such cells and no more slivers in the mesh, else the mesh goes back to what it was.
 /// Like the points for the cells left, an improvement: when the budget runs out, the
-/// attempt is undone and the pass ends.
+/// attempt is undone and the pass ends. A cell whose centroid lies within the longest edge
+/// of a cell whose attempt was undone from that cell's centroid is not tried: its ball
+/// would be much the same (on a voxel solid with layers 1e-4 thick, 208 cells left in one
+/// cluster took 15.5 s instead of 8.0 without the pass; 8.9 s with this, one cell more
+/// left).
 void refineAroundCellsLeft(Run& r) {
     std::vector<std::pair<int32_t, std::array<int32_t, 4>>> left;
     LeftCounts now;
@@ -2583,16 +2587,21 @@ void refineAroundCellsLeft(Run& r) {
         }
     }
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
+    std::vector<std::pair<Point3, double>> undone;  // centroid and longest edge squared
     for (const auto& [s, v] : left) {
         if (!roomForPoint(r)) break;
         if (r.t.alive[s] == 0 || r.t.cells[s].v != v || !(cellRatio(r, v) > limit)) continue;
-        Run saved = r;
-        const RobustTetMesh savedOut = *r.out;
         const Point3 p[4] = {r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]};
+        const Point3 g = centroid4(p[0], p[1], p[2], p[3]);
+        bool near = false;
+        for (const auto& [c, l2] : undone) near = near || norm2(sub3(g, c)) < l2;
+        if (near) continue;
         double longest2 = 0;
         for (const auto& e : kCellEdges) longest2 = std::max(longest2, norm2(sub3(p[e[0]], p[e[1]])));
+        Run saved = r;
+        const RobustTetMesh savedOut = *r.out;
         r.local = true;
-        r.localCentre = centroid4(p[0], p[1], p[2], p[3]);
+        r.localCentre = g;
         r.localRadius2 = kLocalRadius * kLocalRadius * longest2;
         r.cavityCap = kCellsLeftCavityCap;
         const int64_t budget = r.params.maxSteinerPoints;
@@ -2628,6 +2637,7 @@ void refineAroundCellsLeft(Run& r) {
         if (!keep) {
             r = std::move(saved);
             *r.out = savedOut;
+            undone.push_back({g, longest2});
         }
         if (spent) break;
     }
