@@ -130,6 +130,9 @@ struct Run {
     /// cells with their centroid in this ball are refined for their shape (cells above
     /// max_volume everywhere), without the shortest-edge rule.
     bool local = false;
+    /// Set with `local` for the second try: points on one facet, or on one side, of a facet
+    /// corner below the small angle do not protect each other.
+    bool localLoose = false;
     Point3 localCentre{0, 0, 0};
     double localRadius2 = 0;
 };
@@ -1372,12 +1375,15 @@ bool smallAngleBetween(const Run& r, int32_t u, int32_t w, bool wide = false) {
     // side of a facet corner below the small angle (the corner's other side runs beside
     // it); nor are two points of one facet with one inside it, unless the facet has such
     // a corner: the whole of such a facet lies in that corner's wedge.
+    // While the neighbourhood of a cell left is refined a second time, these two kinds of
+    // pairs are not protected (the bound still excuses them).
+    const bool loose = r.localLoose && !wide;
     if (r.kind[u] == kOnEdge && r.kind[w] == kOnEdge && r.feature[u] == r.feature[w]) {
-        return r.edges[r.feature[u]].sharpSide;
+        return r.edges[r.feature[u]].sharpSide && !loose;
     }
     if (r.kind[u] == kOnFacet || r.kind[w] == kOnFacet) {
         const int32_t f = r.kind[u] == kOnFacet ? r.feature[u] : r.feature[w];
-        if (onFacet(r, u, f) && onFacet(r, w, f)) return r.facets[f].minCornerDeg < kSmallAngleDeg;
+        if (onFacet(r, u, f) && onFacet(r, w, f)) return r.facets[f].minCornerDeg < kSmallAngleDeg && !loose;
     }
     // The angle between u's and w's offsets from the line of input edge `edgeId`.
     auto aroundEdge = [&](int32_t edgeId) {
@@ -2563,19 +2569,71 @@ void countLeftCell(const Run& r, int32_t s, LeftCounts& n) {
     if (!excusedCorners(r, r.t.cells[s].v)) ++n.unexcused;
 }
 
-/// Each cell still above the bound that the bound does not excuse, in slot order: the
-/// cells in a ball around it (kLocalRadius times its longest edge) are refined as in
-/// refinement, but without the shortest-edge rule and with at most kLocalPoints points,
-/// and the flips run around the points added. Next to a thin feature a cell often needs
-/// its neighbourhood refined to the feature's scale, more points than any one point can
-/// improve, and more than refinement would let in. The result is kept when it leaves fewer
-/// such cells and no more slivers in the mesh, else the mesh goes back to what it was.
-/// Like the points for the cells left, an improvement: when the budget runs out, the
-/// attempt is undone and the pass ends. A cell whose centroid lies within the longest edge
-/// of a cell whose attempt was undone from that cell's centroid is not tried: its ball
-/// would be much the same (on a voxel solid with layers 1e-4 thick, 208 cells left in one
-/// cluster took 15.5 s instead of 8.0 without the pass; 8.9 s with this, one cell more
-/// left).
+/// Refines the cells in the ball around g (kLocalRadius times the square root of longest2)
+/// as in refinement, but without the shortest-edge rule and with at most kLocalPoints
+/// points (with `loose`, also without the protection of points on one facet, or one side,
+/// of a small facet corner), then flips around the points added. Keeps the result when the
+/// mesh then has fewer cells above the bound that the bound does not excuse and no more
+/// slivers (cells above kSliverRatio); otherwise the mesh goes back to what it was. `spent`
+/// tells whether the run's budget ran out. True when the result was kept.
+bool refineAround(Run& r, const Point3& g, double longest2, bool loose, bool& spent) {
+    Run saved = r;
+    const RobustTetMesh savedOut = *r.out;
+    r.local = true;
+    r.localLoose = loose;
+    r.localCentre = g;
+    r.localRadius2 = kLocalRadius * kLocalRadius * longest2;
+    r.cavityCap = kCellsLeftCavityCap;
+    const int64_t budget = r.params.maxSteinerPoints;
+    r.params.maxSteinerPoints = std::min(budget, r.out->steinerCount + kLocalPoints);
+    const size_t first = r.t.pts.size();
+    const bool refined = refine(r);
+    r.params.maxSteinerPoints = budget;
+    spent = !roomForPoint(r);  // the run's budget, not the attempt's
+    r.local = false;
+    r.localLoose = false;
+    r.cavityCap = SIZE_MAX;
+    r.trackFresh = false;
+    r.fresh.clear();
+    r.freshShrunk.clear();
+    bool keep = false;
+    if (refined) {
+        std::vector<int32_t> added;
+        for (size_t i = first; i < r.t.pts.size(); ++i) {
+            if (r.t.vertexCell[i] >= 0) added.push_back(static_cast<int32_t>(i));
+        }
+        flipBadCells(r, &added);
+        // The counts change only in the slots that changed.
+        LeftCounts gone, made;
+        for (int32_t c = 0; c < static_cast<int32_t>(r.t.cells.size()); ++c) {
+            if (c < static_cast<int32_t>(saved.t.cells.size()) && saved.t.alive[c] == r.t.alive[c] &&
+                saved.t.cells[c].v == r.t.cells[c].v) {
+                continue;
+            }
+            countLeftCell(saved, c, gone);
+            countLeftCell(r, c, made);
+        }
+        keep = made.unexcused < gone.unexcused && made.slivers <= gone.slivers;
+    }
+    if (!keep) {
+        r = std::move(saved);
+        *r.out = savedOut;
+    }
+    return keep;
+}
+
+/// Each cell still above the bound that the bound does not excuse, in slot order, gets its
+/// neighbourhood refined (refineAround): next to a thin feature a cell often needs the
+/// cells around it refined to the feature's scale, more points than any one point can
+/// improve, and closer together than refinement lets in. When that is undone, it is tried
+/// once more without the protection of the thin triangles' points from each other (those
+/// triangles must be refined to the thickness of what lies next to them; the points
+/// allowed bound what would otherwise be a cascade). Like the points for the cells left,
+/// an improvement: when the budget runs out, the attempt is undone and the pass ends. A
+/// cell whose centroid lies within the longest edge of a cell whose attempts were undone
+/// from that cell's centroid is not tried: its ball would be much the same (on a voxel
+/// solid with layers 1e-4 thick, 208 cells left in one cluster took 15.5 s instead of 8.0
+/// without the pass; 8.9 s with this, one cell more left).
 void refineAroundCellsLeft(Run& r) {
     std::vector<std::pair<int32_t, std::array<int32_t, 4>>> left;
     LeftCounts now;
@@ -2598,47 +2656,9 @@ void refineAroundCellsLeft(Run& r) {
         if (near) continue;
         double longest2 = 0;
         for (const auto& e : kCellEdges) longest2 = std::max(longest2, norm2(sub3(p[e[0]], p[e[1]])));
-        Run saved = r;
-        const RobustTetMesh savedOut = *r.out;
-        r.local = true;
-        r.localCentre = g;
-        r.localRadius2 = kLocalRadius * kLocalRadius * longest2;
-        r.cavityCap = kCellsLeftCavityCap;
-        const int64_t budget = r.params.maxSteinerPoints;
-        r.params.maxSteinerPoints = std::min(budget, r.out->steinerCount + kLocalPoints);
-        const size_t first = r.t.pts.size();
-        const bool refined = refine(r);
-        r.params.maxSteinerPoints = budget;
-        const bool spent = !roomForPoint(r);  // the run's budget, not the attempt's
-        r.local = false;
-        r.cavityCap = SIZE_MAX;
-        r.trackFresh = false;
-        r.fresh.clear();
-        r.freshShrunk.clear();
-        bool keep = false;
-        if (refined) {
-            std::vector<int32_t> added;
-            for (size_t i = first; i < r.t.pts.size(); ++i) {
-                if (r.t.vertexCell[i] >= 0) added.push_back(static_cast<int32_t>(i));
-            }
-            flipBadCells(r, &added);
-            // The counts change only in the slots that changed.
-            LeftCounts gone, made;
-            for (int32_t c = 0; c < static_cast<int32_t>(r.t.cells.size()); ++c) {
-                if (c < static_cast<int32_t>(saved.t.cells.size()) && saved.t.alive[c] == r.t.alive[c] &&
-                    saved.t.cells[c].v == r.t.cells[c].v) {
-                    continue;
-                }
-                countLeftCell(saved, c, gone);
-                countLeftCell(r, c, made);
-            }
-            keep = made.unexcused < gone.unexcused && made.slivers <= gone.slivers;
-        }
-        if (!keep) {
-            r = std::move(saved);
-            *r.out = savedOut;
-            undone.push_back({g, longest2});
-        }
+        bool spent = false;
+        const bool kept = refineAround(r, g, longest2, false, spent) || (!spent && refineAround(r, g, longest2, true, spent));
+        if (!kept) undone.push_back({g, longest2});
         if (spent) break;
     }
 }

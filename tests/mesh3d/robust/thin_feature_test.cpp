@@ -81,12 +81,13 @@ TEST(RobustThinFeatures, ThinWalledTube) {
     // coplanar triangles once made refinement run through a budget of 100,000 points; it
     // now takes about 3,600. Cells above the bound away from small angles: 37, 13 with the
     // points added for the cells left, 8 with the splits of the input edges next to them
-    // and the points that only lower the worst ratio.
+    // and the points that only lower the worst ratio, 7 with the second, looser local
+    // refinement around the cells left.
     const Plc tube = shapes::voxels(shapes::grid(0, 1, 10), shapes::grid(0, 1, 10), {0, 3},
                                     [](int i, int j, int) { return !(i > 0 && i < 9 && j > 0 && j < 9); });
     const RobustTetMesh mesh = meshAndCheck({"tube_walls_0.1", tube, 0, 5000});
     ASSERT_TRUE(mesh.ok);
-    EXPECT_LE(shapes::overRatioAwayFromSmallAngles(tube, mesh.points, mesh.tets, RobustTetParams().radiusEdgeBound), 8);
+    EXPECT_LE(shapes::overRatioAwayFromSmallAngles(tube, mesh.points, mesh.tets, RobustTetParams().radiusEdgeBound), 7);
 }
 
 TEST(RobustThinFeatures, ThinCollarOnRod) {
