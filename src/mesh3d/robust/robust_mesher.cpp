@@ -292,6 +292,14 @@ int32_t chainPosition(const InputEdge& e, int32_t u, int32_t w) {
     return -1;
 }
 
+/// The point of facet fi's plane nearest q, through the plane's frame: a point computed
+/// from others in three dimensions (an intersection with a face far from the points that
+/// define it) can lie measurably off the plane; this one lies on it to rounding.
+Point3 ontoFacetPlane(const FacetInfo& fi, const Point3& q) {
+    const Point3 d = sub3(q, fi.origin);
+    return add3(add3(fi.origin, scale3(fi.u, dot3(d, fi.u))), scale3(fi.v, dot3(d, fi.v)));
+}
+
 Point3 triangleCircumcentre(const Point3& a, const Point3& b, const Point3& c, double& radius2) {
     const Point3 u = sub3(b, a);
     const Point3 w = sub3(c, a);
@@ -1615,7 +1623,11 @@ bool splitCrossedPiece(Run& r, int32_t slot, const Point3& c) {
         const double op = orient3d(r.t.pts[a], r.t.pts[b], r.t.pts[cc], c);
         const double og = orient3d(r.t.pts[a], r.t.pts[b], r.t.pts[cc], g);
         if (!(og > 0 && op < 0)) return false;
-        const Point3 x = add3(g, scale3(sub3(c, g), og / (og - op)));
+        // The segment's point on the face, put back on the facet's plane: c may lie far
+        // beyond the face (a flat cell's circumcentre), and the point where the line meets
+        // the face's plane inherits its rounding (seen 1e-8 of the extent off the facet).
+        const Point3 x = ontoFacetPlane(r.facets[commonFacet(r, a, b, cc)],
+                                        add3(g, scale3(sub3(c, g), og / (og - op))));
         return splitSubface(r, a, b, cc, &x);
     }
     const double keep = r.shapeMinEdge2;
@@ -2174,9 +2186,7 @@ bool keepOnFeature(const Run& r, int32_t v, Point3& p) {
         if (!(t > std::min(t0, t1) && t < std::max(t0, t1))) return false;
         p = add3(a, scale3(d, t));
     } else if (r.kind[v] == kOnFacet) {
-        const FacetInfo& fi = r.facets[r.feature[v]];
-        const Point3 d = sub3(p, fi.origin);
-        p = add3(add3(fi.origin, scale3(fi.u, dot3(d, fi.u))), scale3(fi.v, dot3(d, fi.v)));
+        p = ontoFacetPlane(r.facets[r.feature[v]], p);
     }
     return true;
 }
@@ -2366,9 +2376,7 @@ bool tryFreePoint(Run& r, const Point3& q, int32_t at, bool force = false) {
 /// of f: its cavity starts from the cells on both sides of the face, which must conflict
 /// with q unless `force`. True when it went in.
 bool tryFacetPoint(Run& r, int32_t f, Point3 q, int32_t face, bool force = false) {
-    const FacetInfo& fi = r.facets[f];
-    const Point3 d = sub3(q, fi.origin);
-    q = add3(add3(fi.origin, scale3(fi.u, dot3(d, fi.u))), scale3(fi.v, dot3(d, fi.v)));
+    q = ontoFacetPlane(r.facets[f], q);
     int32_t seeds[2] = {face >> 2, r.t.cells[face >> 2].n[face & 3]};
     const int seedCount = seeds[1] >= 0 ? 2 : 1;
     if (seeds[1] >= 0) seeds[1] >>= 2;

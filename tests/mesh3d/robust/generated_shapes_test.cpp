@@ -91,6 +91,7 @@ TEST(RobustGeneratedShapes, MeshOrFailCleanly) {
         const shapes::CheckResult c = shapes::check(shape.plc, mesh.points, mesh.tets, shape.maxVolume, params.radiusEdgeBound);
         EXPECT_EQ(c.failure, "");
         EXPECT_EQ(c.overVolume, 0);
+        EXPECT_LT(c.offPlane, 1e-12);
         EXPECT_EQ(shapes::roundingFlatCells(mesh.points, mesh.tets), 0);
         const RobustTetMesh again = meshRobustTets(shape.plc, params);
         EXPECT_TRUE(again.ok && shapes::sameMesh(again, mesh));

@@ -134,6 +134,9 @@ void checkCases(bool heavyOnes) {
         const shapes::CheckResult c = shapes::check(k.plc, mesh.points, mesh.tets, k.maxVolume, k.bound);
         EXPECT_EQ(c.failure, "");
         EXPECT_EQ(c.overVolume, 0);
+        // Boundary points lie on their facets' planes to rounding (the check above allows
+        // 1e-9, for the coverage of each facet).
+        EXPECT_LT(c.offPlane, 1e-12);
         // Cells above the radius-edge bound are left only at small input angles
         // (protected) or where no point could be placed for them (rejected).
         if (!k.sharp) {
@@ -153,10 +156,10 @@ void checkCases(bool heavyOnes) {
         ASSERT_TRUE(again.ok);
         EXPECT_TRUE(shapes::sameMesh(again, mesh));
         if (std::getenv("ROBUST_CORPUS_VERBOSE") == nullptr) continue;
-        std::printf("%-24s %7zu points %8zu tets, recovery %lld, protected %lld, rejected %lld, over ratio %lld (%lld away from small angles)\n",
+        std::printf("%-24s %7zu points %8zu tets, recovery %lld, protected %lld, rejected %lld, over ratio %lld (%lld away from small angles), off planes %.2g\n",
                     k.name.c_str(), mesh.points.size(), mesh.tets.size(), static_cast<long long>(mesh.recoveryPoints),
                     static_cast<long long>(mesh.protectedCells), static_cast<long long>(mesh.rejected),
-                    static_cast<long long>(c.overRatio), static_cast<long long>(away));
+                    static_cast<long long>(c.overRatio), static_cast<long long>(away), c.offPlane);
     }
 }
 

@@ -27,6 +27,19 @@ TEST(RobustMesher, UnitCube) {
     EXPECT_EQ(c.overRatio, 0);
 }
 
+TEST(RobustMesher, PointsOnAFacetLieOnItsPlane) {
+    // A cell's circumcentre far beyond a boundary face puts a point where the segment from
+    // the cell to it meets the face; computed in space, that point lay 7e-9 off the plane of
+    // this cone's side, the boundary faces around it bent off the facet.
+    const Plc plc = shapes::cone(11, 0.50473419084248117, 0.31489068958251515);
+    const double maxVolume = 7.2852951053549458e-05;
+    const RobustTetMesh mesh = run(plc, maxVolume);
+    ASSERT_TRUE(mesh.ok) << mesh.error;
+    const shapes::CheckResult c = shapes::check(plc, mesh.points, mesh.tets, maxVolume, 2.0);
+    EXPECT_EQ(c.failure, "");
+    EXPECT_LT(c.offPlane, 1e-13);
+}
+
 TEST(RobustMesher, SegmentInsideTheSolidBecomesEdges) {
     Plc plc = shapes::box(0, 0, 0, 1, 1, 1);
     plc.points.push_back(Point3{0.2, 0.3, 0.25});

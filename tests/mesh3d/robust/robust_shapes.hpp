@@ -291,6 +291,9 @@ struct CheckResult {
     std::string failure;  ///< empty when every check passed
     int64_t overVolume = 0;
     int64_t overRatio = 0;
+    /// The largest distance of a boundary face's corner from the plane of the facet holding
+    /// the face, over the largest coordinate magnitude of the input.
+    double offPlane = 0;
 };
 
 /// Checks a mesh of the solid bounded by plc's facets:
@@ -350,7 +353,7 @@ inline CheckResult check(const Plc& plc, const std::vector<Point3>& p, const std
         // The facet holding the centroid; of several within the tolerance (a sliver at the
         // border of coplanar facets, one of them tiny), the one it lies least outside.
         int64_t found = -1;
-        double foundExcess = 0;
+        double foundExcess = 0, foundOff = 0;
         for (size_t f = 0; f < plc.facets.size(); ++f) {
             const Point3& fa = plc.points[plc.facets[f].v[0]];
             const Point3& fb = plc.points[plc.facets[f].v[1]];
@@ -364,9 +367,11 @@ inline CheckResult check(const Plc& plc, const std::vector<Point3>& p, const std
             nz /= len;
             const Point3* q[3] = {&a, &b, &c};
             bool onPlane = true;
+            double off = 0;
             for (const Point3* x : q) {
                 const double dist = (x->x - fa.x) * nx + (x->y - fa.y) * ny + (x->z - fa.z) * nz;
                 if (std::fabs(dist) > 1e-9 * scale) onPlane = false;
+                off = std::max(off, std::fabs(dist) / scale);
             }
             if (!onPlane) continue;
             const double whole = triArea(fa, fb, fc);
@@ -375,6 +380,7 @@ inline CheckResult check(const Plc& plc, const std::vector<Point3>& p, const std
             if (excess <= 1e-9 * whole && (found < 0 || excess < foundExcess)) {
                 found = static_cast<int64_t>(f);
                 foundExcess = excess;
+                foundOff = off;
             }
         }
         if (found < 0) {
@@ -382,6 +388,7 @@ inline CheckResult check(const Plc& plc, const std::vector<Point3>& p, const std
             return r;
         }
         area[found] += triArea(a, b, c);
+        r.offPlane = std::max(r.offPlane, foundOff);
     }
     for (size_t f = 0; f < plc.facets.size(); ++f) {
         const double whole =

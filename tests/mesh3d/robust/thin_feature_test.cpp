@@ -36,6 +36,7 @@ RobustTetMesh meshAndCheck(const ThinCase& k) {
     const shapes::CheckResult c = shapes::check(k.plc, mesh.points, mesh.tets, k.maxVolume, params.radiusEdgeBound);
     EXPECT_EQ(c.failure, "");
     EXPECT_EQ(c.overVolume, 0);
+    EXPECT_LT(c.offPlane, 1e-12);
     EXPECT_LE(c.overRatio, mesh.protectedCells + mesh.rejected);
     const RobustTetMesh again = meshRobustTets(k.plc, params);
     EXPECT_TRUE(again.ok && shapes::sameMesh(again, mesh));
