@@ -2672,6 +2672,47 @@ void refineAroundCellsLeft(Run& r) {
 // ---------------------------------------------------------------------------------------
 // Setup.
 
+/// A cell whose four corners lie on one facet's plane covers a piece of the facet twice,
+/// once by each pair of its faces; recovery can make one where points of a facet lie on one
+/// circle, and when every face of it is a piece of the facet no flip takes it away. Where
+/// its faces towards the outside are exactly those on one side of the plane, the cell is
+/// left out of the solid: its faces on the other side, on the facet as well, become the
+/// boundary and cover the same piece, and the mesh loses a cell of rounding volume.
+void dropFlatBoundaryCells(Run& r) {
+    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
+        if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
+        const auto& v = r.t.cells[s].v;
+        if (!flatCell(r, v[0], v[1], v[2], v[3])) continue;
+        const int32_t plane = commonFacet(r, v[0], v[1], v[2]);
+        if (plane < 0) continue;
+        const Point3 normal = cross3(r.facets[plane].u, r.facets[plane].v);
+        // Per side of the plane (by the face's normal): faces towards the outside, faces
+        // towards cells of the solid.
+        int outward[2] = {0, 0}, inward[2] = {0, 0};
+        bool sided = true;
+        for (int k = 0; k < 4 && sided; ++k) {
+            int32_t a, b, c;
+            robust::faceOf(r.t, s, k, a, b, c);
+            const double along = dot3(cross3(sub3(r.t.pts[b], r.t.pts[a]), sub3(r.t.pts[c], r.t.pts[a])), normal);
+            if (along == 0) {
+                sided = false;
+                break;
+            }
+            const int side = along > 0 ? 1 : 0;
+            const int32_t across = r.t.cells[s].n[k];
+            if (across >= 0 && r.t.inside[across >> 2] != 0) {
+                ++inward[side];
+            } else {
+                ++outward[side];
+            }
+        }
+        if (!sided) continue;
+        const bool oneSideOut = (outward[0] > 0 && outward[1] == 0 && inward[0] == 0) ||
+                                (outward[1] > 0 && outward[0] == 0 && inward[1] == 0);
+        if (oneSideOut) r.t.inside[s] = 0;
+    }
+}
+
 double angleDeg(const Point3& x, const Point3& y) {
     const double lx = length3(x), ly = length3(y);
     if (!(lx > 0 && ly > 0)) return 180.0;
@@ -2967,6 +3008,7 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         smoothSteinerPoints(r, moved);
     }
     refineAroundCellsLeft(r);
+    dropFlatBoundaryCells(r);
     // Every subsegment of a segment inside the solid is still an edge (facet edges are kept
     // by the boundary faces; a free segment only by the encroachment rule).
     if (r.freeSegments) {

@@ -233,6 +233,13 @@ TEST(RobustThinFeatures, NoFlatCellLeftOnAThinDisc) {
     meshAndCheck({"disc_on_shaft_38", shapes::steppedShaft(38, {0.66757401854853415, 0.12748699408195704, 0.18049761235273346},
                                                            {0, 0.72361515578650015, 2.4532994551236165, 2.4632994551236163}),
                   0.00052397310812057375, 5000});
+    // On a square disc 0.01 thick between two others, one such cell on a wall stayed: its
+    // four faces all pieces of the wall (no flip across them), and no point for the cells
+    // left took it away. It covers a piece of the wall twice, and now leaves the solid (its
+    // inner faces, on the wall too, become the boundary).
+    meshAndCheck({"square_discs", shapes::steppedShaft(4, {0.8863244246933486, 0.68117194156026173, 0.7959948344765243},
+                                                       {0, 0.2126006646293368, 0.22260066462933681, 0.23260066462933682}),
+                  0, 6000});
 }
 
 }  // namespace
