@@ -1685,11 +1685,15 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge, bool overF
         dropVertex(r);
         return !overFaces && splitPieceForCell(r, a, b, cc, -1);
     }
-    // Subsegments first, then boundary faces, whose protecting spheres hold c.
+    // Subsegments first, then boundary faces, whose protecting spheres hold c. The last try
+    // for a cell too large (its centroid over the boundary pieces) passes the subsegments on
+    // the cavity's boundary too: they stay edges of the boundary faces the cavity stops at.
+    // Their split can be refused (next to a small angle the pieces protect each other),
+    // and the cell must go.
     {
         int32_t u = 0, w = 0;
         const int32_t edgeId = encroachedBarrierSubsegment(r, c, u, w);
-        if (edgeId >= 0) {
+        if (edgeId >= 0 && !(overFaces && tooLarge)) {
             dropVertex(r);
             return !overFaces && splitPieceForCell(r, u, w, -1, edgeId);
         }
@@ -1877,6 +1881,18 @@ bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
     return true;
 }
 
+/// For a cell above the volume bound that the splits made for it on its second look did not
+/// take away (its circumcentre beyond the boundary, each split landing elsewhere, as at the
+/// apex of a cone): its centroid goes in over the boundary pieces it encroaches, the last
+/// try before the cell would be left and the run fail. False when the cell in the slot is
+/// within the bound or the point could not go in.
+bool splitLargeCellAtCentroid(Run& r, int32_t slot) {
+    const auto& v = r.t.cells[slot].v;
+    const Point3 &p0 = r.t.pts[v[0]], &p1 = r.t.pts[v[1]], &p2 = r.t.pts[v[2]], &p3 = r.t.pts[v[3]];
+    if (r.t.inside[slot] == 0 || !(r.params.maxVolume > 0 && tetQuality(p0, p1, p2, p3).volume > r.params.maxVolume)) return false;
+    return refineCell(r, slot, centroid4(p0, p1, p2, p3), true, true);
+}
+
 bool refine(Run& r) {
     r.phase = "quality refinement";
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
@@ -2015,6 +2031,10 @@ bool refine(Run& r) {
             if (retries[s] < 4) {
                 ++retries[s];
                 queue.push_back(s);
+            } else if (tooLarge && secondLook && splitLargeCellAtCentroid(r, s)) {
+                for (int32_t c : r.t.created) {
+                    if (r.t.inside[c] != 0) queue.push_back(c);
+                }
             } else {
                 ++r.out->rejected;
                 left.push_back(s);
