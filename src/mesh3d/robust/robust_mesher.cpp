@@ -241,10 +241,13 @@ bool nearlyFlat(const Point3& a, const Point3& b, const Point3& c, const Point3&
 }
 
 /// Whether a cell with corners p0..p3 and quality q is flat: no circumsphere could be
-/// computed for it, or its volume is of rounding size (its circumsphere, if any, is then
-/// made by rounding and may pass the ratio test).
+/// computed for it, or its volume is of rounding size, any corner within 1e-10 of the
+/// longest edge from the plane of the other three (its circumsphere, if any, is then made
+/// by rounding and may pass the ratio test; four points near one circle make a cell whose
+/// ratio looks good while one corner lies far closer to the opposite face than the others).
 bool flatShape(const TetQuality& q, const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
-    return q.radiusEdgeRatio == 0 || nearlyFlat(p0, p1, p2, p3);
+    return q.radiusEdgeRatio == 0 || nearlyFlat(p0, p1, p2, p3) || nearlyFlat(p1, p2, p3, p0) ||
+           nearlyFlat(p2, p3, p0, p1) || nearlyFlat(p3, p0, p1, p2);
 }
 
 /// Whether the four vertices lie on facets of one plane. A cell with such corners is flat:
