@@ -1884,16 +1884,30 @@ bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
     return true;
 }
 
-/// For a cell above the volume bound that the splits made for it on its second look did not
-/// take away (its circumcentre beyond the boundary, each split landing elsewhere, as at the
-/// apex of a cone): its centroid goes in over the boundary pieces it encroaches, the last
-/// try before the cell would be left and the run fail. False when the cell in the slot is
-/// within the bound or the point could not go in.
-bool splitLargeCellAtCentroid(Run& r, int32_t slot) {
-    const auto& v = r.t.cells[slot].v;
+/// For a cell above the volume bound still there on its second look (its circumcentre
+/// beyond the boundary and each split made for it landing elsewhere, as at the apex of a
+/// cone; or no cavity around its circumcentre or centroid that the point sees whole, next
+/// to facets that are nearly but not exactly coplanar): its centroid goes in over the
+/// boundary pieces it encroaches, or else splits the cell alone into four, the flips
+/// around following; the last tries before the cell would be left and the run fail. False
+/// when the cell in the slot is within the bound or no point went in.
+bool splitLargeCell(Run& r, int32_t slot) {
+    const std::array<int32_t, 4> v = r.t.cells[slot].v;
     const Point3 &p0 = r.t.pts[v[0]], &p1 = r.t.pts[v[1]], &p2 = r.t.pts[v[2]], &p3 = r.t.pts[v[3]];
     if (r.t.inside[slot] == 0 || !(r.params.maxVolume > 0 && tetQuality(p0, p1, p2, p3).volume > r.params.maxVolume)) return false;
-    return refineCell(r, slot, centroid4(p0, p1, p2, p3), true, true);
+    const Point3 g = centroid4(p0, p1, p2, p3);
+    const size_t before = r.t.pts.size();
+    if (refineCell(r, slot, g, true, true)) return true;
+    if (r.t.pts.size() != before || r.t.alive[slot] == 0 || r.t.cells[slot].v != v || !budgetLeft(r)) return false;
+    const int32_t vid = addVertex(r, g, kFree, -1);
+    if (!robust::growCavity(r.t, g, &slot, 1, [](int32_t, int32_t, int32_t) { return false; })) {
+        dropVertex(r);
+        return false;
+    }
+    if (!commitOrDrop(r, vid)) return false;
+    std::vector<int32_t> flipped;
+    restoreDelaunay(r, r.trackFresh ? r.freshShrunk.back() : flipped);
+    return true;
 }
 
 bool refine(Run& r) {
@@ -2016,6 +2030,9 @@ bool refine(Run& r) {
                 r.shapeMinEdge2 = 0;
             }
         }
+        if (!added && tooLarge && secondLook && !r.stopped && r.t.alive[s] != 0 && r.t.pts.size() == before) {
+            added = splitLargeCell(r, s);
+        }
         if (!added) {
             if (r.stopped) return false;
             ++r.out->rejected;
@@ -2034,7 +2051,7 @@ bool refine(Run& r) {
             if (retries[s] < 4) {
                 ++retries[s];
                 queue.push_back(s);
-            } else if (tooLarge && secondLook && splitLargeCellAtCentroid(r, s)) {
+            } else if (tooLarge && secondLook && splitLargeCell(r, s)) {
                 for (int32_t c : r.t.created) {
                     if (r.t.inside[c] != 0) queue.push_back(c);
                 }
