@@ -100,4 +100,51 @@ TEST(RobustGeneratedShapes, MeshOrFailCleanly) {
     EXPECT_GE(meshed, 16);
 }
 
+TEST(RobustGeneratedShapes, TurnedAndRoundedMeshOrFailCleanly) {
+    // The same shapes turned about a slanted axis with their heights rounded to single
+    // precision, as surfaces written in single precision come: facets that were coplanar
+    // are not exactly so, and no test of the engine may lean on exact coplanarity. (Cells of
+    // rounding volume can be left where such facets fold in by rounding; the documented
+    // limit. Coverage, volume and the volume bound must hold: before the points computed on
+    // a face went back onto their facet's plane and large cells got their last tries, seed
+    // 25 left boundary faces off their facet and seed 42 failed on the volume bound.)
+    int meshed = 0;
+    for (uint64_t seed = 1; seed <= 48; ++seed) {
+        Shape shape = shapeFor(seed);
+        SCOPED_TRACE("seed " + std::to_string(seed) + " turned " + shape.kind);
+        Draw d{seed + 1000};
+        double ax = 2 * d.unit() - 1, ay = 2 * d.unit() - 1, az = 2 * d.unit() - 1;
+        const double len = std::sqrt(ax * ax + ay * ay + az * az);
+        ax /= len;
+        ay /= len;
+        az /= len;
+        const double angle = 3.14159 * (2 * d.unit() - 1);
+        const double co = std::cos(angle), si = std::sin(angle), t = 1 - co;
+        const double m[3][3] = {{t * ax * ax + co, t * ax * ay - si * az, t * ax * az + si * ay},
+                                {t * ax * ay + si * az, t * ay * ay + co, t * ay * az - si * ax},
+                                {t * ax * az - si * ay, t * ay * az + si * ax, t * az * az + co}};
+        for (Point3& p : shape.plc.points) {
+            const double x = p.x, y = p.y, z = p.z;
+            p = Point3{m[0][0] * x + m[0][1] * y + m[0][2] * z, m[1][0] * x + m[1][1] * y + m[1][2] * z,
+                       static_cast<double>(static_cast<float>(m[2][0] * x + m[2][1] * y + m[2][2] * z))};
+        }
+        RobustTetParams params;
+        params.maxVolume = shape.maxVolume;
+        const RobustTetMesh mesh = meshRobustTets(shape.plc, params);
+        if (!mesh.ok) {
+            const bool named = mesh.error.find("not manifold") != std::string::npos ||
+                               mesh.error.find("max_steiner_points") != std::string::npos;
+            EXPECT_TRUE(named) << mesh.error;
+            continue;
+        }
+        ++meshed;
+        const shapes::CheckResult c = shapes::check(shape.plc, mesh.points, mesh.tets, shape.maxVolume, params.radiusEdgeBound);
+        EXPECT_EQ(c.failure, "");
+        EXPECT_EQ(c.overVolume, 0);
+        const RobustTetMesh again = meshRobustTets(shape.plc, params);
+        EXPECT_TRUE(again.ok && shapes::sameMesh(again, mesh));
+    }
+    EXPECT_GE(meshed, 32);
+}
+
 }  // namespace
