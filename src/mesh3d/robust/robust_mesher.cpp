@@ -246,8 +246,17 @@ bool nearlyFlat(const Point3& a, const Point3& b, const Point3& c, const Point3&
 /// by rounding and may pass the ratio test; four points near one circle make a cell whose
 /// ratio looks good while one corner lies far closer to the opposite face than the others).
 bool flatShape(const TetQuality& q, const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
-    return q.radiusEdgeRatio == 0 || nearlyFlat(p0, p1, p2, p3) || nearlyFlat(p1, p2, p3, p0) ||
-           nearlyFlat(p2, p3, p0, p1) || nearlyFlat(p3, p0, p1, p2);
+    if (q.radiusEdgeRatio == 0) return true;
+    // Every corner lies 3V over the area of the opposite face from it, and a face whose
+    // sides are at most the longest edge L has an area at most sqrt(3)/4 L^2: a cell with
+    // V above 3e-11 L^3 has no corner within 2e-10 L of a face (q.volume is computed in
+    // floating point, far closer than that factor of 2 at that size), and most cells are
+    // settled without the four tests below.
+    const double longest2 = std::max({norm2(sub3(p1, p0)), norm2(sub3(p2, p0)), norm2(sub3(p3, p0)),
+                                      norm2(sub3(p2, p1)), norm2(sub3(p3, p1)), norm2(sub3(p3, p2))});
+    if (q.volume > 3e-11 * longest2 * std::sqrt(longest2)) return false;
+    return nearlyFlat(p0, p1, p2, p3) || nearlyFlat(p1, p2, p3, p0) || nearlyFlat(p2, p3, p0, p1) ||
+           nearlyFlat(p3, p0, p1, p2);
 }
 
 /// Whether the four vertices lie on facets of one plane. A cell with such corners is flat:
