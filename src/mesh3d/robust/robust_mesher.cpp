@@ -2383,12 +2383,15 @@ bool cavityImproves(const Run& r, int32_t vid) {
     // above it and not protected, the worst ratio.
     int unexcused[2] = {0, 0}, unprotected[2] = {0, 0};
     double worst[2] = {0, 0};
+    // A flat cell counts as neither excused nor protected: no input angle excuses a cell of
+    // rounding volume.
     auto count = [&](int side, const std::array<int32_t, 4>& cell) {
         const double q = cellRatio(r, cell);
         worst[side] = std::max(worst[side], q);
         if (!(q > limit)) return;
-        if (!excusedCorners(r, cell)) ++unexcused[side];
-        if (!protectedCorners(r, cell)) ++unprotected[side];
+        const bool flat = std::isinf(q);
+        if (flat || !excusedCorners(r, cell)) ++unexcused[side];
+        if (flat || !protectedCorners(r, cell)) ++unprotected[side];
     };
     for (const int32_t s : r.t.cavity) {
         if (r.t.inside[s] != 0) count(0, r.t.cells[s].v);

@@ -251,6 +251,26 @@ TEST(RobustThinFeatures, PointsAddedForTheCellsLeft) {
     EXPECT_EQ(shapes::check(ell, short1.points, short1.tets, 0, params.radiusEdgeBound).failure, "");
 }
 
+TEST(RobustThinFeatures, FewFlatCellsOnATurnedRoundedDisc) {
+    // The two discs 0.01 thick of NoFlatCellLeftOnAThinDisc, turned a little and rounded:
+    // the triangles of a fan no longer lie exactly in one plane, and where rounding folds
+    // them inwards cells of rounding volume fill the fold. A point for such a cell was
+    // judged as if the small angles of the fan excused it, and never went in: 9 were left.
+    // Counted as unexcused, all but one go.
+    const double m[3][3] = {{0.99995957248672163, -0.008797253673367934, -0.0018605697996116521},
+                            {0.0088087238338171812, 0.99994167499678244, 0.0062492390775767655},
+                            {0.0018054851404411168, -0.0062653756819193033, 0.99997874241954365}};
+    const Plc discs = turnedRounded(
+        shapes::steppedShaft(17, {0.77370687400769411, 0.10115205086551048, 0.96690078231869214},
+                             {0, 0.01, 0.02, 0.27034784875768425}),
+        m);
+    const RobustTetMesh mesh = meshRobustTets(discs, RobustTetParams());
+    ASSERT_TRUE(mesh.ok) << mesh.error;
+    const shapes::CheckResult c = shapes::check(discs, mesh.points, mesh.tets, 0, RobustTetParams().radiusEdgeBound);
+    EXPECT_EQ(c.failure, "");
+    EXPECT_LE(shapes::roundingFlatCells(mesh.points, mesh.tets), 1);
+}
+
 TEST(RobustThinFeatures, NoSliverAtATurnedConesApex) {
     // A 32-sided cone turned about a slanted axis, its heights rounded to single precision:
     // four points on four sides near the apex, on one circle to 1e-10, made a cell of ratio
