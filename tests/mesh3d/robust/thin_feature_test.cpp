@@ -53,17 +53,6 @@ RobustTetMesh meshAndCheck(const ThinCase& k) {
 
 bool all(int, int, int) { return true; }
 
-/// plc turned by the rotation m, its heights rounded to single precision: facets that were
-/// coplanar are not exactly so any more, as in surfaces exported in single precision.
-Plc turnedRounded(Plc plc, const double m[3][3]) {
-    for (Point3& p : plc.points) {
-        const double x = p.x, y = p.y, z = p.z;
-        p = Point3{m[0][0] * x + m[0][1] * y + m[0][2] * z, m[1][0] * x + m[1][1] * y + m[1][2] * z,
-                   static_cast<double>(static_cast<float>(m[2][0] * x + m[2][1] * y + m[2][2] * z))};
-    }
-    return plc;
-}
-
 TEST(RobustThinFeatures, StripFacetBesideLargeFacets) {
     // The unit cube with its lines at y = 0.5 and 0.5 + 1e-4: the top, bottom and two side
     // faces each hold a 1 x 1e-4 strip between two large facets.
@@ -153,7 +142,7 @@ TEST(RobustThinFeatures, EveryCellAboveTheVolumeBoundIsSplit) {
     const double m56[3][3] = {{0.17153006687899319, 0.064316924077252313, 0.98307719403601701},
                               {-0.74956429696786731, -0.63903409294064095, 0.17259430109536905},
                               {0.6393205775411539, -0.76648467782257268, -0.06140389072096375}};
-    const Plc turned = turnedRounded(shapes::cone(56, 0.36692762163703457, 0.30960797655518896), m56);
+    const Plc turned = shapes::turnedRounded(shapes::cone(56, 0.36692762163703457, 0.30960797655518896), m56);
     meshAndCheck({"sized_turned_cone_56", turned, 5.9172087246789107e-05, 2000});
     // A 42-sided rod turned the same way: for three large cells neither the circumcentre nor
     // the centroid found a cavity it sees whole; on their second look the centroid splits
@@ -161,7 +150,7 @@ TEST(RobustThinFeatures, EveryCellAboveTheVolumeBoundIsSplit) {
     const double m42[3][3] = {{0.37474943880364048, 0.059280278418767041, 0.92522900230534821},
                               {0.79598706488274173, 0.49110325615255529, -0.35386746719035306},
                               {-0.47536033769732455, 0.86908195262987209, 0.1368543348138245}};
-    meshAndCheck({"sized_turned_rod_42", turnedRounded(shapes::steppedShaft(42, {0.15262878095576674}, {0, 1.5244251754554552}), m42),
+    meshAndCheck({"sized_turned_rod_42", shapes::turnedRounded(shapes::steppedShaft(42, {0.15262878095576674}, {0, 1.5244251754554552}), m42),
                   6.7105038667944039e-05, 5000});
 }
 
@@ -260,7 +249,7 @@ TEST(RobustThinFeatures, FewFlatCellsOnATurnedRoundedDisc) {
     const double m[3][3] = {{0.99995957248672163, -0.008797253673367934, -0.0018605697996116521},
                             {0.0088087238338171812, 0.99994167499678244, 0.0062492390775767655},
                             {0.0018054851404411168, -0.0062653756819193033, 0.99997874241954365}};
-    const Plc discs = turnedRounded(
+    const Plc discs = shapes::turnedRounded(
         shapes::steppedShaft(17, {0.77370687400769411, 0.10115205086551048, 0.96690078231869214},
                              {0, 0.01, 0.02, 0.27034784875768425}),
         m);
@@ -279,7 +268,7 @@ TEST(RobustThinFeatures, NoSliverAtATurnedConesApex) {
     const double m[3][3] = {{0.9939145411371908, -0.078049758865057647, -0.077731075234772531},
                             {0.082710085160464006, 0.99484607744097797, 0.058654275317733165},
                             {0.072752503247629233, -0.064726480990441662, 0.99524748476436642}};
-    const Plc turned = turnedRounded(shapes::cone(32, 0.17931828818888221, 1.251500831116181), m);
+    const Plc turned = shapes::turnedRounded(shapes::cone(32, 0.17931828818888221, 1.251500831116181), m);
     meshAndCheck({"turned_cone_32", turned, 0, 1000});
 }
 
