@@ -1636,8 +1636,8 @@ bool splitCrossedPiece(Run& r, int32_t slot, const Point3& c) {
         const double og = orient3d(r.t.pts[a], r.t.pts[b], r.t.pts[cc], g);
         if (!(og > 0 && op < 0)) return false;
         // The segment's point on the face, put back on the facet's plane: c may lie far
-        // beyond the face (a flat cell's circumcentre), and the point where the line meets
-        // the face's plane inherits its rounding (seen 1e-8 of the extent off the facet).
+        // beyond the face, and the point where the long segment meets the face's plane
+        // inherits its rounding (seen 5e-9 of the extent off the side of a cone).
         const Point3 x = ontoFacetPlane(r.facets[commonFacet(r, a, b, cc)],
                                         add3(g, scale3(sub3(c, g), og / (og - op))));
         return splitSubface(r, a, b, cc, &x);
@@ -2735,9 +2735,9 @@ void dropFlatBoundaryCells(Run& r) {
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
         const auto& v = r.t.cells[s].v;
         if (!flatCell(r, v[0], v[1], v[2], v[3])) continue;
-        const int32_t plane = commonFacet(r, v[0], v[1], v[2]);
-        if (plane < 0) continue;
-        const Point3 normal = cross3(r.facets[plane].u, r.facets[plane].v);
+        const int32_t facet = commonFacet(r, v[0], v[1], v[2]);
+        if (facet < 0) continue;
+        const Point3 normal = cross3(r.facets[facet].u, r.facets[facet].v);
         // Per side of the plane (by the face's normal): faces towards the outside, faces
         // towards cells of the solid.
         int outward[2] = {0, 0}, inward[2] = {0, 0};
