@@ -312,6 +312,14 @@ Point3 ontoFacetPlane(const FacetInfo& fi, const Point3& q) {
     return add3(add3(fi.origin, scale3(fi.u, dot3(d, fi.u))), scale3(fi.v, dot3(d, fi.v)));
 }
 
+/// q moved along facet fi's normal onto its plane: the point of ontoFacetPlane up to
+/// rounding, but a point the plane already holds exactly (as on a facet along the axes)
+/// keeps its bits.
+Point3 dropOntoFacetPlane(const FacetInfo& fi, const Point3& q) {
+    const Point3 n = cross3(fi.u, fi.v);
+    return sub3(q, scale3(n, dot3(sub3(q, fi.origin), n)));
+}
+
 Point3 triangleCircumcentre(const Point3& a, const Point3& b, const Point3& c, double& radius2) {
     const Point3 u = sub3(b, a);
     const Point3 w = sub3(c, a);
@@ -1134,7 +1142,9 @@ bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at) {
     double radius2 = 0;
     Point3 q = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
     if (!(radius2 > 0)) return false;
-    if (at != nullptr) q = *at;
+    // The circumcentre of a long thin piece lies far from it and inherits the rounding of
+    // its corners magnified by that distance: back onto the facet's plane.
+    q = at != nullptr ? *at : dropOntoFacetPlane(r.facets[f], q);
     bool splitSegment = false;
     const Point3 centroid = scale3(add3(add3(r.t.pts[a], r.t.pts[b]), r.t.pts[c]), 1.0 / 3.0);
     const bool done = splitEncroachedOrAt(r, f, q, centroid, true, splitSegment);
@@ -1241,7 +1251,7 @@ int recoverFacet(Run& r, int32_t f) {
         const int32_t a = ids[tri.v[0]], b = ids[tri.v[1]], c = ids[tri.v[2]];
         if (robust::findFaceCell(r.t, a, b, c) >= 0) continue;
         double radius2 = 0;
-        const Point3 q = triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2);
+        const Point3 q = dropOntoFacetPlane(fi, triangleCircumcentre(r.t.pts[a], r.t.pts[b], r.t.pts[c], radius2));
         if (!(radius2 > 0)) continue;
         bool splitSegment = false;
         const Point3 centroid = scale3(add3(add3(r.t.pts[a], r.t.pts[b]), r.t.pts[c]), 1.0 / 3.0);
