@@ -145,8 +145,6 @@ TEST(RobustGeneratedShapes, TurnedAndRoundedMeshOrFailCleanly) {
     EXPECT_GE(meshed, 32);
 }
 
-}  // namespace
-
 TEST(RobustGeneratedShapes, CircumcentresOfRoundedFacetsStayOnTheirPlanes) {
     // A turned 30-sided shaft whose rounded facets have long thin pieces: the
     // circumcentre of such a piece lies far from it, and computed from its corners it lay
@@ -155,3 +153,5 @@ TEST(RobustGeneratedShapes, CircumcentresOfRoundedFacetsStayOnTheirPlanes) {
     ASSERT_EQ(shape.kind, "shaft");
     EXPECT_TRUE(meshesAndChecks(shape, false));
 }
+
+}  // namespace
