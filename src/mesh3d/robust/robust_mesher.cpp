@@ -49,6 +49,21 @@ constexpr int64_t kLocalPoints = 300;
 /// such slivers grew by 157 over 800 shapes).
 constexpr double kSliverRatio = 50.0;
 
+/// Facets meant to lie in one plane often do not quite: a surface turned out of the axes
+/// leaves the triangles of one flat face apart by the rounding of double precision (sines
+/// of 1e-16 to 1e-13 between their normals), one written in single precision by 1e-8 to
+/// 1e-7 and more on small triangles. Two facets sharing an edge count as one plane:
+/// - for splitting an encroached piece of a coplanar neighbour first, when the sine is at
+///   most kNearlyCoplanarSine (double rounding; at 1e-8, shapes rounded to single
+///   precision kept 3.6 times the cells above the bound);
+/// - for telling flat cells, when it is at most kFoldedCoplanarSine: a cell with its corners
+///   on such facets is flat, or a cap over a fold of rounding size, whose circumsphere is
+///   as large as the fold is flat, and flips and cavities keep it out. 1e-6 covers single
+///   precision and lies far below any angle a tessellation means (a sphere of 10^5
+///   triangles bends 1e-2 per edge); 1e-5 left more cells above the bound.
+constexpr double kNearlyCoplanarSine = 1e-10;
+constexpr double kFoldedCoplanarSine = 1e-6;
+
 /// The height of a regular tetrahedron over its edge length, the square root of 2/3.
 constexpr double kRegularHeight = 0.81649658092772603;
 
@@ -75,6 +90,10 @@ struct FacetInfo {
     /// Its plane: the smallest facet id of the facets reached from it over edges whose two
     /// facets are coplanar (exact test).
     int32_t plane = 0;
+    /// The same over edges whose two facets are coplanar or nearly so (kNearlyCoplanarSine),
+    /// and over those whose fold is of single-precision rounding (kFoldedCoplanarSine).
+    int32_t nearPlane = 0;
+    int32_t foldedPlane = 0;
 };
 
 struct Span {
@@ -220,10 +239,15 @@ int32_t commonFacet(const Run& r, int32_t a, int32_t b, int32_t c) {
 
 bool isBarrier(const Run& r, int32_t a, int32_t b, int32_t c) { return commonFacet(r, a, b, c) >= 0; }
 
-bool onPlane(const Run& r, int32_t v, int32_t plane) {
+/// Facet f's plane: exact (FacetInfo::plane) or to a fold of rounding size (foldedPlane).
+int32_t planeOf(const Run& r, int32_t f, bool folded) {
+    return folded ? r.facets[f].foldedPlane : r.facets[f].plane;
+}
+
+bool onPlane(const Run& r, int32_t v, int32_t plane, bool folded) {
     const Span s = facetsOf(r, v);
     for (const int32_t* f = s.begin; f != s.end; ++f) {
-        if (r.facets[*f].plane == plane) return true;
+        if (planeOf(r, *f, folded) == plane) return true;
     }
     return false;
 }
@@ -259,23 +283,27 @@ bool flatShape(const TetQuality& q, const Point3& p0, const Point3& p1, const Po
            nearlyFlat(p3, p0, p1, p2);
 }
 
-/// Whether the four vertices lie on facets of one plane. A cell with such corners is flat:
-/// only the rounding of points on the facets' edges (a diagonal of a flat face split in
-/// two, most often) can give it a volume, and its circumsphere is then huge.
-bool flatCell(const Run& r, int32_t a, int32_t b, int32_t c, int32_t d) {
+/// Whether the four vertices lie on facets of one plane (exact, or `folded`).
+bool onOnePlane(const Run& r, int32_t a, int32_t b, int32_t c, int32_t d, bool folded) {
     if (r.kind[a] == kFree || r.kind[b] == kFree || r.kind[c] == kFree || r.kind[d] == kFree) return false;
     const Span s = facetsOf(r, a);
     for (const int32_t* f = s.begin; f != s.end; ++f) {
-        const int32_t plane = r.facets[*f].plane;
+        const int32_t plane = planeOf(r, *f, folded);
         bool seen = false;
-        for (const int32_t* g = s.begin; g != f && !seen; ++g) seen = r.facets[*g].plane == plane;
+        for (const int32_t* g = s.begin; g != f && !seen; ++g) seen = planeOf(r, *g, folded) == plane;
         if (seen) continue;
-        if (onPlane(r, b, plane) && onPlane(r, c, plane) && onPlane(r, d, plane)) return true;
+        if (onPlane(r, b, plane, folded) && onPlane(r, c, plane, folded) && onPlane(r, d, plane, folded)) return true;
     }
     return false;
 }
 
-/// Whether joining vertex vid to the cavity face cf would make a flat cell: the exact rule of
+/// Whether the four vertices lie on facets of one plane, to a fold of rounding size. A cell
+/// with such corners is flat: only rounding (of points on the facets' edges, a diagonal of
+/// a flat face split in two most often, or of the input's own coordinates) can give it a
+/// volume, and its circumsphere is then huge.
+bool flatCell(const Run& r, int32_t a, int32_t b, int32_t c, int32_t d) { return onOnePlane(r, a, b, c, d, true); }
+
+/// Whether joining vertex vid to the cavity face cf would make a flat cell: the rule of
 /// flatCell, or a volume of rounding size.
 bool flatWith(const Run& r, const CavityFace& cf, int32_t vid) {
     return flatCell(r, cf.a, cf.b, cf.c, vid) || nearlyFlat(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], r.t.pts[vid]);
@@ -836,8 +864,10 @@ void addFacetConflictSeeds(Run& r, int32_t f, const Point3& q, std::vector<std::
     }
 }
 
-/// Whether facet g's plane holds every corner of facet f (exact test).
+/// Whether facets f and g lie in one plane: joined as nearly coplanar over a chain of
+/// shared edges, or g's plane holds every corner of f (exact test).
 bool facetsCoplanar(const Run& r, int32_t f, int32_t g) {
+    if (r.facets[f].nearPlane == r.facets[g].nearPlane) return true;
     const FacetInfo& fg = r.facets[g];
     for (const int32_t c : r.facets[f].corner) {
         if (orient3d(r.t.pts[fg.corner[0]], r.t.pts[fg.corner[1]], r.t.pts[fg.corner[2]], r.t.pts[c]) != 0) return false;
@@ -2739,12 +2769,14 @@ void refineAroundCellsLeft(Run& r) {
 /// circle, and when every face of it is a piece of the facet no flip takes it away. Where
 /// its faces towards the outside are exactly those on one side of the plane, the cell is
 /// left out of the solid: its faces on the other side, on the facet as well, become the
-/// boundary and cover the same piece, and the mesh loses a cell of rounding volume.
+/// boundary and cover the same piece, and the mesh loses a cell of rounding volume. Only
+/// for exactly coplanar facets: a cell over a fold of the input's own rounding has the
+/// fold's volume, and leaving it out would open the boundary there.
 void dropFlatBoundaryCells(Run& r) {
     for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
         const auto& v = r.t.cells[s].v;
-        if (!flatCell(r, v[0], v[1], v[2], v[3])) continue;
+        if (!onOnePlane(r, v[0], v[1], v[2], v[3], false)) continue;
         const int32_t facet = commonFacet(r, v[0], v[1], v[2]);
         if (facet < 0) continue;
         const Point3 normal = cross3(r.facets[facet].u, r.facets[facet].v);
@@ -2884,28 +2916,45 @@ void buildFeatures(Run& r, const Plc& plc) {
         }
         e.dihedralDeg = angleDeg(across[0], across[1]);
     }
-    // Planes: facets joined over the edges whose two facets are coplanar.
+    // Planes: facets joined over the edges whose two facets are coplanar (exactly; nearly;
+    // to a fold of rounding size).
     {
-        std::vector<int32_t> parent(r.facets.size());
-        for (size_t f = 0; f < parent.size(); ++f) parent[f] = static_cast<int32_t>(f);
-        auto root = [&](int32_t f) {
-            while (parent[f] != f) f = parent[f] = parent[parent[f]];
+        const size_t count = r.facets.size();
+        std::vector<int32_t> parent(3 * count);
+        for (size_t i = 0; i < parent.size(); ++i) parent[i] = static_cast<int32_t>(i % count);
+        auto root = [&](int kind, int32_t f) {
+            int32_t* p = parent.data() + static_cast<size_t>(kind) * count;
+            while (p[f] != f) f = p[f] = p[p[f]];
             return f;
+        };
+        auto join = [&](int kind, int32_t f, int32_t g) {
+            const int32_t rf = root(kind, f), rg = root(kind, g);
+            if (rf != rg) parent[static_cast<size_t>(kind) * count + std::max(rf, rg)] = std::min(rf, rg);
         };
         for (const InputEdge& e : r.edges) {
             if (e.facetEnd - e.facetBegin != 2) continue;
             const int32_t f = r.edgeFacets[e.facetBegin], g = r.edgeFacets[e.facetBegin + 1];
             const FacetInfo& ff = r.facets[f];
+            const FacetInfo& fg = r.facets[g];
             bool coplanar = true;
-            for (const int32_t c : r.facets[g].corner) {
+            for (const int32_t c : fg.corner) {
                 coplanar = coplanar && orient3d(plc.points[ff.corner[0] - 4], plc.points[ff.corner[1] - 4],
                                                 plc.points[ff.corner[2] - 4], plc.points[c - 4]) == 0;
             }
-            if (!coplanar) continue;
-            const int32_t rf = root(f), rg = root(g);
-            if (rf != rg) parent[std::max(rf, rg)] = std::min(rf, rg);
+            // Otherwise the sine between the normals of the two frames (each of unit length
+            // to rounding), for normals pointing the same way.
+            const Point3 nf = cross3(ff.u, ff.v), ng = cross3(fg.u, fg.v);
+            const double sine = coplanar ? 0.0 : (dot3(nf, ng) > 0 ? length3(cross3(nf, ng)) : 2.0);
+            if (coplanar) join(0, f, g);
+            if (sine <= kNearlyCoplanarSine) join(1, f, g);
+            if (sine <= kFoldedCoplanarSine) join(2, f, g);
         }
-        for (size_t f = 0; f < parent.size(); ++f) r.facets[f].plane = root(static_cast<int32_t>(f));
+        for (size_t f = 0; f < count; ++f) {
+            FacetInfo& fi = r.facets[f];
+            fi.plane = root(0, static_cast<int32_t>(f));
+            fi.nearPlane = root(1, static_cast<int32_t>(f));
+            fi.foldedPlane = root(2, static_cast<int32_t>(f));
+        }
     }
     // Per corner: its facets, its edges and its smallest angle.
     std::vector<std::vector<int32_t>> cf(static_cast<size_t>(n)), ce(static_cast<size_t>(n));

@@ -158,6 +158,17 @@ inline Plc wedge(double angleDeg, double length, double depth) {
     return b.plc;
 }
 
+/// plc turned by the rotation m in double precision: facets that were coplanar are apart by
+/// the rounding of double precision, as in surfaces exported from a model turned in space.
+inline Plc turned(Plc plc, const double m[3][3]) {
+    for (Point3& p : plc.points) {
+        const double x = p.x, y = p.y, z = p.z;
+        p = Point3{m[0][0] * x + m[0][1] * y + m[0][2] * z, m[1][0] * x + m[1][1] * y + m[1][2] * z,
+                   m[2][0] * x + m[2][1] * y + m[2][2] * z};
+    }
+    return plc;
+}
+
 /// plc turned by the rotation m, its heights rounded to single precision: facets that were
 /// coplanar are not exactly so any more, as in surfaces written in single precision.
 inline Plc turnedRounded(Plc plc, const double m[3][3]) {
