@@ -920,7 +920,8 @@ bool coplanarPieceForSubsegment(const Run& r, const InputEdge& e, int32_t s, int
                                    sharpCorner(w) ? w : -1, false, piece);
 }
 
-bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at = nullptr);
+bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at = nullptr,
+                  const std::vector<int32_t>* through = nullptr);
 bool cavityImproves(const Run& r, int32_t vid);
 
 /// Drops the point just added (its cavity held `piece`, a piece of a coplanar facet that it
@@ -1162,8 +1163,9 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
 }
 
 /// Splits the boundary face (a, b, c) at its circumcentre (or at `at`, a point of the face),
-/// or the subsegment that point encroaches.
-bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at) {
+/// or the subsegment that point encroaches. The cells in `through` join the point's cavity
+/// whatever the conflict test says.
+bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at, const std::vector<int32_t>* through) {
     const int32_t f = commonFacet(r, a, b, c);
     if (f < 0) return false;
     std::array<int32_t, 3> key{a, b, c};
@@ -1187,9 +1189,15 @@ bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at) {
     int k = 0;
     while (k < 4 && (r.t.cells[cell].v[k] == a || r.t.cells[cell].v[k] == b || r.t.cells[cell].v[k] == c)) ++k;
     std::vector<int32_t> seeds{cell};
-    if (r.t.cells[cell].n[k] >= 0) seeds.push_back(r.t.cells[cell].n[k] >> 2);
+    const int32_t beyond = r.t.cells[cell].n[k];
+    if (beyond >= 0 && (through == nullptr || robust::inConflict(r.t, beyond >> 2, q))) seeds.push_back(beyond >> 2);
+    if (through != nullptr) {
+        for (auto it = through->rbegin(); it != through->rend(); ++it) {
+            if (std::find(seeds.begin(), seeds.end(), *it) == seeds.end()) seeds.push_back(*it);
+        }
+    }
     addFacetConflictSeeds(r, f, q, {key}, seeds);
-    return insertFacetPoint(r, f, q, true, -1, seeds.data(), static_cast<int>(seeds.size()));
+    return insertFacetPoint(r, f, q, true, -1, seeds.data(), static_cast<int>(seeds.size()), true, through != nullptr);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1619,14 +1627,15 @@ bool splitPieceForCell(Run& r, int32_t a, int32_t b, int32_t c, int32_t edgeId) 
 
 /// Walks from the centroid g of cell `slot` along the segment to p, cell by cell through
 /// the face the segment leaves by, and returns the first boundary face it crosses (slot * 4
-/// + face), or -1 when p's cell is reached first.
-int32_t firstBoundaryCrossed(Run& r, int32_t slot, const Point3& p) {
+/// + face), or -1 when p's cell is reached first. The cells walked go into `path` when given.
+int32_t firstBoundaryCrossed(Run& r, int32_t slot, const Point3& p, std::vector<int32_t>* path = nullptr) {
     const auto& v0 = r.t.cells[slot].v;
     const Point3 g = centroid4(r.t.pts[v0[0]], r.t.pts[v0[1]], r.t.pts[v0[2]], r.t.pts[v0[3]]);
     int32_t cur = slot;
     int entry = -1;
     const int64_t limit = static_cast<int64_t>(r.t.cells.size()) + 16;
     for (int64_t step = 0; step < limit; ++step) {
+        if (path != nullptr) path->push_back(cur);
         // The exit face: of the faces p lies beyond, the one whose plane the segment meets
         // first (the fraction from the orientations' magnitudes; their signs are exact).
         int best = -1;
@@ -1662,9 +1671,14 @@ int32_t firstBoundaryCrossed(Run& r, int32_t slot, const Point3& p) {
 /// that face, so the mesh is not constrained Delaunay there until it is split. When no
 /// vertex encroaches it, the point where the segment from the cell's centroid to c meets
 /// the face goes on its facet instead (or splits the subsegment it encroaches), held to
-/// the cell's shortest edge: the nearest point of the facet on the way to c.
+/// the cell's shortest edge: the nearest point of the facet on the way to c. Its cavity
+/// takes in the cells on the way from the cell to it: the cell's circumsphere holds the
+/// point, but where the mesh is not Delaunay (inside thin discs) cells between the two need
+/// not, and the cavity grown by the conflict test alone left the cell, whose next try then
+/// met the face at that very point.
 bool splitCrossedPiece(Run& r, int32_t slot, const Point3& c) {
-    const int32_t crossed = firstBoundaryCrossed(r, slot, c);
+    std::vector<int32_t> path;
+    const int32_t crossed = firstBoundaryCrossed(r, slot, c, &path);
     if (crossed < 0) return false;
     int32_t a, b, cc;
     robust::faceOf(r.t, crossed >> 2, crossed & 3, a, b, cc);
@@ -1680,7 +1694,7 @@ bool splitCrossedPiece(Run& r, int32_t slot, const Point3& c) {
         // inherits its rounding (seen 5e-9 of the extent off the side of a cone).
         const Point3 x = ontoFacetPlane(r.facets[commonFacet(r, a, b, cc)],
                                         add3(g, scale3(sub3(c, g), og / (og - op))));
-        return splitSubface(r, a, b, cc, &x);
+        return splitSubface(r, a, b, cc, &x, &path);
     }
     const double keep = r.shapeMinEdge2;
     r.shapeMinEdge2 = 0;

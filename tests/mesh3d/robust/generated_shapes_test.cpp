@@ -190,4 +190,31 @@ TEST(RobustGeneratedShapes, NearlyCoplanarFacetsMeetTheBound) {
     }
 }
 
+TEST(RobustGeneratedShapes, PointOnACrossedFaceTakesTheCellsOnTheWay) {
+    // Shafts turned about a slanted axis (a 23-sided one with a disc 0.01 thick, a disc 0.01
+    // thick alone, and a three-step shaft rounded): refinement leaves cells that are not
+    // Delaunay, inside thin discs most, and a bad cell's circumcentre lies beyond a face. The
+    // point put where the segment to it meets the face lies in the cell's circumsphere, but
+    // cells on the way need not, and a cavity grown by the conflict test alone left the cell;
+    // its next try met the face at that very point. Before the cells on the way joined the
+    // cavity, the three kept 31, 1 and 2 cells above the bound away from small angles.
+    struct Case {
+        uint64_t seed;
+        bool rounded;
+        int64_t most;
+    };
+    for (const Case k : {Case{41, false, 2}, Case{11, false, 0}, Case{69, true, 0}}) {
+        const Shape shape = turnedShapeFor(k.seed, k.rounded);
+        SCOPED_TRACE("seed " + std::to_string(k.seed) + " " + shape.kind + (k.rounded ? " rounded" : " turned"));
+        ASSERT_EQ(shape.kind, "shaft");
+        RobustTetParams params;
+        params.maxVolume = shape.maxVolume;
+        const RobustTetMesh mesh = meshRobustTets(shape.plc, params);
+        ASSERT_TRUE(mesh.ok) << mesh.error;
+        EXPECT_EQ(shapes::check(shape.plc, mesh.points, mesh.tets, shape.maxVolume, params.radiusEdgeBound).failure, "");
+        EXPECT_LE(shapes::overRatioAwayFromSmallAngles(shape.plc, mesh.points, mesh.tets, params.radiusEdgeBound), k.most);
+        EXPECT_EQ(shapes::roundingFlatCells(mesh.points, mesh.tets), 0);
+    }
+}
+
 }  // namespace
