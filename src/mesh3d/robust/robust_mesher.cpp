@@ -923,6 +923,8 @@ bool coplanarPieceForSubsegment(const Run& r, const InputEdge& e, int32_t s, int
 bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at = nullptr,
                   const std::vector<int32_t>* through = nullptr);
 bool cavityImproves(const Run& r, int32_t vid);
+bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge, bool overFaces = false,
+                const std::vector<int32_t>* through = nullptr);
 
 /// Drops the point just added (its cavity held `piece`, a piece of a coplanar facet that it
 /// encroaches) and splits the piece instead, without looking for such pieces again. True
@@ -1694,6 +1696,18 @@ bool splitCrossedPiece(Run& r, int32_t slot, const Point3& c) {
         // inherits its rounding (seen 5e-9 of the extent off the side of a cone).
         const Point3 x = ontoFacetPlane(r.facets[commonFacet(r, a, b, cc)],
                                         add3(g, scale3(sub3(c, g), og / (og - op))));
+        // The point is a vertex already (an earlier try's, whose cavity did not reach the
+        // cell): it lies in the cell's circumsphere and the cell sees it, so the cell cannot
+        // be Delaunay while that vertex is not joined to it. A free point half way from the
+        // centroid to it goes in instead, the cells on the way in its cavity.
+        double nearest2 = norm2(sub3(r.t.pts[a], x));
+        for (const int32_t q : {b, cc}) nearest2 = std::min(nearest2, norm2(sub3(r.t.pts[q], x)));
+        if (nearest2 <= 1e-12 * shortestEdge2(r, slot)) {
+            const Point3 mid = scale3(add3(g, x), 0.5);
+            std::vector<int32_t> toMid;
+            if (firstBoundaryCrossed(r, slot, mid, &toMid) >= 0) return false;
+            return refineCell(r, slot, mid, false, true, &toMid);
+        }
         return splitSubface(r, a, b, cc, &x, &path);
     }
     const double keep = r.shapeMinEdge2;
@@ -1709,8 +1723,10 @@ bool splitCrossedPiece(Run& r, int32_t slot, const Point3& c) {
 /// the split of a face that c encroaches) c goes in
 /// although boundary faces of its cavity hold it in their equatorial spheres: the cavity
 /// stops at them and they stay, so the mesh stays constrained Delaunay. Subsegments it
-/// encroaches still keep it out, and so does a face it lies beyond.
-bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge, bool overFaces = false) {
+/// encroaches still keep it out, and so does a face it lies beyond. The cells in `through`
+/// (the way from the cell to c, c's cell last) are its cavity's seeds whatever the conflict
+/// test says.
+bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge, bool overFaces, const std::vector<int32_t>* through) {
     if (!budgetLeft(r)) return false;
     if (!tooLarge && !overFaces && splitOwnEncroachedPiece(r, slot)) return true;
     const robust::Location loc = robust::locatePoint(
@@ -1737,9 +1753,11 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge, bool overF
     }
     if (loc.cell < 0 || r.t.inside[loc.cell] == 0) return false;
     const int32_t vid = addVertex(r, c, kFree, -1);
-    const bool grown = robust::growCavity(r.t, c, &loc.cell, 1, [&](int32_t a, int32_t b, int32_t cc) {
-        return !isBarrier(r, a, b, cc);
-    });
+    const int32_t* seeds = through != nullptr ? through->data() : &loc.cell;
+    const int seedCount = through != nullptr ? static_cast<int>(through->size()) : 1;
+    const bool grown = robust::growCavity(
+        r.t, c, seeds, seedCount, [&](int32_t a, int32_t b, int32_t cc) { return !isBarrier(r, a, b, cc); },
+        through != nullptr);
     if (!grown) {
         dropVertex(r);
         return false;

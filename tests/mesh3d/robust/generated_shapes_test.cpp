@@ -191,21 +191,25 @@ TEST(RobustGeneratedShapes, NearlyCoplanarFacetsMeetTheBound) {
 }
 
 TEST(RobustGeneratedShapes, PointOnACrossedFaceTakesTheCellsOnTheWay) {
-    // Shafts turned about a slanted axis (a 23-sided one with a disc 0.01 thick, a disc 0.01
-    // thick alone, and a three-step shaft rounded): refinement leaves cells that are not
-    // Delaunay, inside thin discs most, and a bad cell's circumcentre lies beyond a face. The
-    // point put where the segment to it meets the face lies in the cell's circumsphere, but
-    // cells on the way need not, and a cavity grown by the conflict test alone left the cell;
-    // its next try met the face at that very point. Before the cells on the way joined the
-    // cavity, the three kept 31, 1 and 2 cells above the bound away from small angles.
+    // Shafts with discs 0.01 thick (one of 23 sides turned, a disc alone turned, two discs
+    // stacked along the axes, two stacked under a long section rounded) and a three-step
+    // shaft rounded: refinement leaves
+    // cells that are not Delaunay, inside thin discs most, and a bad cell's circumcentre lies
+    // beyond a face. The point put where the segment to it meets the face lies in the cell's
+    // circumsphere, but cells on the way need not, and a cavity grown by the conflict test
+    // alone left the cell; its next try met the face at that very point, again and again.
+    // Before the cells on the way joined the cavity and such a try got a free point half way
+    // instead, these kept 31, 1, 11, 4 and 2 cells above the bound away from small angles.
+    enum Pose { kAxes, kTurned, kRounded };
     struct Case {
         uint64_t seed;
-        bool rounded;
+        Pose pose;
         int64_t most;
     };
-    for (const Case k : {Case{41, false, 2}, Case{11, false, 0}, Case{69, true, 0}}) {
-        const Shape shape = turnedShapeFor(k.seed, k.rounded);
-        SCOPED_TRACE("seed " + std::to_string(k.seed) + " " + shape.kind + (k.rounded ? " rounded" : " turned"));
+    for (const Case k : {Case{41, kTurned, 1}, Case{11, kTurned, 0}, Case{67, kAxes, 3}, Case{212, kRounded, 2},
+                         Case{69, kRounded, 0}}) {
+        const Shape shape = k.pose == kAxes ? shapeFor(k.seed) : turnedShapeFor(k.seed, k.pose == kRounded);
+        SCOPED_TRACE("seed " + std::to_string(k.seed) + " pose " + std::to_string(k.pose));
         ASSERT_EQ(shape.kind, "shaft");
         RobustTetParams params;
         params.maxVolume = shape.maxVolume;

@@ -199,7 +199,10 @@ TEST(RobustThinFeatures, PointsAddedForTheCellsLeft) {
     // with the points inside the solid, on its faces and at subsegment midpoints, 3 with the
     // subsegment splits at the foot of a cell's circumcentre on the input edges next to it
     // and with the points that only lower the worst ratio, 0 with the local refinement around
-    // the cells left; a step 1e-5 high: 10, 6 and 0.
+    // the cells left; a step 1e-5 high: 10, 6 and 0, and 1 since a cell whose segment to its
+    // circumcentre meets a face at a vertex gets a free point on the way (a different mesh,
+    // one cell left at the step's corner; over the generated shapes that rule leaves a tenth
+    // fewer such cells).
     // A 25-sided disc 0.01 thick whose underside is a ring 0.0018 wide (thin triangles on
     // both sides of the corner between ring and rim): 20 with the first places, 8 with all.
     // Every facet stays exactly covered, nothing flat.
@@ -217,7 +220,7 @@ TEST(RobustThinFeatures, PointsAddedForTheCellsLeft) {
         int32_t maxSteiner;
         int64_t most;
     } cases[] = {{"ell_sheets", ell, 0, 2000, 0},
-                 {"step_1e-5", step, 0, 2000, 0},
+                 {"step_1e-5", step, 0, 2000, 1},
                  {"ring_under_disc", overhang, 0.00052142563177248031, 7000, 8}};
     for (const auto& k : cases) {
         const RobustTetMesh mesh = meshAndCheck({k.name, k.plc, k.maxVolume, k.maxSteiner});
