@@ -2163,16 +2163,27 @@ double flipWorst(const Run& r, const Flip& f) {
 /// circumsphere made by rounding) are removed by a flip with a neighbour when one makes no
 /// flat cell: of those, the one with the lowest worst ratio.
 void removeFlatCells(Run& r) {
+    // A volume above twice the one at which flatShape settles a cell as not flat settles it
+    // here without its circumsphere (this runs over the whole mesh twice).
+    auto flat = [&](int32_t s) {
+        const auto& v = r.t.cells[s].v;
+        const Point3 &p0 = r.t.pts[v[0]], &p1 = r.t.pts[v[1]], &p2 = r.t.pts[v[2]], &p3 = r.t.pts[v[3]];
+        const double longest2 = std::max({norm2(sub3(p1, p0)), norm2(sub3(p2, p0)), norm2(sub3(p3, p0)),
+                                          norm2(sub3(p2, p1)), norm2(sub3(p3, p1)), norm2(sub3(p3, p2))});
+        const double sixVolume = std::fabs(dot3(sub3(p1, p0), cross3(sub3(p2, p0), sub3(p3, p0))));
+        if (sixVolume > 6 * 6e-11 * longest2 * std::sqrt(longest2)) return false;
+        return std::isinf(cellRatio(r, v));
+    };
     std::vector<int32_t> stack;
     for (int32_t s = static_cast<int32_t>(r.t.cells.size()) - 1; s >= 0; --s) {
-        if (r.t.alive[s] != 0 && r.t.inside[s] != 0 && std::isinf(cellRatio(r, r.t.cells[s].v))) stack.push_back(s);
+        if (r.t.alive[s] != 0 && r.t.inside[s] != 0 && flat(s)) stack.push_back(s);
     }
     int64_t flipsLeft = 64 + 4 * static_cast<int64_t>(stack.size());
     std::vector<int32_t> made;
     while (!stack.empty() && flipsLeft > 0) {
         const int32_t s = stack.back();
         stack.pop_back();
-        if (r.t.alive[s] == 0 || r.t.inside[s] == 0 || !std::isinf(cellRatio(r, r.t.cells[s].v))) continue;
+        if (r.t.alive[s] == 0 || r.t.inside[s] == 0 || !flat(s)) continue;
         Flip best;
         double bestWorst = std::numeric_limits<double>::infinity();
         for (int k = 0; k < 4; ++k) {
@@ -2184,7 +2195,30 @@ void removeFlatCells(Run& r) {
                 bestWorst = worst;
             }
         }
-        if (best.oldCount == 0) continue;
+        if (best.oldCount == 0) {
+            // No flip with one neighbour: a flat cell lying on the boundary, two of its faces
+            // pieces of the facets, has no such flip (the apex across each of its other faces
+            // lies off the line through the flat quadrilateral). The removal of one of its
+            // edges (its ring of cells replaced by two cells on each triangle of the ring's
+            // triangulation) takes it away.
+            EdgeRemoval er;
+            double erWorst = std::numeric_limits<double>::infinity();
+            for (const auto& e : kCellEdges) {
+                EdgeRemoval candidate;
+                const auto& v = r.t.cells[s].v;
+                if (!edgeRemoval(r, s, v[e[0]], v[e[1]], candidate)) continue;
+                double worst = 0;
+                for (int i = 0; i < candidate.madeCount; ++i) worst = std::max(worst, cellRatio(r, candidate.made[i]));
+                if (worst < erWorst) {
+                    er = candidate;
+                    erWorst = worst;
+                }
+            }
+            if (er.oldCount == 0) continue;
+            made.clear();
+            if (robust::replaceCells(r.t, er.old, er.oldCount, er.made, er.madeCount, made)) --flipsLeft;
+            continue;
+        }
         made.clear();
         if (robust::replaceCells(r.t, best.old, best.oldCount, best.made, best.madeCount, made)) --flipsLeft;
     }
@@ -3151,6 +3185,9 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         smoothSteinerPoints(r, moved);
     }
     refineAroundCellsLeft(r);
+    // The passes since can make room for a flip or an edge removal that takes a flat cell
+    // away (the ring around its edge shrinks as the cells nearby are replaced).
+    removeFlatCells(r);
     dropFlatBoundaryCells(r);
     // Every subsegment of a segment inside the solid is still an edge (facet edges are kept
     // by the boundary faces; a free segment only by the encroachment rule).
