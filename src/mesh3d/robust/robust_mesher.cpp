@@ -138,6 +138,9 @@ struct Run {
     /// A piece of a coplanar facet is being split before a subsegment or facet point
     /// (splitCoplanarPieceFirst): the splits it makes do not look for such pieces again.
     bool inCoplanarSplit = false;
+    /// Set while refinement puts the circumcentre of a cell bad by its shape from the second
+    /// look on: the cells on the way from the cell to it join its cavity.
+    bool wayIntoCavity = false;
     /// Set while points are added for the cells left after refinement: a point goes in
     /// only when its cavity's cells come out better (cavityImproves), and a boundary point
     /// causes no other split.
@@ -1752,6 +1755,12 @@ bool refineCell(Run& r, int32_t slot, const Point3& c, bool tooLarge, bool overF
         return done;
     }
     if (loc.cell < 0 || r.t.inside[loc.cell] == 0) return false;
+    // From the second look on, the cells on the way from the cell to c join the cavity
+    // whatever the conflict test says: in a Delaunay mesh they are in it anyway, but where
+    // the mesh is not (the cells left are there most), the cavity grown by the test alone
+    // can miss the cell that c was meant to take away.
+    std::vector<int32_t> way;
+    if (through == nullptr && r.wayIntoCavity && firstBoundaryCrossed(r, slot, c, &way) < 0) through = &way;
     const int32_t vid = addVertex(r, c, kFree, -1);
     const int32_t* seeds = through != nullptr ? through->data() : &loc.cell;
     const int seedCount = through != nullptr ? static_cast<int>(through->size()) : 1;
@@ -2066,7 +2075,9 @@ bool refine(Run& r) {
         }
         const size_t before = r.t.pts.size();
         r.shapeMinEdge2 = tooLarge || r.local ? 0.0 : shortestEdge2(r, s);
+        r.wayIntoCavity = secondLook && !tooLarge;
         bool added = refineCell(r, s, centre, tooLarge);
+        r.wayIntoCavity = false;
         if (!added && tooLarge && !r.stopped && r.t.alive[s] != 0) {
             // A cell too large must be split: its centroid lies inside it, so its cavity
             // starts there whatever the boundary nearby.
