@@ -2172,7 +2172,8 @@ double flipWorst(const Run& r, const Flip& f) {
 /// rounding: points placed symmetrically, as on the circles of a torus, are cospherical
 /// and coplanar four at a time, and a cell of them passes the radius-edge test with a
 /// circumsphere made by rounding) are removed by a flip with a neighbour when one makes no
-/// flat cell: of those, the one with the lowest worst ratio.
+/// flat cell: of those, the one with the lowest worst ratio; failing that, by the removal of
+/// one of their edges.
 void removeFlatCells(Run& r) {
     // A volume above twice the one at which flatShape settles a cell as not flat settles it
     // here without its circumsphere (this runs over the whole mesh twice).
