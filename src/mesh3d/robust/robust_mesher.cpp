@@ -2526,12 +2526,12 @@ bool cavityImproves(const Run& r, int32_t vid) {
     return worst[1] < kPlateauDrop * worst[0];
 }
 
-/// Tries q inside the solid, in the cell `at` (which joins the cavity whatever the conflict
-/// test says when `force`). True when it went in.
-bool tryFreePoint(Run& r, const Point3& q, int32_t at, bool force = false) {
+/// Tries q inside the solid, its cavity grown from the cells `seeds` (which join it whatever
+/// the conflict test says when `force`). True when it went in.
+bool tryFreePoint(Run& r, const Point3& q, const int32_t* seeds, int seedCount, bool force) {
     const int32_t vid = addVertex(r, q, kFree, -1);
     auto cross = [&](int32_t a, int32_t b, int32_t c) { return !isBarrier(r, a, b, c); };
-    const bool ready = robust::growCavity(r.t, q, &at, 1, cross, force, r.cavityCap) && r.t.lostBarriers.empty() &&
+    const bool ready = robust::growCavity(r.t, q, seeds, seedCount, cross, force, r.cavityCap) && r.t.lostBarriers.empty() &&
                        robust::shrinkCavity(r.t, q, cross, [](const CavityFace&) { return false; },
                                             [&](const CavityFace& cf) { return flatWith(r, cf, vid); }) &&
                        cavityImproves(r, vid);
@@ -2661,7 +2661,7 @@ bool takeFlatCellAway(Run& r, int32_t slot, const Point3& g) {
         const int32_t f = commonFacet(r, a, b, c);
         if (f >= 0 && tryFacetPoint(r, f, g, slot * 4 + k, true)) return true;
     }
-    return roomForPoint(r) && tryFreePoint(r, g, slot, true);
+    return roomForPoint(r) && tryFreePoint(r, g, &slot, 1, true);
 }
 
 /// Last, each cell still above the ratio bound whose shortest edge refinement does not
@@ -2709,7 +2709,15 @@ void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
             const robust::Location loc = robust::locatePoint(
                 r.t, candidates[i], s, [&](int32_t a, int32_t b, int32_t c) { return isBarrier(r, a, b, c); });
             if (loc.blocked < 0) {
-                done = loc.cell >= 0 && r.t.inside[loc.cell] != 0 && tryFreePoint(r, candidates[i], loc.cell);
+                if (loc.cell < 0 || r.t.inside[loc.cell] == 0) continue;
+                // The cells on the way from the cell to the point join its cavity whatever
+                // the conflict test says: a cell left is where the mesh is not Delaunay, and
+                // the cavity grown by the test alone can miss it. The point still goes in
+                // only when the cells it makes are better than those it replaces.
+                std::vector<int32_t> way;
+                done = firstBoundaryCrossed(r, s, candidates[i], &way) < 0
+                           ? tryFreePoint(r, candidates[i], way.data(), static_cast<int>(way.size()), true)
+                           : tryFreePoint(r, candidates[i], &loc.cell, 1, false);
                 continue;
             }
             int32_t a, b, c;

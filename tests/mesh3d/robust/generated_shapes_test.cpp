@@ -204,6 +204,25 @@ TEST(RobustGeneratedShapes, SecondLookTakesTheCellsOnTheWay) {
     }
 }
 
+TEST(RobustGeneratedShapes, PointsForTheCellsLeftTakeTheCellsOnTheWay) {
+    // A point tried for a cell left after refinement (its circumcentre, the point half way,
+    // its centroid, the apex of a regular cell on a face) takes the cells on the way from the
+    // cell into its cavity, and goes in when the cells it makes are better. An 11-sided shaft
+    // with a short step and a 25-sided shaft of three steps turned kept 7 and 1 cells above
+    // the bound away from small angles when the cavity was grown by the conflict test alone.
+    struct Case {
+        uint64_t seed;
+        Pose pose;
+        int64_t most;
+    };
+    for (const Case k : {Case{997, kAxes, 1}, Case{268, kTurned, 0}}) {
+        const Shape shape = posedShapeFor(k.seed, k.pose);
+        SCOPED_TRACE("seed " + std::to_string(k.seed) + " pose " + std::to_string(k.pose));
+        ASSERT_EQ(shape.kind, "shaft");
+        meshesWithin(shape, k.most);
+    }
+}
+
 TEST(RobustGeneratedShapes, FlatCellOnTheBoundaryIsTakenAway) {
     // A 24-sided disc 0.01 thick, turned in double precision: four corners of one rim lie on
     // one circle, and the cell they make lies flat on the disc's face, two of its faces
