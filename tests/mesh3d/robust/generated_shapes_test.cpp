@@ -223,6 +223,26 @@ TEST(RobustGeneratedShapes, PointsForTheCellsLeftTakeTheCellsOnTheWay) {
     }
 }
 
+TEST(RobustGeneratedShapes, LocalRefinementReachesTheFeatureScale) {
+    // The refinement around a cell left may add up to 3,000 points, kept a hundredth of the
+    // cell's shortest edge apart. A slab 0.032 thick whose faces are split into strips 0.005
+    // and 0.002 wide needs more than a thousand points around one cell, several times the
+    // cells there; with at most 300 it kept 28 cells above the bound away from small angles.
+    // A 61-sided cone turned and a shaft turned, both next to discs, kept 9 and 4.
+    struct Case {
+        uint64_t seed;
+        Pose pose;
+        const char* kind;
+        int64_t most;
+    };
+    for (const Case k : {Case{422, kAxes, "voxels", 3}, Case{106, kTurned, "cone", 0}, Case{102, kTurned, "shaft", 0}}) {
+        const Shape shape = posedShapeFor(k.seed, k.pose);
+        SCOPED_TRACE("seed " + std::to_string(k.seed) + " pose " + std::to_string(k.pose));
+        ASSERT_EQ(shape.kind, k.kind);
+        meshesWithin(shape, k.most);
+    }
+}
+
 TEST(RobustGeneratedShapes, FlatCellOnTheBoundaryIsTakenAway) {
     // A 24-sided disc 0.01 thick, turned in double precision: four corners of one rim lie on
     // one circle, and the cell they make lies flat on the disc's face, two of its faces
