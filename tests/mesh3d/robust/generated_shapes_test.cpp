@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,24 @@ void meshesWithin(const Shape& shape, int64_t most) {
     EXPECT_EQ(shapes::roundingFlatCells(mesh.points, mesh.tets), 0);
 }
 
+/// A generated shape (seed, pose and the kind it must be) and the most cells it may keep
+/// above the bound away from small input angles.
+struct PosedCase {
+    uint64_t seed;
+    Pose pose;
+    const char* kind;
+    int64_t most;
+};
+
+void meshCasesWithin(std::initializer_list<PosedCase> cases) {
+    for (const PosedCase& k : cases) {
+        const Shape shape = posedShapeFor(k.seed, k.pose);
+        SCOPED_TRACE("seed " + std::to_string(k.seed) + " pose " + std::to_string(k.pose));
+        ASSERT_EQ(shape.kind, k.kind);
+        meshesWithin(shape, k.most);
+    }
+}
+
 TEST(RobustGeneratedShapes, MeshOrFailCleanly) {
     int meshed = 0;
     for (uint64_t seed = 1; seed <= 24; ++seed) {
@@ -190,18 +209,7 @@ TEST(RobustGeneratedShapes, SecondLookTakesTheCellsOnTheWay) {
     // by the conflict test alone missed the cell. A 61-sided cone (the cells at its rim), a
     // voxel solid turned, and a shaft with two discs 0.01 thick rounded kept 9, 2 and 2 cells
     // above the bound away from small angles before.
-    struct Case {
-        uint64_t seed;
-        Pose pose;
-        const char* kind;
-        int64_t most;
-    };
-    for (const Case k : {Case{106, kAxes, "cone", 3}, Case{220, kTurned, "voxels", 0}, Case{80, kRounded, "shaft", 0}}) {
-        const Shape shape = posedShapeFor(k.seed, k.pose);
-        SCOPED_TRACE("seed " + std::to_string(k.seed) + " pose " + std::to_string(k.pose));
-        ASSERT_EQ(shape.kind, k.kind);
-        meshesWithin(shape, k.most);
-    }
+    meshCasesWithin({{106, kAxes, "cone", 3}, {220, kTurned, "voxels", 0}, {80, kRounded, "shaft", 0}});
 }
 
 TEST(RobustGeneratedShapes, PointsForTheCellsLeftTakeTheCellsOnTheWay) {
@@ -210,17 +218,7 @@ TEST(RobustGeneratedShapes, PointsForTheCellsLeftTakeTheCellsOnTheWay) {
     // cell into its cavity, and goes in when the cells it makes are better. An 11-sided shaft
     // with a short step and a 25-sided shaft of three steps turned kept 7 and 1 cells above
     // the bound away from small angles when the cavity was grown by the conflict test alone.
-    struct Case {
-        uint64_t seed;
-        Pose pose;
-        int64_t most;
-    };
-    for (const Case k : {Case{997, kAxes, 1}, Case{268, kTurned, 0}}) {
-        const Shape shape = posedShapeFor(k.seed, k.pose);
-        SCOPED_TRACE("seed " + std::to_string(k.seed) + " pose " + std::to_string(k.pose));
-        ASSERT_EQ(shape.kind, "shaft");
-        meshesWithin(shape, k.most);
-    }
+    meshCasesWithin({{997, kAxes, "shaft", 1}, {268, kTurned, "shaft", 0}});
 }
 
 TEST(RobustGeneratedShapes, LocalRefinementReachesTheFeatureScale) {
@@ -229,18 +227,7 @@ TEST(RobustGeneratedShapes, LocalRefinementReachesTheFeatureScale) {
     // and 0.002 wide needs more than a thousand points around one cell, several times the
     // cells there; with at most 300 it kept 28 cells above the bound away from small angles.
     // A 61-sided cone turned and a shaft turned, both next to discs, kept 9 and 4.
-    struct Case {
-        uint64_t seed;
-        Pose pose;
-        const char* kind;
-        int64_t most;
-    };
-    for (const Case k : {Case{422, kAxes, "voxels", 3}, Case{106, kTurned, "cone", 0}, Case{102, kTurned, "shaft", 0}}) {
-        const Shape shape = posedShapeFor(k.seed, k.pose);
-        SCOPED_TRACE("seed " + std::to_string(k.seed) + " pose " + std::to_string(k.pose));
-        ASSERT_EQ(shape.kind, k.kind);
-        meshesWithin(shape, k.most);
-    }
+    meshCasesWithin({{422, kAxes, "voxels", 3}, {106, kTurned, "cone", 0}, {102, kTurned, "shaft", 0}});
 }
 
 TEST(RobustGeneratedShapes, FlatCellOnTheBoundaryIsTakenAway) {
@@ -282,18 +269,11 @@ TEST(RobustGeneratedShapes, PointOnACrossedFaceTakesTheCellsOnTheWay) {
     // alone left the cell; its next try met the face at that very point, again and again.
     // Before the cells on the way joined the cavity and such a try got a free point half way
     // instead, these kept 31, 1, 11, 4 and 2 cells above the bound away from small angles.
-    struct Case {
-        uint64_t seed;
-        Pose pose;
-        int64_t most;
-    };
-    for (const Case k : {Case{41, kTurned, 1}, Case{11, kTurned, 0}, Case{67, kAxes, 3}, Case{212, kRounded, 2},
-                         Case{69, kRounded, 0}}) {
-        const Shape shape = posedShapeFor(k.seed, k.pose);
-        SCOPED_TRACE("seed " + std::to_string(k.seed) + " pose " + std::to_string(k.pose));
-        ASSERT_EQ(shape.kind, "shaft");
-        meshesWithin(shape, k.most);
-    }
+    meshCasesWithin({{41, kTurned, "shaft", 1},
+                     {11, kTurned, "shaft", 0},
+                     {67, kAxes, "shaft", 3},
+                     {212, kRounded, "shaft", 2},
+                     {69, kRounded, "shaft", 0}});
 }
 
 }  // namespace
