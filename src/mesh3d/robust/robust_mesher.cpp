@@ -43,15 +43,16 @@ constexpr size_t kCellsLeftCavityCap = 1024;
 /// 206 cells on the random shapes we measure, 3 left 204, 2 left 200)...
 constexpr double kLocalRadius = 2.0;
 /// ...and may add this many points (100 left 201 of 800 random shapes against 200 with
-/// 300; later, with the floor below, on 1,800 random shapes 300 points left 301 cells,
-/// 1,000 left 281, 3,000 left 259, and 10,000 left 259 as well at a fifth more time: next
-/// to a thin slab or a row of strips the neighbourhood needs points at the feature's scale,
-/// several times as many as it has cells)...
+/// 300; later, on 1,600 random shapes, 300 points without the floor below left 301 cells,
+/// and with it 1,000 left 281, 3,000 left 259 and 10,000 left 259 as well at a fifth more
+/// time: next to a thin slab or a row of strip facets the neighbourhood needs points at the
+/// feature's scale, several times as many as it has cells)...
 constexpr int64_t kLocalPoints = 3000;
 /// ...and keeps its points this far apart, times the shortest edge of the cell it is for.
-/// Without any floor a cascade next to a small input angle (the loose try) ran to the cap
-/// at every attempt, up to 60 s on a shape meshed in 0.5 s; 0.03 left more cells (a slab
-/// 0.03 thick between strips 0.002 wide needs edges below that), 0.01 none more.
+/// Without a floor the try without the protection at small input angles cascades into the
+/// corner it no longer protects and runs to the cap (up to 60 s on a shape meshed in 0.5
+/// s). With 0.03 or 0.1 a slab 0.03 thick kept 28 or 22 cells (3 with 0.01); 0.005 left
+/// 260 cells in all.
 constexpr double kLocalFloor = 0.01;
 /// The refinement is kept only when it leaves no more cells above this ratio than before:
 /// slivers by any measure (without this test the cells left fell further, 200 to 169, but
@@ -2828,12 +2829,13 @@ bool refineAround(Run& r, const Point3& g, double longest2, double shortest2, bo
 /// improve, and closer together than refinement lets in. When that is undone, it is tried
 /// once more without the protection of the thin triangles' points from each other (those
 /// triangles must be refined to the thickness of what lies next to them; the floor on the
-/// points' spacing and the points allowed bound what would otherwise be a cascade). Like the points for the cells left,
-/// an improvement: when the budget runs out, the attempt is undone and the pass ends. A
-/// cell whose centroid lies within the longest edge of a cell whose attempts were undone
-/// from that cell's centroid is not tried: its ball would be much the same (on a voxel
-/// solid with layers 1e-4 thick, 208 cells left in one cluster took 15.5 s instead of 8.0
-/// without the pass with the first try alone; 8.9 s with this, one cell more left, and
+/// points' spacing and the points allowed bound what would otherwise be a cascade). Like
+/// the points for the cells left, an improvement: when the budget runs out, the attempt
+/// is undone and the pass ends. A cell whose centroid lies within the longest edge of a
+/// cell whose attempts were undone from that cell's centroid is not tried: its ball would
+/// be much the same (when this was written, with at most 300 points per attempt: on a
+/// voxel solid with layers 1e-4 thick, 208 cells left in one cluster took 15.5 s instead of
+/// 8.0 without the pass with the first try alone; 8.9 s with this, one cell more left, and
 /// 14.4 s with the second try).
 void refineAroundCellsLeft(Run& r) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
