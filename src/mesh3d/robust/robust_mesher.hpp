@@ -52,6 +52,11 @@
 //    and counted in `rejected`. So shape refinement never shortens the shortest edge and
 //    cannot cascade at strips, thin triangles or close parallel facets. Cells above the
 //    volume bound are always split.
+//    Input corners: except while a cell above the volume bound is split, no point comes
+//    closer to an input corner it is joined to than 2^-12 of the smaller of the corner's
+//    shortest input edge and its distance to the nearest facet it is not a corner of. The
+//    repairs of encroachment would otherwise run into the centre of a fan whose spokes meet
+//    at 30 to 60 degrees, one shell of spoke splits after another.
 // Every inserted point counts against the Steiner budget; running out ends the run with a
 // message naming the budget.
 

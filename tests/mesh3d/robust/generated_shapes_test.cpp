@@ -230,6 +230,41 @@ TEST(RobustGeneratedShapes, LocalRefinementReachesTheFeatureScale) {
     meshCasesWithin({{422, kAxes, "voxels", 3}, {106, kTurned, "cone", 0}, {102, kTurned, "shaft", 0}});
 }
 
+TEST(RobustGeneratedShapes, RefinementStopsShortOfAFanCentre) {
+    // Caps and bases drawn as fans of 10 or 11 spokes (corners of 36 and 33 degrees, not
+    // protected as small). Each ring of spoke splits made the cells at the fan's centre bad
+    // again at half the size, and refinement ran down to edges of 10^-8 (over a thousand
+    // cells below a millionth of the part each) and kept 3, 2, 0, 1 and 4 cells above the bound
+    // there. No point now comes closer to an input corner than 2^-12 of its scale.
+    const PosedCase cases[] = {{866, kAxes, "cone", 0},
+                               {707, kAxes, "cone", 0},
+                               {562, kAxes, "cone", 0},
+                               {997, kAxes, "shaft", 0},
+                               {337, kAxes, "shaft", 2}};
+    for (const PosedCase& k : cases) {
+        const Shape shape = posedShapeFor(k.seed, k.pose);
+        SCOPED_TRACE("seed " + std::to_string(k.seed));
+        ASSERT_EQ(shape.kind, k.kind);
+        RobustTetParams params;
+        params.maxVolume = shape.maxVolume;
+        const RobustTetMesh mesh = meshRobustTets(shape.plc, params);
+        ASSERT_TRUE(mesh.ok) << mesh.error;
+        EXPECT_EQ(shapes::check(shape.plc, mesh.points, mesh.tets, shape.maxVolume, params.radiusEdgeBound).failure, "");
+        EXPECT_LE(shapes::overRatioAwayFromSmallAngles(shape.plc, mesh.points, mesh.tets, params.radiusEdgeBound), k.most);
+        double extent = 0;
+        for (const Point3& q : shape.plc.points) extent = std::max({extent, std::fabs(q.x), std::fabs(q.y), std::fabs(q.z)});
+        int64_t tiny = 0;
+        for (const TetCell& t : mesh.tets) {
+            double longest2 = 0;
+            for (int i = 0; i < 4; ++i) {
+                for (int j = i + 1; j < 4; ++j) longest2 = std::max(longest2, shapes::dist2(mesh.points[t.v[i]], mesh.points[t.v[j]]));
+            }
+            if (std::sqrt(longest2) < 1e-6 * extent) ++tiny;
+        }
+        EXPECT_EQ(tiny, 0);
+    }
+}
+
 TEST(RobustGeneratedShapes, FlatCellOnTheBoundaryIsTakenAway) {
     // A 24-sided disc 0.01 thick, turned in double precision: four corners of one rim lie on
     // one circle, and the cell they make lies flat on the disc's face, two of its faces
