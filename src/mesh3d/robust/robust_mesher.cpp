@@ -29,11 +29,11 @@ constexpr double kSettleSplitReach = 1e-4;
 constexpr double kSubsegmentSplitReach = 0.6;
 
 /// How close refinement may come to an input corner, squared, as a fraction of the corner's
-/// own scale squared (2^-12 of it: see cornerFloor2). Fans of 9 to 12 spokes on a flat face
-/// (corners of 30 to 40 degrees, not protected as small) otherwise drew refinement into
+/// own scale squared (2^-12 of it: see belowCornerFloor). Fans of 9 to 11 spokes on a flat
+/// face (corners of 33 to 40 degrees, not protected as small) otherwise drew refinement into
 /// their centre without end: on 1,000 generated shapes, six cones and shafts ran down to
-/// edges of 10^-8 and kept cells above the bound there; with the floor they stop near
-/// 10^-4 and keep none, and no other shape's mesh changes.
+/// edges of 10^-8 and kept 10 cells above the bound there; with the floor none has cells
+/// below a millionth of the part, they keep 2, and no other shape's counts change.
 constexpr double kCornerFloor2 = 1.0 / (4096.0 * 4096.0);
 
 /// A point for a cell left above the bound that changes no count of such cells goes in when
@@ -186,7 +186,7 @@ struct Run {
     double localFloor2 = 0;
     /// Set from quality refinement on, except while a cell above the volume bound is split:
     /// no point comes closer to an input corner it is joined to than the corner's floor
-    /// (cornerFloor2).
+    /// (belowCornerFloor).
     bool cornerFloor = false;
     /// Per input point, squared, found when first needed (-1 before): its shortest input
     /// edge, and its distance to the nearest facet it is not a corner of.
@@ -527,6 +527,8 @@ bool belowCornerFloor(Run& r, int32_t c, double d2) {
 /// whose cells are worse again, and the budget runs out. With the rule, refining a cell
 /// for its shape never makes an edge shorter than the cell's own shortest edge. The local
 /// refinement around a cell left drops the rule but keeps a floor of its own (localFloor2).
+/// With r.cornerFloor, the vertex may not come below the floor of an input corner it is
+/// joined to either (belowCornerFloor).
 bool tooCloseToCavity(Run& r, int32_t vid) {
     const double limit2 = std::max(std::max(r.shapeMinEdge2, r.minSpacing2), r.local ? r.localFloor2 : 0.0);
     if (!(limit2 > 0) && !r.cornerFloor) return false;
