@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -123,9 +124,12 @@ Shape posedShapeFor(uint64_t seed, Pose pose) {
     return pose == kAxes ? shapeFor(seed) : turnedShapeFor(seed, pose == kRounded);
 }
 
-/// Meshes the shape, which must succeed with every facet covered, no flat cell and at most
-/// `most` cells above the bound away from small input angles.
-void meshesWithin(const Shape& shape, int64_t most) {
+/// A further check on a shape's mesh.
+using MeshCheck = std::function<void(const Shape&, const RobustTetMesh&)>;
+
+/// Meshes the shape, which must succeed with every facet covered, no flat cell, at most
+/// `most` cells above the bound away from small input angles, and pass `also` if given.
+void meshesWithin(const Shape& shape, int64_t most, const MeshCheck& also = nullptr) {
     RobustTetParams params;
     params.maxVolume = shape.maxVolume;
     const RobustTetMesh mesh = meshRobustTets(shape.plc, params);
@@ -133,6 +137,7 @@ void meshesWithin(const Shape& shape, int64_t most) {
     EXPECT_EQ(shapes::check(shape.plc, mesh.points, mesh.tets, shape.maxVolume, params.radiusEdgeBound).failure, "");
     EXPECT_LE(shapes::overRatioAwayFromSmallAngles(shape.plc, mesh.points, mesh.tets, params.radiusEdgeBound), most);
     EXPECT_EQ(shapes::roundingFlatCells(mesh.points, mesh.tets), 0);
+    if (also) also(shape, mesh);
 }
 
 /// A generated shape (seed, pose and the kind it must be) and the most cells it may keep
@@ -144,12 +149,12 @@ struct PosedCase {
     int64_t most;
 };
 
-void meshCasesWithin(std::initializer_list<PosedCase> cases) {
+void meshCasesWithin(std::initializer_list<PosedCase> cases, const MeshCheck& also = nullptr) {
     for (const PosedCase& k : cases) {
         const Shape shape = posedShapeFor(k.seed, k.pose);
         SCOPED_TRACE("seed " + std::to_string(k.seed) + " pose " + std::to_string(k.pose));
         ASSERT_EQ(shape.kind, k.kind);
-        meshesWithin(shape, k.most);
+        meshesWithin(shape, k.most, also);
     }
 }
 
@@ -236,21 +241,7 @@ TEST(RobustGeneratedShapes, RefinementStopsShortOfAFanCentre) {
     // again at half the size, and refinement ran down to edges of 10^-8 (over a thousand
     // cells below a millionth of the part each) and kept 3, 2, 0, 1 and 4 cells above the bound
     // there. No point now comes closer to an input corner than 2^-12 of its scale.
-    const PosedCase cases[] = {{866, kAxes, "cone", 0},
-                               {707, kAxes, "cone", 0},
-                               {562, kAxes, "cone", 0},
-                               {997, kAxes, "shaft", 0},
-                               {337, kAxes, "shaft", 2}};
-    for (const PosedCase& k : cases) {
-        const Shape shape = posedShapeFor(k.seed, k.pose);
-        SCOPED_TRACE("seed " + std::to_string(k.seed));
-        ASSERT_EQ(shape.kind, k.kind);
-        RobustTetParams params;
-        params.maxVolume = shape.maxVolume;
-        const RobustTetMesh mesh = meshRobustTets(shape.plc, params);
-        ASSERT_TRUE(mesh.ok) << mesh.error;
-        EXPECT_EQ(shapes::check(shape.plc, mesh.points, mesh.tets, shape.maxVolume, params.radiusEdgeBound).failure, "");
-        EXPECT_LE(shapes::overRatioAwayFromSmallAngles(shape.plc, mesh.points, mesh.tets, params.radiusEdgeBound), k.most);
+    auto noCellBelowAMillionth = [](const Shape& shape, const RobustTetMesh& mesh) {
         double extent = 0;
         for (const Point3& q : shape.plc.points) extent = std::max({extent, std::fabs(q.x), std::fabs(q.y), std::fabs(q.z)});
         int64_t tiny = 0;
@@ -262,7 +253,13 @@ TEST(RobustGeneratedShapes, RefinementStopsShortOfAFanCentre) {
             if (std::sqrt(longest2) < 1e-6 * extent) ++tiny;
         }
         EXPECT_EQ(tiny, 0);
-    }
+    };
+    meshCasesWithin({{866, kAxes, "cone", 0},
+                     {707, kAxes, "cone", 0},
+                     {562, kAxes, "cone", 0},
+                     {997, kAxes, "shaft", 0},
+                     {337, kAxes, "shaft", 2}},
+                    noCellBelowAMillionth);
 }
 
 TEST(RobustGeneratedShapes, FlatCellOnTheBoundaryIsTakenAway) {
