@@ -69,9 +69,10 @@ constexpr double kLocalFloor = 0.01;
 /// shapes every mesh has the same number of cells, and of cells above the bound, with
 /// either cap; with 64 the thin slab keeps its 28 cells.
 constexpr size_t kLocalCavityCap = 256;
-/// The refinement is kept only when it leaves no more cells above this ratio than before:
-/// slivers by any measure (without this test the cells left fell further, 200 to 169, but
-/// such slivers grew by 157 over 800 shapes).
+/// Slivers by any measure. The refinement around a cell left is kept only when it leaves no
+/// more cells above this ratio than before (without this test the cells left fell further,
+/// 200 to 169, but such slivers grew by 157 over 800 shapes), and a point for a cell left
+/// goes in only when it makes no more of them than it replaces (cavityImproves).
 constexpr double kSliverRatio = 50.0;
 
 /// Facets meant to lie in one plane often do not quite: a surface turned out of the axes
@@ -2581,21 +2582,25 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
 // Points for the cells left above the bound.
 
 /// Whether the cavity prepared for vertex vid (every face it gets a cell on seen strictly)
-/// replaces its cells in the solid by better ones: a worst ratio no higher, none above the
-/// volume bound, and fewer above the ratio bound that the bound does not excuse
-/// (excusedCorners), or as many of those and fewer that refinement does not protect
-/// (protectedCorners), or as many of both and a worst ratio below kPlateauDrop of the
-/// worst before (a cell that needs several points, none of which alone takes a cell above
-/// the bound away, gets them one by one). Cells the bound excuses may grow in number
-/// (requiring no more cells above the bound at all left more unexcused cells, and more
-/// above the bound overall); their worst ratio may not (that made more cells far above the
-/// bound). Cells outside the solid do not count.
+/// replaces its cells in the solid by better ones: none above the volume bound, and fewer
+/// above the ratio bound that the bound does not excuse (excusedCorners) with a worst ratio
+/// no higher, or with the unexcused cells made no worse than the worst unexcused cell
+/// replaced and no more slivers (cells above kSliverRatio) made than replaced; or, with a
+/// worst ratio no higher, as many unexcused cells and fewer that refinement does not
+/// protect (protectedCorners), or as many of both and a worst ratio below kPlateauDrop of
+/// the worst before (a cell that needs several points, none of which alone takes a cell
+/// above the bound away, gets them one by one). Cells the bound excuses may grow in number
+/// (requiring no more cells above the bound at all left more unexcused cells, and more above
+/// the bound overall), and where unexcused cells go they may get worse, but not into more
+/// slivers: holding their worst ratio kept a point from taking an unexcused sliver away
+/// beside a sharp wedge whose excused cells it made worse; letting slivers grow in number
+/// too made more cells far above the bound. Cells outside the solid do not count.
 bool cavityImproves(const Run& r, int32_t vid) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     // Per side (0: the cells replaced, 1: the cells made): above the bound and not excused,
-    // above it and not protected, the worst ratio.
-    int unexcused[2] = {0, 0}, unprotected[2] = {0, 0};
-    double worst[2] = {0, 0};
+    // above it and not protected, slivers, the worst ratio, the worst unexcused ratio.
+    int unexcused[2] = {0, 0}, unprotected[2] = {0, 0}, slivers[2] = {0, 0};
+    double worst[2] = {0, 0}, worstUnexcused[2] = {0, 0};
     // A flat cell counts as neither excused nor protected: no input angle excuses a cell of
     // rounding volume.
     auto count = [&](int side, const std::array<int32_t, 4>& cell) {
@@ -2603,7 +2608,11 @@ bool cavityImproves(const Run& r, int32_t vid) {
         worst[side] = std::max(worst[side], q);
         if (!(q > limit)) return;
         const bool flat = std::isinf(q);
-        if (flat || !excusedCorners(r, cell)) ++unexcused[side];
+        if (q > kSliverRatio) ++slivers[side];
+        if (flat || !excusedCorners(r, cell)) {
+            ++unexcused[side];
+            worstUnexcused[side] = std::max(worstUnexcused[side], q);
+        }
         if (flat || !protectedCorners(r, cell)) ++unprotected[side];
     };
     for (const int32_t s : r.t.cavity) {
@@ -2616,7 +2625,10 @@ bool cavityImproves(const Run& r, int32_t vid) {
         if (overVolume(r, cell)) return false;
         count(1, cell);
     }
-    if (unexcused[1] != unexcused[0]) return unexcused[1] < unexcused[0] && worst[1] <= worst[0];
+    if (unexcused[1] != unexcused[0]) {
+        return unexcused[1] < unexcused[0] &&
+               (worst[1] <= worst[0] || (worstUnexcused[1] <= worstUnexcused[0] && slivers[1] <= slivers[0]));
+    }
     if (unprotected[1] != unprotected[0]) return unprotected[1] < unprotected[0] && worst[1] <= worst[0];
     return worst[1] < kPlateauDrop * worst[0];
 }

@@ -301,9 +301,13 @@ TEST(RobustGeneratedShapes, PointOnACrossedFaceTakesTheCellsOnTheWay) {
     // alone left the cell; its next try met the face at that very point, again and again.
     // Before the cells on the way joined the cavity and such a try got a free point half way
     // instead, these kept 31, 1, 11, 4 and 2 cells above the bound away from small angles.
+    // The shaft along the axes keeps 7 since a point for a cell left may make excused cells
+    // worse: the points then leave it 11 cells instead of 17, and the refinement around the
+    // cells left after them 7 instead of 2 (over the generated shapes such cells fall by a
+    // quarter).
     meshCasesWithin({{41, kTurned, "shaft", 1},
                      {11, kTurned, "shaft", 0},
-                     {67, kAxes, "shaft", 3},
+                     {67, kAxes, "shaft", 7},
                      {212, kRounded, "shaft", 2},
                      {69, kRounded, "shaft", 0}});
 }
