@@ -2592,7 +2592,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
 /// above the bound away, gets them one by one). Cells the bound excuses may grow in number
 /// (requiring no more cells above the bound at all left more unexcused cells, and more above
 /// the bound overall), and where unexcused cells go they may get worse, but not into more
-/// slivers: holding their worst ratio kept a point from taking an unexcused sliver away
+/// slivers: holding their worst ratio kept a point from taking an unexcused cell away
 /// beside a sharp wedge whose excused cells it made worse; letting slivers grow in number
 /// too made more cells far above the bound. Cells outside the solid do not count.
 bool cavityImproves(const Run& r, int32_t vid) {
