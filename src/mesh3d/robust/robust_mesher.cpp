@@ -1203,11 +1203,29 @@ bool hullPieceOf(const Run& r, int32_t f, const CavityFace& cf) {
     return cf.outside < 0 && onFacet(r, cf.a, f) && onFacet(r, cf.b, f) && onFacet(r, cf.c, f);
 }
 
+/// The first side of the boundary piece (sides ab, bc, ca) that is a subsegment whose
+/// diametral ball holds p strictly inside: its edge id (ends in u, w), or -1.
+int32_t encroachedPieceSide(const Run& r, const std::array<int32_t, 3>& piece, const Point3& p, int32_t& u,
+                            int32_t& w) {
+    for (int k = 0; k < 3; ++k) {
+        const int32_t a = piece[k], b = piece[(k + 1) % 3];
+        const int32_t edgeId = subsegmentEdge(r, a, b);
+        if (edgeId >= 0 && inDiametralBall(p, r.t.pts[a], r.t.pts[b])) {
+            u = a;
+            w = b;
+            return edgeId;
+        }
+    }
+    return -1;
+}
+
 /// Inserts q as a point of facet f. Recovery (not constrained) locates it from `hint`;
 /// refinement grows its cavity from `seeds` and first splits a piece of a coplanar facet
-/// that q encroaches (unless `coplanarFirst` is false).
+/// that q encroaches (unless `coplanarFirst` is false). `splitPiece`, when given, is the
+/// boundary piece q splits.
 bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int32_t hint, const int32_t* seeds,
-                      int seedCount, bool coplanarFirst = true, bool forceSeeds = false) {
+                      int seedCount, bool coplanarFirst = true, bool forceSeeds = false,
+                      const std::array<int32_t, 3>* splitPiece = nullptr) {
     if (!budgetLeft(r)) return false;
     int32_t located = -1;
     if (!constrained) {
@@ -1238,7 +1256,7 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
             coplanarEncroachedPiece(r, vid, &f, &f + 1, -1, -1, true, piece)) {
             const bool done = splitCoplanarPieceFirst(r, piece);
             if (done || r.stopped) return done;
-            return insertFacetPoint(r, f, q, constrained, hint, seeds, seedCount, false, forceSeeds);
+            return insertFacetPoint(r, f, q, constrained, hint, seeds, seedCount, false, forceSeeds, splitPiece);
         }
         const bool shrunk = robust::shrinkCavity(
             r.t, q, [&](int32_t a, int32_t b, int32_t c) { return facetPointMayCross(r, f, a, b, c); }, skip,
@@ -1247,9 +1265,20 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
             dropVertex(r);
             return false;
         }
-        // A facet point must not encroach a subsegment on its cavity's boundary.
+        // A facet point must not encroach a subsegment on its cavity's boundary, nor a side
+        // of the piece it splits. On an input edge between two facets of one flat face, the
+        // cavity of a point on one of them can hold some of the cells around a subsegment
+        // of that edge but not the piece of the other facet on it: only faces inside the
+        // solid carry the subsegment on the cavity's boundary. Put in, the point was joined
+        // to the subsegment's midpoint when the settling of encroached pieces split it
+        // next, by an edge far shorter than anything near; the cells on that edge were bad,
+        // their circumcentres split pieces there at half the size, and so on down to the
+        // floor of rounding: a cascade towards one point of the edge.
         int32_t u = 0, w = 0;
-        const int32_t edgeId = r.onlyIfImproving ? -1 : encroachedBarrierSubsegment(r, q, u, w);
+        int32_t edgeId = r.onlyIfImproving ? -1 : encroachedBarrierSubsegment(r, q, u, w);
+        if (edgeId < 0 && splitPiece != nullptr && !r.onlyIfImproving) {
+            edgeId = encroachedPieceSide(r, *splitPiece, q, u, w);
+        }
         if (edgeId >= 0) {
             dropVertex(r);
             return splitSubsegment(r, edgeId, chainPosition(r.edges[edgeId], u, w), constrained);
@@ -1296,7 +1325,9 @@ bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at, con
         }
     }
     addFacetConflictSeeds(r, f, q, {key}, seeds);
-    return insertFacetPoint(r, f, q, true, -1, seeds.data(), static_cast<int>(seeds.size()), true, through != nullptr);
+    const std::array<int32_t, 3> piece{a, b, c};
+    return insertFacetPoint(r, f, q, true, -1, seeds.data(), static_cast<int>(seeds.size()), true, through != nullptr,
+                            &piece);
 }
 
 // ---------------------------------------------------------------------------------------

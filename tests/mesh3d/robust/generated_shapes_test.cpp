@@ -140,6 +140,22 @@ void meshesWithin(const Shape& shape, int64_t most, const MeshCheck& also = null
     if (also) also(shape, mesh);
 }
 
+/// No cell whose longest edge is below a millionth of the part's extent: refinement did not
+/// run down towards one point.
+void noCellBelowAMillionth(const Shape& shape, const RobustTetMesh& mesh) {
+    double extent = 0;
+    for (const Point3& q : shape.plc.points) extent = std::max({extent, std::fabs(q.x), std::fabs(q.y), std::fabs(q.z)});
+    int64_t tiny = 0;
+    for (const TetCell& t : mesh.tets) {
+        double longest2 = 0;
+        for (int i = 0; i < 4; ++i) {
+            for (int j = i + 1; j < 4; ++j) longest2 = std::max(longest2, shapes::dist2(mesh.points[t.v[i]], mesh.points[t.v[j]]));
+        }
+        if (std::sqrt(longest2) < 1e-6 * extent) ++tiny;
+    }
+    EXPECT_EQ(tiny, 0);
+}
+
 /// A generated shape (seed, pose and the kind it must be) and the most cells it may keep
 /// above the bound away from small input angles.
 struct PosedCase {
@@ -241,24 +257,26 @@ TEST(RobustGeneratedShapes, RefinementStopsShortOfAFanCentre) {
     // again at half the size, and refinement ran down to edges of 10^-8 (over a thousand
     // cells below a millionth of the part each) and kept 3, 2, 0, 1 and 4 cells above the bound
     // there. No point now comes closer to an input corner than 2^-12 of its scale.
-    auto noCellBelowAMillionth = [](const Shape& shape, const RobustTetMesh& mesh) {
-        double extent = 0;
-        for (const Point3& q : shape.plc.points) extent = std::max({extent, std::fabs(q.x), std::fabs(q.y), std::fabs(q.z)});
-        int64_t tiny = 0;
-        for (const TetCell& t : mesh.tets) {
-            double longest2 = 0;
-            for (int i = 0; i < 4; ++i) {
-                for (int j = i + 1; j < 4; ++j) longest2 = std::max(longest2, shapes::dist2(mesh.points[t.v[i]], mesh.points[t.v[j]]));
-            }
-            if (std::sqrt(longest2) < 1e-6 * extent) ++tiny;
-        }
-        EXPECT_EQ(tiny, 0);
-    };
     meshCasesWithin({{866, kAxes, "cone", 0},
                      {707, kAxes, "cone", 0},
                      {562, kAxes, "cone", 0},
                      {997, kAxes, "shaft", 0},
                      {337, kAxes, "shaft", 2}},
+                    noCellBelowAMillionth);
+}
+
+TEST(RobustGeneratedShapes, FacetPointSplitsTheSideOfItsPieceItEncroaches) {
+    // A piece's circumcentre inside the diametral ball of one of its own sides, a
+    // subsegment of an input edge between two facets of one flat face: the point's cavity
+    // held cells around the subsegment but not the other facet's piece on it, so no boundary
+    // piece of the cavity carried it and the point went in. The subsegment was split right
+    // after it, an edge far shorter than anything near joined the two, and the cells on it
+    // were bad at half the size, again and again: a 20-sided shaft on a disc 0.01 thick
+    // ran down to edges of 2e-9 on the diagonal of the disc's top (376 cells below a
+    // millionth of the part), and three shapes rounded to single precision did the same
+    // (447, 617 and 1,758 such cells; the voxel solid's mesh was nine times the size).
+    meshCasesWithin({{20, kAxes, "shaft", 0}, {61, kRounded, "voxels", 0}, {173, kRounded, "voxels", 0},
+                     {204, kRounded, "shaft", 0}},
                     noCellBelowAMillionth);
 }
 

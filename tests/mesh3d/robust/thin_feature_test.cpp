@@ -203,7 +203,9 @@ TEST(RobustThinFeatures, PointsAddedForTheCellsLeft) {
     // circumcentre meets a face at a vertex gets a free point on the way (a different mesh,
     // one cell left at the step's corner; over the generated shapes that rule leaves a tenth
     // fewer such cells), and 0 again since a point may make excused cells worse where it
-    // takes unexcused ones away.
+    // takes unexcused ones away; 1 (ratio 2.64, on the unit face beside the step) since a
+    // facet point that encroaches a side of the piece it splits splits that side instead,
+    // which changes the mesh (over the generated shapes it leaves a third fewer such cells).
     // A 25-sided disc 0.01 thick whose underside is a ring 0.0018 wide (thin triangles on
     // both sides of the corner between ring and rim): 20 with the first places, 8 with all,
     // 7 with that rule.
@@ -222,7 +224,7 @@ TEST(RobustThinFeatures, PointsAddedForTheCellsLeft) {
         int32_t maxSteiner;
         int64_t most;
     } cases[] = {{"ell_sheets", ell, 0, 2000, 0},
-                 {"step_1e-5", step, 0, 2000, 0},
+                 {"step_1e-5", step, 0, 2000, 1},
                  {"ring_under_disc", overhang, 0.00052142563177248031, 7000, 7}};
     for (const auto& k : cases) {
         const RobustTetMesh mesh = meshAndCheck({k.name, k.plc, k.maxVolume, k.maxSteiner});
@@ -252,7 +254,9 @@ TEST(RobustThinFeatures, NoFlatCellOnATurnedRoundedDisc) {
     // judged as if the small angles of the fan excused it, and never went in: 9 were left.
     // Counted as unexcused, all but one went; with the fan's facets one plane to the fold
     // of rounding (so that flips and cavities keep such cells out), none is made, and the
-    // 142 cells above the bound away from small angles left beside them go too.
+    // 142 cells above the bound away from small angles left beside them go too; one of
+    // ratio 2.03 since a facet point that encroaches a side of the piece it splits splits
+    // that side instead (a different mesh).
     const double m[3][3] = {{0.99995957248672163, -0.008797253673367934, -0.0018605697996116521},
                             {0.0088087238338171812, 0.99994167499678244, 0.0062492390775767655},
                             {0.0018054851404411168, -0.0062653756819193033, 0.99997874241954365}};
@@ -265,7 +269,7 @@ TEST(RobustThinFeatures, NoFlatCellOnATurnedRoundedDisc) {
     const shapes::CheckResult c = shapes::check(discs, mesh.points, mesh.tets, 0, RobustTetParams().radiusEdgeBound);
     EXPECT_EQ(c.failure, "");
     EXPECT_EQ(shapes::roundingFlatCells(mesh.points, mesh.tets), 0);
-    EXPECT_EQ(shapes::overRatioAwayFromSmallAngles(discs, mesh.points, mesh.tets, RobustTetParams().radiusEdgeBound), 0);
+    EXPECT_LE(shapes::overRatioAwayFromSmallAngles(discs, mesh.points, mesh.tets, RobustTetParams().radiusEdgeBound), 1);
 }
 
 TEST(RobustThinFeatures, NoSliverAtATurnedConesApex) {
