@@ -92,12 +92,29 @@ Shape turnedShapeFor(uint64_t seed, bool rounded = true) {
     return shape;
 }
 
+/// No cell whose longest edge is below a millionth of the part's extent: refinement did not
+/// run down towards one point.
+void noCellBelowAMillionth(const Shape& shape, const RobustTetMesh& mesh) {
+    double extent = 0;
+    for (const Point3& q : shape.plc.points) extent = std::max({extent, std::fabs(q.x), std::fabs(q.y), std::fabs(q.z)});
+    int64_t tiny = 0;
+    for (const TetCell& t : mesh.tets) {
+        double longest2 = 0;
+        for (int i = 0; i < 4; ++i) {
+            for (int j = i + 1; j < 4; ++j) longest2 = std::max(longest2, shapes::dist2(mesh.points[t.v[i]], mesh.points[t.v[j]]));
+        }
+        if (std::sqrt(longest2) < 1e-6 * extent) ++tiny;
+    }
+    EXPECT_EQ(tiny, 0);
+}
+
 /// Meshes the shape with the default budget of 20,000 points; false when it failed, which
 /// must name the budget or the non-manifold edge (voxels touching along an edge are not
 /// manifold; thin plates need more points than the budget to meet the bound everywhere).
 /// A mesh must cover every facet, keep the volume and the volume bound and come out the
 /// same again, with its boundary points on their facets' planes to rounding, and have no
-/// flat cell.
+/// flat cell and no cell below a millionth of the part (seed 20 along the axes and turned
+/// and rounded once ran down to edges of 2e-9).
 bool meshesAndChecks(const Shape& shape) {
     RobustTetParams params;
     params.maxVolume = shape.maxVolume;
@@ -113,6 +130,7 @@ bool meshesAndChecks(const Shape& shape) {
     EXPECT_EQ(c.overVolume, 0);
     EXPECT_LT(c.offPlane, 1e-12);
     EXPECT_EQ(shapes::roundingFlatCells(mesh.points, mesh.tets), 0);
+    noCellBelowAMillionth(shape, mesh);
     const RobustTetMesh again = meshRobustTets(shape.plc, params);
     EXPECT_TRUE(again.ok && shapes::sameMesh(again, mesh));
     return true;
@@ -138,22 +156,6 @@ void meshesWithin(const Shape& shape, int64_t most, const MeshCheck& also = null
     EXPECT_LE(shapes::overRatioAwayFromSmallAngles(shape.plc, mesh.points, mesh.tets, params.radiusEdgeBound), most);
     EXPECT_EQ(shapes::roundingFlatCells(mesh.points, mesh.tets), 0);
     if (also) also(shape, mesh);
-}
-
-/// No cell whose longest edge is below a millionth of the part's extent: refinement did not
-/// run down towards one point.
-void noCellBelowAMillionth(const Shape& shape, const RobustTetMesh& mesh) {
-    double extent = 0;
-    for (const Point3& q : shape.plc.points) extent = std::max({extent, std::fabs(q.x), std::fabs(q.y), std::fabs(q.z)});
-    int64_t tiny = 0;
-    for (const TetCell& t : mesh.tets) {
-        double longest2 = 0;
-        for (int i = 0; i < 4; ++i) {
-            for (int j = i + 1; j < 4; ++j) longest2 = std::max(longest2, shapes::dist2(mesh.points[t.v[i]], mesh.points[t.v[j]]));
-        }
-        if (std::sqrt(longest2) < 1e-6 * extent) ++tiny;
-    }
-    EXPECT_EQ(tiny, 0);
 }
 
 /// A generated shape (seed, pose and the kind it must be) and the most cells it may keep
