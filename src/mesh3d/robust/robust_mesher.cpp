@@ -436,21 +436,30 @@ int32_t addVertex(Run& r, const Point3& p, uint8_t kind, int32_t feature) {
     return robust::topologyAddVertex(r.t, p);
 }
 
+/// The first side of the boundary piece (sides ab, bc, ca) that is a subsegment whose
+/// diametral ball holds p strictly inside: its edge id (ends in u, w), or -1.
+int32_t encroachedPieceSide(const Run& r, const std::array<int32_t, 3>& piece, const Point3& p, int32_t& u,
+                            int32_t& w) {
+    for (int k = 0; k < 3; ++k) {
+        const int32_t a = piece[k], b = piece[(k + 1) % 3];
+        const int32_t edgeId = subsegmentEdge(r, a, b);
+        if (edgeId >= 0 && inDiametralBall(p, r.t.pts[a], r.t.pts[b])) {
+            u = a;
+            w = b;
+            return edgeId;
+        }
+    }
+    return -1;
+}
+
 /// The first subsegment, over the barrier faces of the current cavity's boundary in order
 /// and their edges ab, bc, ca, whose diametral ball holds p strictly inside: its edge id
 /// (ends in u, w), or -1.
 int32_t encroachedBarrierSubsegment(const Run& r, const Point3& p, int32_t& u, int32_t& w) {
     for (const CavityFace& cf : r.t.boundary) {
         if (cf.barrier == 0) continue;
-        const int32_t ends[3][2] = {{cf.a, cf.b}, {cf.b, cf.c}, {cf.c, cf.a}};
-        for (const auto& e : ends) {
-            const int32_t edgeId = subsegmentEdge(r, e[0], e[1]);
-            if (edgeId >= 0 && inDiametralBall(p, r.t.pts[e[0]], r.t.pts[e[1]])) {
-                u = e[0];
-                w = e[1];
-                return edgeId;
-            }
-        }
+        const int32_t edgeId = encroachedPieceSide(r, {cf.a, cf.b, cf.c}, p, u, w);
+        if (edgeId >= 0) return edgeId;
     }
     return -1;
 }
@@ -1201,22 +1210,6 @@ bool facetPointMayCross(const Run& r, int32_t f, int32_t a, int32_t b, int32_t c
 /// new point, not joined to it).
 bool hullPieceOf(const Run& r, int32_t f, const CavityFace& cf) {
     return cf.outside < 0 && onFacet(r, cf.a, f) && onFacet(r, cf.b, f) && onFacet(r, cf.c, f);
-}
-
-/// The first side of the boundary piece (sides ab, bc, ca) that is a subsegment whose
-/// diametral ball holds p strictly inside: its edge id (ends in u, w), or -1.
-int32_t encroachedPieceSide(const Run& r, const std::array<int32_t, 3>& piece, const Point3& p, int32_t& u,
-                            int32_t& w) {
-    for (int k = 0; k < 3; ++k) {
-        const int32_t a = piece[k], b = piece[(k + 1) % 3];
-        const int32_t edgeId = subsegmentEdge(r, a, b);
-        if (edgeId >= 0 && inDiametralBall(p, r.t.pts[a], r.t.pts[b])) {
-            u = a;
-            w = b;
-            return edgeId;
-        }
-    }
-    return -1;
 }
 
 /// Inserts q as a point of facet f. Recovery (not constrained) locates it from `hint`;
