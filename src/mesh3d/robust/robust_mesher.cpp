@@ -1268,9 +1268,10 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
         // their circumcentres split pieces there at half the size, and so on down to the
         // floor of rounding: a cascade towards one point of the edge.
         int32_t u = 0, w = 0;
-        int32_t edgeId = r.onlyIfImproving ? -1 : encroachedBarrierSubsegment(r, q, u, w);
-        if (edgeId < 0 && splitPiece != nullptr && !r.onlyIfImproving) {
-            edgeId = encroachedPieceSide(r, *splitPiece, q, u, w);
+        int32_t edgeId = -1;
+        if (!r.onlyIfImproving) {
+            edgeId = encroachedBarrierSubsegment(r, q, u, w);
+            if (edgeId < 0 && splitPiece != nullptr) edgeId = encroachedPieceSide(r, *splitPiece, q, u, w);
         }
         if (edgeId >= 0) {
             dropVertex(r);
