@@ -3004,7 +3004,8 @@ bool refineAroundCellsLeftOnce(Run& r) {
 /// The pass above, again while it keeps an attempt (kLocalRounds at most): a kept attempt
 /// can leave a cell of its own above the bound, which a ball around it may mend.
 void refineAroundCellsLeft(Run& r) {
-    for (int round = 0; round < kLocalRounds && refineAroundCellsLeftOnce(r); ++round) {
+    for (int round = 0; round < kLocalRounds; ++round) {
+        if (!refineAroundCellsLeftOnce(r)) break;
     }
 }
 
