@@ -2899,11 +2899,12 @@ void countLeftCell(const Run& r, int32_t s, LeftCounts& n) {
 /// as in refinement, but without the shortest-edge rule and with at most kLocalPoints
 /// points, none closer to a vertex than kLocalFloor times the square root of shortest2
 /// (with `loose`, also without the protection of points on one facet, or one side, of a
-/// small facet corner), then flips around the points added. The cells it makes outside
-/// the ball are refined too, under the shortest-edge rule. Keeps the result when the
-/// mesh then has fewer cells above the bound that the bound does not excuse and no more
-/// slivers (cells above kSliverRatio); otherwise the mesh goes back to what it was (also
-/// when the run's budget ran out in it). True when the result was kept.
+/// small facet corner), then flips around the points added, moves Steiner points and
+/// flips around those moved. The cells it makes outside the ball are refined too, under
+/// the shortest-edge rule. Keeps the result when the mesh then has fewer cells above the
+/// bound that the bound does not excuse and no more slivers (cells above kSliverRatio);
+/// otherwise the mesh goes back to what it was (also when the run's budget ran out in it).
+/// True when the result was kept.
 bool refineAround(Run& r, const Point3& g, double longest2, double shortest2, bool loose) {
     Run saved = r;
     const RobustTetMesh savedOut = *r.out;
@@ -2931,6 +2932,12 @@ bool refineAround(Run& r, const Point3& g, double longest2, double shortest2, bo
             if (r.t.vertexCell[i] >= 0) added.push_back(static_cast<int32_t>(i));
         }
         flipBadCells(r, &added);
+        // The moves and flips as after refinement. A move makes no cell above the bound
+        // that was not, nor one worse, so the cells it reshapes without a slot changing can
+        // only lower the counts below.
+        std::vector<int32_t> moved;
+        smoothSteinerPoints(r, moved);
+        if (!moved.empty()) flipBadCells(r, &moved);
         // The counts change only in the slots that changed.
         LeftCounts gone, made;
         for (int32_t c = 0; c < static_cast<int32_t>(r.t.cells.size()); ++c) {

@@ -263,13 +263,23 @@ TEST(RobustGeneratedShapes, LocalRefinementRefinesTheCellsItMakesOutsideItsBall)
     meshCasesWithin({{409, kAxes, "cone", 0}, {15, kRounded, "voxels", 0}, {172, kAxes, "shaft", 0}});
 }
 
+TEST(RobustGeneratedShapes, LocalRefinementMovesPointsBeforeItIsJudged) {
+    // After the refinement around a cell left, Steiner points move as after refinement
+    // (never making a cell above the bound, or a worse one) before the attempt is judged:
+    // attempts that took the cells away but left a few more slivers are kept now. Shafts
+    // on discs 0.01 thick, rounded (20 and 16 sides) and turned (24 sides), kept 2, 1 and 4
+    // cells above the bound away from small angles.
+    meshCasesWithin({{20, kRounded, "shaft", 0}, {17, kRounded, "shaft", 0}, {67, kTurned, "shaft", 0}});
+}
+
 TEST(RobustGeneratedShapes, LocalRefinementGoesOnAfterAnAttemptRunsOutOfTheBudget) {
     // A 55-sided shaft on two discs 0.01 thick, whose faces are fans and rings of thin
     // triangles, needs 17,549 of its 20,000 points before the refinement around the cells
     // left. The second try around its first cell ran into the budget and the pass ended,
     // with 16 cells above the bound away from small angles; the attempt is undone and the
-    // others, which need fewer points, are tried: 11 are left (the rest of the known limit).
-    meshCasesWithin({{575, kAxes, "shaft", 11}});
+    // others, which need fewer points, are tried: 11 were left, 10 now that points move
+    // before an attempt is judged (the rest of the known limit).
+    meshCasesWithin({{575, kAxes, "shaft", 10}});
 }
 
 TEST(RobustGeneratedShapes, RefinementStopsShortOfAFanCentre) {
