@@ -2814,15 +2814,18 @@ bool takeFlatCellAway(Run& r, int32_t slot, const Point3& g) {
 /// improves its cavity goes in (cavityImproves) and causes no other split. Refinement refused these points for its shortest-edge rule or because they
 /// encroach a boundary piece; here they go in only when the cells they make are better.
 /// One pass over the cells; it stops quietly when the Steiner budget runs out (the mesh is
-/// complete by then). The points added are appended to `added`.
-void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added) {
+/// complete by then). The points added are appended to `added`. With `only`, the cells in
+/// those slots alone are looked at.
+void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added, const std::vector<int32_t>* only = nullptr) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     r.trackFresh = false;
     r.shapeMinEdge2 = 0;
     r.onlyIfImproving = true;
     r.cavityCap = kCellsLeftCavityCap;
     std::vector<std::pair<int32_t, std::array<int32_t, 4>>> left;
-    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
+    const int32_t count = static_cast<int32_t>(only != nullptr ? only->size() : r.t.cells.size());
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t s = only != nullptr ? (*only)[i] : i;
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
         const double q = cellRatio(r, r.t.cells[s].v);
         if (q > limit && (std::isinf(q) || !protectedCell(r, s))) left.push_back({s, r.t.cells[s].v});
@@ -2895,6 +2898,19 @@ void countLeftCell(const Run& r, int32_t s, LeftCounts& n) {
     if (!excusedCorners(r, r.t.cells[s].v)) ++n.unexcused;
 }
 
+/// The slots whose cell differs between two states of one run (made, replaced or freed).
+std::vector<int32_t> changedSlots(const Run& before, const Run& after) {
+    std::vector<int32_t> slots;
+    for (int32_t c = 0; c < static_cast<int32_t>(after.t.cells.size()); ++c) {
+        if (c < static_cast<int32_t>(before.t.cells.size()) && before.t.alive[c] == after.t.alive[c] &&
+            before.t.cells[c].v == after.t.cells[c].v) {
+            continue;
+        }
+        slots.push_back(c);
+    }
+    return slots;
+}
+
 /// Refines the cells in the ball around g (kLocalRadius times the square root of longest2)
 /// as in refinement, but without the shortest-edge rule and with at most kLocalPoints
 /// points, none closer to a vertex than kLocalFloor times the square root of shortest2
@@ -2931,24 +2947,31 @@ bool refineAround(Run& r, const Point3& g, double longest2, double shortest2, bo
         for (size_t i = first; i < r.t.pts.size(); ++i) {
             if (r.t.vertexCell[i] >= 0) added.push_back(static_cast<int32_t>(i));
         }
+        // Then as after refinement: the flips, the moves and the flips around the points
+        // moved, and the points for the cells left among the cells the attempt made, with
+        // the flips and moves around them. A move makes no cell above the bound that was
+        // not, nor one worse, so the cells it reshapes without a slot changing can only
+        // lower the counts below.
         flipBadCells(r, &added);
-        // The moves and flips as after refinement. A move makes no cell above the bound
-        // that was not, nor one worse, so the cells it reshapes without a slot changing can
-        // only lower the counts below.
         std::vector<int32_t> moved;
         smoothSteinerPoints(r, moved);
         if (!moved.empty()) flipBadCells(r, &moved);
-        // The counts change only in the slots that changed.
-        LeftCounts gone, made;
-        for (int32_t c = 0; c < static_cast<int32_t>(r.t.cells.size()); ++c) {
-            if (c < static_cast<int32_t>(saved.t.cells.size()) && saved.t.alive[c] == r.t.alive[c] &&
-                saved.t.cells[c].v == r.t.cells[c].v) {
-                continue;
-            }
-            countLeftCell(saved, c, gone);
-            countLeftCell(r, c, made);
+        const std::vector<int32_t> made = changedSlots(saved, r);
+        std::vector<int32_t> more;
+        addPointsForCellsLeft(r, more, &made);
+        if (!more.empty()) {
+            flipBadCells(r, &more);
+            moved.clear();
+            smoothSteinerPoints(r, moved);
+            if (!moved.empty()) flipBadCells(r, &moved);
         }
-        keep = made.unexcused < gone.unexcused && made.slivers <= gone.slivers;
+        // The counts change only in the slots that changed.
+        LeftCounts before, after;
+        for (const int32_t c : changedSlots(saved, r)) {
+            countLeftCell(saved, c, before);
+            countLeftCell(r, c, after);
+        }
+        keep = after.unexcused < before.unexcused && after.slivers <= before.slivers;
     }
     if (!keep) {
         r = std::move(saved);

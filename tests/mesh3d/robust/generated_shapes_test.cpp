@@ -257,10 +257,10 @@ TEST(RobustGeneratedShapes, LocalRefinementRefinesTheCellsItMakesOutsideItsBall)
     // The cells a refinement around a cell left makes just outside its ball are refined
     // too (under the shortest-edge rule): left as they were, the rim of the ball kept the
     // bad cells the finer cells inside made there, and the attempt was undone. A 50-sided
-    // cone and a voxel solid rounded kept 1 cell each above the bound away from small
-    // angles. A shaft with a disc 0.01 thick kept 1 after a kept attempt of its own, which a
-    // second round around the cells left takes away.
-    meshCasesWithin({{409, kAxes, "cone", 0}, {15, kRounded, "voxels", 0}, {172, kAxes, "shaft", 0}});
+    // cone and a 25-sided shaft kept 1 and 2 cells above the bound away from small angles.
+    // A shaft with a disc 0.01 thick kept 1 after a kept attempt of its own, which a second
+    // round around the cells left takes away.
+    meshCasesWithin({{409, kAxes, "cone", 0}, {268, kAxes, "shaft", 0}, {172, kAxes, "shaft", 0}});
 }
 
 TEST(RobustGeneratedShapes, LocalRefinementMovesPointsBeforeItIsJudged) {
@@ -270,6 +270,15 @@ TEST(RobustGeneratedShapes, LocalRefinementMovesPointsBeforeItIsJudged) {
     // on discs 0.01 thick, rounded (20 and 16 sides) and turned (24 sides), kept 2, 1 and 4
     // cells above the bound away from small angles.
     meshCasesWithin({{20, kRounded, "shaft", 0}, {17, kRounded, "shaft", 0}, {67, kTurned, "shaft", 0}});
+}
+
+TEST(RobustGeneratedShapes, LocalRefinementAddsPointsForTheCellsItLeaves) {
+    // Inside an attempt around a cell left, the points for the cells left (each judged by
+    // the cells it makes) run on the cells the attempt made, as they run on the whole mesh
+    // after refinement. Two shafts along the axes kept 3 and 1 cells above the bound away
+    // from small angles; a rounded 50-sided shaft with a rod of radius 0.08 under a disc
+    // kept 25, and keeps 3.
+    meshCasesWithin({{67, kAxes, "shaft", 0}, {491, kAxes, "shaft", 0}, {159, kRounded, "shaft", 3}});
 }
 
 TEST(RobustGeneratedShapes, LocalRefinementGoesOnAfterAnAttemptRunsOutOfTheBudget) {
