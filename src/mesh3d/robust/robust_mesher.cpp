@@ -71,7 +71,7 @@ constexpr double kLocalFloor = 0.01;
 constexpr size_t kLocalCavityCap = 256;
 
 /// Rounds of refinement around the cells left: a second round mends a cell left by a kept
-/// attempt of the first on a few generated shapes (3 of 1,600).
+/// attempt of the first on a few generated shapes (3 of 1,600 when the rounds came).
 constexpr int kLocalRounds = 4;
 
 /// Slivers by any measure. The refinement around a cell left is kept only when it leaves no
@@ -2915,8 +2915,9 @@ std::vector<int32_t> changedSlots(const Run& before, const Run& after) {
 /// as in refinement, but without the shortest-edge rule and with at most kLocalPoints
 /// points, none closer to a vertex than kLocalFloor times the square root of shortest2
 /// (with `loose`, also without the protection of points on one facet, or one side, of a
-/// small facet corner), then flips around the points added, moves Steiner points and
-/// flips around those moved. The cells it makes outside the ball are refined too, under
+/// small facet corner), then flips around the points added, moves Steiner points, and
+/// tries the points for the cells left among the cells it made (with flips around the
+/// points moved and added). The cells it makes outside the ball are refined too, under
 /// the shortest-edge rule. Keeps the result when the mesh then has fewer cells above the
 /// bound that the bound does not excuse and no more slivers (cells above kSliverRatio);
 /// otherwise the mesh goes back to what it was (also when the run's budget ran out in it).
