@@ -74,6 +74,13 @@ constexpr size_t kLocalCavityCap = 256;
 /// attempt of the first on a few generated shapes (3 of 1,600 when the rounds came).
 constexpr int kLocalRounds = 4;
 
+/// The last polish of the Steiner points at cells above the bound (polishSteinerPoints):
+/// rounds of moves and flips, and per point the steps of its search. Six rounds instead of
+/// three took 1,600 generated shapes 22 % longer for 0.1 % fewer cells above the bound; two
+/// rounds of 12 steps left 0.3 % more and one more cell the bound does not excuse.
+constexpr int kPolishRounds = 3;
+constexpr int kPolishSteps = 20;
+
 /// Slivers by any measure. The refinement around a cell left is kept only when it leaves no
 /// more cells above this ratio than before (without this test the cells left fell further,
 /// 200 to 169, but such slivers grew by 157 over 800 shapes), and a point for a cell left
@@ -2374,8 +2381,9 @@ void removeFlatCells(Run& r) {
 /// then the fewest above it, then the lowest worst ratio is made. The mesh stops being
 /// Delaunay there, which nothing after this pass relies on. With `around`, only the cells
 /// around those vertices are looked at (the points just moved: elsewhere nothing changed
-/// since the last pass).
-void flipBadCells(Run& r, const std::vector<int32_t>* around = nullptr) {
+/// since the last pass). With `wide`, a cell counts as excused by the bound's own rule
+/// (excusedCorners) rather than by the pairs refinement protects.
+void flipBadCells(Run& r, const std::vector<int32_t>* around = nullptr, bool wide = false) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<int32_t> stack;
     if (around != nullptr) {
@@ -2409,7 +2417,7 @@ void flipBadCells(Run& r, const std::vector<int32_t>* around = nullptr) {
             const double q = cellRatio(r, cells[i]);
             if (q > limit) {
                 ++bad;
-                unexcused += protectedCorners(r, cells[i]) ? 0 : 1;
+                unexcused += (wide ? excusedCorners(r, cells[i]) : protectedCorners(r, cells[i])) ? 0 : 1;
             }
             worst = std::max(worst, q);
         }
@@ -2511,7 +2519,13 @@ bool regularApex(const Point3 face[3], const Point3& towards, Point3& apex) {
 /// same shortest edge and a ratio no higher than then), and the worst ratio among them
 /// drops; of the candidates, the lowest worst ratio. Only coordinates change; the points
 /// moved are appended to `moved`.
-void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
+/// With `search`, the best of those places (or the point's own) is then improved by a
+/// compass search: steps along the three axes both ways (kept on the point's feature), the
+/// first a quarter of the point's shortest edge long, the best step taken while one lowers
+/// the worst ratio and the step halved while none does, down to a 64th of the first, at most
+/// kPolishSteps steps; and a cell above the bound that the bound excuses must stay excused
+/// (its small angle is measured where the points are).
+void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = false) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<int32_t> movable;
     std::vector<uint8_t> listed(r.t.pts.size(), 0);
@@ -2526,6 +2540,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
     std::vector<int32_t> star;
     std::vector<double> ratioNow;
     std::vector<int> shortestNow;
+    std::vector<uint8_t> excusedNow;
     // The worst ratio of the star with the point where it is now; infinite when a cell is
     // not valid or fares worse than allowed.
     auto worstOfStar = [&]() {
@@ -2535,7 +2550,8 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
             const Point3 &p0 = r.t.pts[cell[0]], &p1 = r.t.pts[cell[1]], &p2 = r.t.pts[cell[2]], &p3 = r.t.pts[cell[3]];
             if (!(orient3d(p0, p1, p2, p3) > 0) || overVolume(r, cell)) return std::numeric_limits<double>::infinity();
             const double q = cellRatio(r, cell);
-            if (q > limit && (!(ratioNow[i] > limit) || q > ratioNow[i] || shortestEdgeOf(r, cell) != shortestNow[i])) {
+            if (q > limit && (!(ratioNow[i] > limit) || q > ratioNow[i] || shortestEdgeOf(r, cell) != shortestNow[i] ||
+                              (excusedNow[i] != 0 && !excusedCorners(r, cell)))) {
                 return std::numeric_limits<double>::infinity();
             }
             worst = std::max(worst, q);
@@ -2550,6 +2566,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
         });
         ratioNow.clear();
         shortestNow.clear();
+        excusedNow.clear();
         double worstNow = 0;
         Point3 mean{0, 0, 0};
         int links = 0;
@@ -2560,6 +2577,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
             const double q = cellRatio(r, cell);
             ratioNow.push_back(q);
             shortestNow.push_back(shortestEdgeOf(r, cell));
+            excusedNow.push_back(search && q > limit && excusedCorners(r, cell) ? 1 : 0);
             worstNow = std::max(worstNow, q);
             for (const int32_t x : cell) {
                 if (x == v) continue;
@@ -2604,6 +2622,37 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved) {
             if (worst < bestWorst) {
                 bestWorst = worst;
                 bestAt = candidates[i];
+            }
+        }
+        if (search) {
+            double shortest2 = std::numeric_limits<double>::infinity();
+            for (const int32_t s : star) {
+                for (const int32_t x : r.t.cells[s].v) {
+                    if (x != v) shortest2 = std::min(shortest2, norm2(sub3(r.t.pts[x], home)));
+                }
+            }
+            const Point3 axes[6] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+            double step = 0.25 * std::sqrt(shortest2);
+            const double smallest = step / 64;
+            for (int i = 0; i < kPolishSteps && step >= smallest; ++i) {
+                double stepWorst = bestWorst;
+                Point3 stepAt = bestAt;
+                for (const Point3& axis : axes) {
+                    Point3 q = add3(bestAt, scale3(axis, step));
+                    if (!keepOnFeature(r, v, q)) continue;
+                    r.t.pts[v] = q;
+                    const double worst = worstOfStar();
+                    if (worst < stepWorst) {
+                        stepWorst = worst;
+                        stepAt = q;
+                    }
+                }
+                if (stepWorst < bestWorst) {
+                    bestWorst = stepWorst;
+                    bestAt = stepAt;
+                } else {
+                    step *= 0.5;
+                }
             }
         }
         if (bestWorst < worstNow) moved.push_back(v);
@@ -3039,6 +3088,26 @@ void refineAroundCellsLeft(Run& r) {
     }
 }
 
+/// Last, the Steiner points at cells still above the bound are moved once more, each to the
+/// best place a compass search from the usual candidates finds (smoothSteinerPoints with
+/// `search`), and the flips run around the points moved, counting cells as the bound
+/// excuses them; kPolishRounds rounds at most, while points move. A move adds no cell above
+/// the bound, makes none worse and takes no excuse away; a flip adds no cell above the bound
+/// nor one the bound does not excuse, and no worst ratio above that of the cells it replaces.
+/// So the cells the bound does not excuse never grow in number, and most cells above the
+/// bound get better (on 2,000 generated shapes none got more cells above a ratio of 50).
+/// Run inside every move from refinement on, the same search changed the places the later
+/// passes start from, and left more cells unexcused on some shapes than it took away on
+/// others.
+void polishSteinerPoints(Run& r) {
+    for (int round = 0; round < kPolishRounds; ++round) {
+        std::vector<int32_t> moved;
+        smoothSteinerPoints(r, moved, true);
+        if (moved.empty()) break;
+        flipBadCells(r, &moved, true);
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // Setup.
 
@@ -3397,6 +3466,7 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         smoothSteinerPoints(r, moved);
     }
     refineAroundCellsLeft(r);
+    polishSteinerPoints(r);
     // The passes since can make room for a flip or an edge removal that takes a flat cell
     // away (the ring around its edge shrinks as the cells nearby are replaced).
     removeFlatCells(r);
