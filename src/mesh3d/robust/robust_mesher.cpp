@@ -76,7 +76,7 @@ constexpr int kLocalRounds = 4;
 
 /// The last polish of the Steiner points at cells above the bound (polishSteinerPoints):
 /// rounds of moves and flips, and per point the steps of its search. Six rounds instead of
-/// three took 1,600 generated shapes 22 % longer for 0.1 % fewer cells above the bound; two
+/// three took 1,600 generated shapes 18 % longer for 0.1 % fewer cells above the bound; two
 /// rounds of 12 steps left 0.3 % more and one more cell the bound does not excuse.
 constexpr int kPolishRounds = 3;
 constexpr int kPolishSteps = 20;
