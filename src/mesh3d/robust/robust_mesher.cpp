@@ -2516,15 +2516,15 @@ bool regularApex(const Point3 face[3], const Point3& towards, Point3& apex) {
 /// inside a facet stays on it (keepOnFeature), so the boundary keeps its shape. A move is
 /// made only when every cell of the star stays positively oriented, not flat and within the
 /// volume bound, every cell above the ratio bound after it was above it before (with the
-/// same shortest edge and a ratio no higher than then), and the worst ratio among them
+/// same shortest edge, a ratio no higher than then, and still excused by the bound if it
+/// was: a small angle is measured where the points are), and the worst ratio among them
 /// drops; of the candidates, the lowest worst ratio. Only coordinates change; the points
 /// moved are appended to `moved`.
 /// With `search`, the best of those places (or the point's own) is then improved by a
 /// compass search: steps along the three axes both ways (kept on the point's feature), the
 /// first a quarter of the point's shortest edge long, the best step taken while one lowers
 /// the worst ratio and the step halved while none does, down to a 64th of the first, at most
-/// kPolishSteps steps; and a cell above the bound that the bound excuses must stay excused
-/// (its small angle is measured where the points are).
+/// kPolishSteps steps.
 void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = false) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<int32_t> movable;
@@ -2577,7 +2577,10 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
             const double q = cellRatio(r, cell);
             ratioNow.push_back(q);
             shortestNow.push_back(shortestEdgeOf(r, cell));
-            excusedNow.push_back(search && q > limit && excusedCorners(r, cell) ? 1 : 0);
+            // Only an excuse whose shortest edge ends at v can change with v's place.
+            const int e = shortestNow.back();
+            const bool atV = cell[kCellEdges[e][0]] == v || cell[kCellEdges[e][1]] == v;
+            excusedNow.push_back(q > limit && atV && excusedCorners(r, cell) ? 1 : 0);
             worstNow = std::max(worstNow, q);
             for (const int32_t x : cell) {
                 if (x == v) continue;
