@@ -2680,6 +2680,15 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
 /// slivers: holding their worst ratio kept a point from taking an unexcused cell away
 /// beside a sharp wedge whose excused cells it made worse; letting slivers grow in number
 /// too made more cells far above the bound. Cells outside the solid do not count.
+/// The moves of Steiner points, then the flips around the points moved (counting cells as
+/// the bound excuses them when the moves `search`). True when a point moved.
+bool movePointsAndFlip(Run& r, bool search = false) {
+    std::vector<int32_t> moved;
+    smoothSteinerPoints(r, moved, search);
+    if (!moved.empty()) flipBadCells(r, &moved, search);
+    return !moved.empty();
+}
+
 bool cavityImproves(const Run& r, int32_t vid) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     // Per side (0: the cells replaced, 1: the cells made): above the bound and not excused,
@@ -3006,17 +3015,13 @@ bool refineAround(Run& r, const Point3& g, double longest2, double shortest2, bo
         // not, nor one worse, so the cells it reshapes without a slot changing can only
         // lower the counts below.
         flipBadCells(r, &added);
-        std::vector<int32_t> moved;
-        smoothSteinerPoints(r, moved);
-        if (!moved.empty()) flipBadCells(r, &moved);
+        movePointsAndFlip(r);
         const std::vector<int32_t> made = changedSlots(saved, r);
         std::vector<int32_t> more;
         addPointsForCellsLeft(r, more, &made);
         if (!more.empty()) {
             flipBadCells(r, &more);
-            moved.clear();
-            smoothSteinerPoints(r, moved);
-            if (!moved.empty()) flipBadCells(r, &moved);
+            movePointsAndFlip(r);
         }
         // The counts change only in the slots that changed.
         LeftCounts before, after;
@@ -3104,10 +3109,7 @@ void refineAroundCellsLeft(Run& r) {
 /// others.
 void polishSteinerPoints(Run& r) {
     for (int round = 0; round < kPolishRounds; ++round) {
-        std::vector<int32_t> moved;
-        smoothSteinerPoints(r, moved, true);
-        if (moved.empty()) break;
-        flipBadCells(r, &moved, true);
+        if (!movePointsAndFlip(r, true)) break;
     }
 }
 
