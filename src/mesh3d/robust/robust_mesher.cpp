@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <map>
 #include <set>
 
 #include "geom/predicates.hpp"
@@ -928,16 +929,61 @@ bool faceOnEdgeFacets(const Run& r, const InputEdge& e, int32_t a, int32_t b, in
     return false;
 }
 
+/// The cells around vertices, each star in the order forStar visits it, for as long as the
+/// mesh does not change: the walk over a facet's pieces asks for the same stars again and
+/// again (a piece at an input corner for that corner's whole star). A star asked for often
+/// is indexed by the cells' other corners.
+struct StarLists {
+    struct Star {
+        std::vector<int32_t> slots;
+        std::vector<std::pair<int32_t, int32_t>> byCorner;  ///< (other corner, place in slots), sorted
+        int asked = 0;
+    };
+    std::map<int32_t, Star> stars;
+};
+
+/// Calls f(slot) for the cells with the edge (v, w), in the order forStar(v) visits them;
+/// stops early when f returns true.
+template <typename F>
+void forEdgeCells(Run& r, StarLists& lists, int32_t v, int32_t w, F&& f) {
+    constexpr int kScansBeforeIndex = 4;
+    auto found = lists.stars.find(v);
+    if (found == lists.stars.end()) {
+        StarLists::Star& star = lists.stars[v];
+        robust::forStar(r.t, v, [&](int32_t s) {
+            star.slots.push_back(s);
+            return false;
+        });
+        found = lists.stars.find(v);
+    }
+    StarLists::Star& star = found->second;
+    if (++star.asked <= kScansBeforeIndex) {
+        for (const int32_t s : star.slots) {
+            if (robust::cellHas(r.t.cells[s], w) && f(s)) return;
+        }
+        return;
+    }
+    if (star.byCorner.empty()) {
+        for (size_t i = 0; i < star.slots.size(); ++i) {
+            for (const int32_t x : r.t.cells[star.slots[i]].v) {
+                if (x != v) star.byCorner.emplace_back(x, static_cast<int32_t>(i));
+            }
+        }
+        std::sort(star.byCorner.begin(), star.byCorner.end());
+    }
+    auto it = std::lower_bound(star.byCorner.begin(), star.byCorner.end(), std::make_pair(w, int32_t{-1}));
+    for (; it != star.byCorner.end() && it->first == w; ++it) {
+        if (f(star.slots[static_cast<size_t>(it->second)])) return;
+    }
+}
+
 /// Calls f(piece) with the sorted corners of every face (u, w, x) of the cells around the
 /// edge (u, w) whose third corner x lies on facet `facet` and is not `exclude`: the pieces of
 /// the facet along that edge (a face shared by two cells comes twice).
 template <typename F>
-void forFacetPiecesAlong(Run& r, int32_t facet, int32_t u, int32_t w, int32_t exclude, F&& f) {
-    robust::forStar(r.t, u, [&](int32_t s) {
-        const robust::Cell& cell = r.t.cells[s];
-        if (!robust::cellHas(cell, w)) return false;
-        for (int j = 0; j < 4; ++j) {
-            const int32_t x = cell.v[j];
+void forFacetPiecesAlong(Run& r, StarLists& stars, int32_t facet, int32_t u, int32_t w, int32_t exclude, F&& f) {
+    forEdgeCells(r, stars, u, w, [&](int32_t s) {
+        for (const int32_t x : r.t.cells[s].v) {
             if (x == u || x == w || x == exclude || !onFacet(r, x, facet)) continue;
             std::array<int32_t, 3> piece{u, w, x};
             std::sort(piece.begin(), piece.end());
@@ -951,31 +997,33 @@ void forFacetPiecesAlong(Run& r, int32_t facet, int32_t u, int32_t w, int32_t ex
 /// reached from the faces in `pieces` (sorted corner triples) over facet edges that are not
 /// subsegments: the planar cavity of q on the facet. A point on a facet or on one of its
 /// edges replaces those pieces of the facet, so the cells on them join its cavity; without
-/// them a piece whose circumcircle holds the point would stay.
+/// them a piece whose circumcircle holds the point would stay. Stops once `seeds` holds
+/// more cells than a cavity may (r.cavityCap): the point cannot go in then, and next to a
+/// facet cut into thin pieces the walk would otherwise cover the whole facet on every try.
 void addFacetConflictSeeds(Run& r, int32_t f, const Point3& q, std::vector<std::array<int32_t, 3>> pieces,
                            std::vector<int32_t>& seeds) {
     // Membership in sets, order in the vectors (the seeds' order is the cavity's).
     std::set<std::array<int32_t, 3>> listed(pieces.begin(), pieces.end());
     std::set<int32_t> seeded(seeds.begin(), seeds.end());
-    for (size_t i = 0; i < pieces.size(); ++i) {
+    StarLists stars;
+    for (size_t i = 0; i < pieces.size() && seeds.size() <= r.cavityCap; ++i) {
         const std::array<int32_t, 3> piece = pieces[i];
         bool conflict = false;
         // The cells on the piece (one on the hull, two inside the solid).
-        robust::forStar(r.t, piece[0], [&](int32_t s) {
-            const robust::Cell& cell = r.t.cells[s];
-            if (!robust::cellHas(cell, piece[1]) || !robust::cellHas(cell, piece[2])) return false;
+        forEdgeCells(r, stars, piece[0], piece[1], [&](int32_t s) {
+            if (!robust::cellHas(r.t.cells[s], piece[2])) return false;
             if (robust::inConflict(r.t, s, q)) {
                 conflict = true;
                 if (seeded.insert(s).second) seeds.push_back(s);
             }
-            return false;
+            return seeds.size() > r.cavityCap;
         });
-        if (!conflict) continue;
+        if (!conflict || seeds.size() > r.cavityCap) continue;
         for (int k = 0; k < 3; ++k) {
             const int32_t u = piece[k], w = piece[(k + 1) % 3], other = piece[(k + 2) % 3];
             if (subsegmentEdge(r, u, w) >= 0) continue;
             // The piece of f across the edge (u, w).
-            forFacetPiecesAlong(r, f, u, w, other, [&](const std::array<int32_t, 3>& next) {
+            forFacetPiecesAlong(r, stars, f, u, w, other, [&](const std::array<int32_t, 3>& next) {
                 if (listed.insert(next).second) pieces.push_back(next);
             });
         }
@@ -1078,10 +1126,11 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool c
     if (constrained) {
         // The pieces of the edge's facets along (s, w), and from them the facets' planar
         // cavities of q.
+        StarLists stars;
         for (int32_t k = e.facetBegin; k < e.facetEnd; ++k) {
             const int32_t f = r.edgeFacets[k];
             std::vector<std::array<int32_t, 3>> pieces;
-            forFacetPiecesAlong(r, f, s, w, -1, [&](const std::array<int32_t, 3>& piece) {
+            forFacetPiecesAlong(r, stars, f, s, w, -1, [&](const std::array<int32_t, 3>& piece) {
                 if (std::find(pieces.begin(), pieces.end(), piece) == pieces.end()) pieces.push_back(piece);
             });
             addFacetConflictSeeds(r, f, q, pieces, seeds);

@@ -156,7 +156,7 @@ inline bool inConflict(const TetTopology& t, int32_t slot, const Point3& p) {
 /// then the seeds join the cavity whatever the test says (a cell with the edge that p
 /// splits: p lies inside every sphere through the edge's ends, but its rounded position can
 /// fall just outside the huge sphere of a flat cell). False too when the cavity would
-/// grow past maxCells cells.
+/// hold more than maxCells cells, seeds included.
 template <typename CanCross>
 bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedCount, CanCross&& canCross,
                 bool forceSeeds = false, size_t maxCells = SIZE_MAX) {
@@ -172,6 +172,7 @@ bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedC
         const int32_t s = seeds[i];
         if (t.mark[s] == in) continue;
         if (!forceSeeds && !inConflict(t, s, p)) return false;
+        if (t.cavity.size() >= maxCells) return false;
         t.mark[s] = in;
         t.cavity.push_back(s);
     }

@@ -134,4 +134,15 @@ TEST(TetTopology, ACavitySeedOutsideItsSphereFailsUnlessForcedAndThenIsTheWholeC
     EXPECT_TRUE(sharedListed);
 }
 
+TEST(TetTopology, SeedsCountTowardsTheCavityCap) {
+    TetTopology t = bipyramid();
+    // Outside every circumsphere, so the cavity is the forced seeds alone and never grows.
+    const Point3 p{0.2, 0.2, 50};
+    const int32_t seeds[2] = {0, 1};
+    auto cross = [](int32_t, int32_t, int32_t) { return true; };
+    EXPECT_FALSE(robust::growCavity(t, p, seeds, 2, cross, true, 1));
+    ASSERT_TRUE(robust::growCavity(t, p, seeds, 2, cross, true, 2));
+    EXPECT_EQ(t.cavity, (std::vector<int32_t>{0, 1}));
+}
+
 }  // namespace
