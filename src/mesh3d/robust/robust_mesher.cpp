@@ -947,16 +947,14 @@ struct StarLists {
 template <typename F>
 void forEdgeCells(Run& r, StarLists& lists, int32_t v, int32_t w, F&& f) {
     constexpr int kScansBeforeIndex = 4;
-    auto found = lists.stars.find(v);
-    if (found == lists.stars.end()) {
-        StarLists::Star& star = lists.stars[v];
+    const auto [found, added] = lists.stars.try_emplace(v);
+    StarLists::Star& star = found->second;
+    if (added) {
         robust::forStar(r.t, v, [&](int32_t s) {
             star.slots.push_back(s);
             return false;
         });
-        found = lists.stars.find(v);
     }
-    StarLists::Star& star = found->second;
     if (++star.asked <= kScansBeforeIndex) {
         for (const int32_t s : star.slots) {
             if (robust::cellHas(r.t.cells[s], w) && f(s)) return;
