@@ -2721,6 +2721,15 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
     }
 }
 
+/// The moves of Steiner points, then the flips around the points moved (counting cells as
+/// the bound excuses them when the moves `search`). True when a point moved.
+bool movePointsAndFlip(Run& r, bool search = false) {
+    std::vector<int32_t> moved;
+    smoothSteinerPoints(r, moved, search);
+    if (!moved.empty()) flipBadCells(r, &moved, search);
+    return !moved.empty();
+}
+
 // ---------------------------------------------------------------------------------------
 // Points for the cells left above the bound.
 
@@ -2738,15 +2747,6 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
 /// slivers: holding their worst ratio kept a point from taking an unexcused cell away
 /// beside a sharp wedge whose excused cells it made worse; letting slivers grow in number
 /// too made more cells far above the bound. Cells outside the solid do not count.
-/// The moves of Steiner points, then the flips around the points moved (counting cells as
-/// the bound excuses them when the moves `search`). True when a point moved.
-bool movePointsAndFlip(Run& r, bool search = false) {
-    std::vector<int32_t> moved;
-    smoothSteinerPoints(r, moved, search);
-    if (!moved.empty()) flipBadCells(r, &moved, search);
-    return !moved.empty();
-}
-
 bool cavityImproves(const Run& r, int32_t vid) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     // Per side (0: the cells replaced, 1: the cells made): above the bound and not excused,
