@@ -115,17 +115,30 @@ Expansion twoDiffExpansion(double a, double b) {
     return h;
 }
 
-Expansion expansionSum(const Expansion& e, const Expansion& f) {
+namespace {
+
+// The expansion operations write into caller-owned vectors, so that a predicate's many
+// intermediate expansions reuse a few buffers instead of allocating each one. Each takes
+// the same steps, in the same order, as the operation it stands for: the results are the
+// same components.
+
+// h = e + f, or e - f with `negate` (f's components negated as they are read).
+void sumInto(const Expansion& e, const Expansion& f, bool negate, Expansion& h) {
+    h.clear();
     if (e.empty()) {
-        return f;
+        for (const double c : f) {
+            h.push_back(negate ? -c : c);
+        }
+        return;
     }
     if (f.empty()) {
-        return e;
+        h.assign(e.begin(), e.end());
+        return;
     }
     const std::size_t elen = e.size();
     const std::size_t flen = f.size();
-    Expansion h;
     h.reserve(elen + flen);
+    auto fAt = [&](std::size_t i) { return negate ? -f[i] : f[i]; };
 
     std::size_t ei = 0;
     std::size_t fi = 0;
@@ -133,7 +146,7 @@ Expansion expansionSum(const Expansion& e, const Expansion& f) {
     // picks e's when f's is its negation and f's when they are equal.
     auto takeNext = [&]() -> double {
         const double enow = e[ei];
-        const double fnow = f[fi];
+        const double fnow = fAt(fi);
         if ((fnow > enow) == (fnow > -enow)) {
             ++ei;
             return enow;
@@ -170,7 +183,7 @@ Expansion expansionSum(const Expansion& e, const Expansion& f) {
         }
     }
     while (fi < flen) {
-        twoSum(q, f[fi], qnew, hh);
+        twoSum(q, fAt(fi), qnew, hh);
         ++fi;
         q = qnew;
         if (hh != 0.0) {
@@ -180,13 +193,13 @@ Expansion expansionSum(const Expansion& e, const Expansion& f) {
     if (q != 0.0 || h.empty()) {
         h.push_back(q);
     }
-    return h;
 }
 
-Expansion scaleExpansion(const Expansion& e, double b) {
-    Expansion h;
+// h = e * b.
+void scaleInto(const Expansion& e, double b, Expansion& h) {
+    h.clear();
     if (e.empty() || b == 0.0) {
-        return h;
+        return;
     }
     exactInit();  // the split needs the splitter even when called on its own
     double bhi = 0.0;
@@ -217,14 +230,65 @@ Expansion scaleExpansion(const Expansion& e, double b) {
     if (q != 0.0 || h.empty()) {
         h.push_back(q);
     }
+}
+
+/// Buffers for the products and sums of one predicate.
+struct Scratch {
+    Expansion part, next, left, right, m0, m1, m2, first;
+};
+
+// h = e * f: the sum, term by term, of e scaled by each component of f.
+void productInto(const Expansion& e, const Expansion& f, Expansion& h, Scratch& s) {
+    h.clear();
+    for (const double fi : f) {
+        scaleInto(e, fi, s.part);
+        if (h.empty()) {
+            h.assign(s.part.begin(), s.part.end());
+        } else if (!s.part.empty()) {
+            sumInto(h, s.part, false, s.next);
+            h.swap(s.next);
+        }
+    }
+}
+
+// h = a * b - c * d (or + with `add`).
+void productsInto(const Expansion& a, const Expansion& b, const Expansion& c, const Expansion& d, bool add,
+                  Expansion& h, Scratch& s) {
+    productInto(a, b, s.left, s);
+    productInto(c, d, s.right, s);
+    sumInto(s.left, s.right, !add, h);
+}
+
+// out = the determinant of det3Expansion.
+void det3Into(const Expansion& r0, const Expansion& r1, const Expansion& r2, const Expansion& s0,
+              const Expansion& s1, const Expansion& s2, const Expansion& t0, const Expansion& t1,
+              const Expansion& t2, Expansion& out, Scratch& s) {
+    productsInto(s1, t2, s2, t1, false, s.m0, s);
+    productsInto(s0, t2, s2, t0, false, s.m1, s);
+    productsInto(s0, t1, s1, t0, false, s.m2, s);
+    productsInto(r0, s.m0, r1, s.m1, false, s.first, s);
+    productInto(r2, s.m2, s.left, s);
+    sumInto(s.first, s.left, false, out);
+}
+
+}  // namespace
+
+Expansion expansionSum(const Expansion& e, const Expansion& f) {
+    Expansion h;
+    sumInto(e, f, false, h);
+    return h;
+}
+
+Expansion scaleExpansion(const Expansion& e, double b) {
+    Expansion h;
+    scaleInto(e, b, h);
     return h;
 }
 
 Expansion expansionProduct(const Expansion& e, const Expansion& f) {
+    Scratch s;
     Expansion h;
-    for (const double fi : f) {
-        h = expansionSum(h, scaleExpansion(e, fi));
-    }
+    productInto(e, f, h, s);
     return h;
 }
 
@@ -238,7 +302,9 @@ Expansion negateExpansion(const Expansion& e) {
 }
 
 Expansion expansionDiff(const Expansion& e, const Expansion& f) {
-    return expansionSum(e, negateExpansion(f));
+    Expansion h;
+    sumInto(e, f, true, h);
+    return h;
 }
 
 double expansionEstimate(const Expansion& e) {
@@ -248,11 +314,10 @@ double expansionEstimate(const Expansion& e) {
 Expansion det3Expansion(const Expansion& r0, const Expansion& r1, const Expansion& r2,
                         const Expansion& s0, const Expansion& s1, const Expansion& s2,
                         const Expansion& t0, const Expansion& t1, const Expansion& t2) {
-    const Expansion m0 = expansionDiff(expansionProduct(s1, t2), expansionProduct(s2, t1));
-    const Expansion m1 = expansionDiff(expansionProduct(s0, t2), expansionProduct(s2, t0));
-    const Expansion m2 = expansionDiff(expansionProduct(s0, t1), expansionProduct(s1, t0));
-    const Expansion first = expansionDiff(expansionProduct(r0, m0), expansionProduct(r1, m1));
-    return expansionSum(first, expansionProduct(r2, m2));
+    Scratch s;
+    Expansion out;
+    det3Into(r0, r1, r2, s0, s1, s2, t0, t1, t2, out, s);
+    return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -479,21 +544,31 @@ double insphereExact(const Point3& a, const Point3& b, const Point3& c, const Po
     const Expansion dey = twoDiffExpansion(d.y, e.y);
     const Expansion dez = twoDiffExpansion(d.z, e.z);
 
-    auto lift = [](const Expansion& x, const Expansion& y, const Expansion& z) {
-        return expansionSum(expansionSum(expansionProduct(x, x), expansionProduct(y, y)), expansionProduct(z, z));
+    Scratch s;
+    Expansion xx, yy;
+    auto lift = [&](const Expansion& x, const Expansion& y, const Expansion& z, Expansion& out) {
+        productInto(x, x, xx, s);
+        productInto(y, y, yy, s);
+        sumInto(xx, yy, false, s.first);
+        productInto(z, z, xx, s);
+        sumInto(s.first, xx, false, out);
     };
-    const Expansion alift = lift(aex, aey, aez);
-    const Expansion blift = lift(bex, bey, bez);
-    const Expansion clift = lift(cex, cey, cez);
-    const Expansion dlift = lift(dex, dey, dez);
+    Expansion alift, blift, clift, dlift;
+    lift(aex, aey, aez, alift);
+    lift(bex, bey, bez, blift);
+    lift(cex, cey, cez, clift);
+    lift(dex, dey, dez, dlift);
 
     // The minor named xyz is the determinant with rows x-e, y-e, z-e.
-    const Expansion abc = det3Expansion(aex, aey, aez, bex, bey, bez, cex, cey, cez);
-    const Expansion bcd = det3Expansion(bex, bey, bez, cex, cey, cez, dex, dey, dez);
-    const Expansion cda = det3Expansion(cex, cey, cez, dex, dey, dez, aex, aey, aez);
-    const Expansion dab = det3Expansion(dex, dey, dez, aex, aey, aez, bex, bey, bez);
+    Expansion abc, bcd, cda, dab;
+    det3Into(aex, aey, aez, bex, bey, bez, cex, cey, cez, abc, s);
+    det3Into(bex, bey, bez, cex, cey, cez, dex, dey, dez, bcd, s);
+    det3Into(cex, cey, cez, dex, dey, dez, aex, aey, aez, cda, s);
+    det3Into(dex, dey, dez, aex, aey, aez, bex, bey, bez, dab, s);
 
-    const Expansion left = expansionDiff(expansionProduct(dlift, abc), expansionProduct(clift, dab));
-    const Expansion right = expansionDiff(expansionProduct(blift, cda), expansionProduct(alift, bcd));
-    return expansionEstimate(expansionSum(left, right));
+    Expansion left, right;
+    productsInto(dlift, abc, clift, dab, false, left, s);
+    productsInto(blift, cda, alift, bcd, false, right, s);
+    sumInto(left, right, false, xx);
+    return expansionEstimate(xx);
 }

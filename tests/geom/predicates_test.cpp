@@ -305,3 +305,54 @@ TEST(InspherePredicate, UlpPerturbedCornerAtMillionScale) {
         EXPECT_EQ(sgn(insphere(b, a, c, d, e)), -sgn(static_cast<double>(k)));
     }
 }
+
+TEST(InspherePredicate, ExactPathIsTheComposedExpansions) {
+    // The exact in-sphere test reuses a few buffers for its many intermediate expansions.
+    // Composed from the separate operations instead, each intermediate in a vector of its
+    // own, the determinant must come out component for component the same: the value the
+    // predicate returns is its most significant component. Points rounded onto a sphere, as
+    // tessellations of curved faces are: about the origin, where the differences carry
+    // rounding tails, and about a million, where they are exact.
+    auto composed = [](const Point3& a, const Point3& b, const Point3& c, const Point3& d, const Point3& e) {
+        const Point3* p[4] = {&a, &b, &c, &d};
+        Expansion x[4], y[4], z[4], lift[4];
+        for (int i = 0; i < 4; ++i) {
+            x[i] = twoDiffExpansion(p[i]->x, e.x);
+            y[i] = twoDiffExpansion(p[i]->y, e.y);
+            z[i] = twoDiffExpansion(p[i]->z, e.z);
+            lift[i] = expansionSum(expansionSum(expansionProduct(x[i], x[i]), expansionProduct(y[i], y[i])),
+                                   expansionProduct(z[i], z[i]));
+        }
+        auto det3 = [&](int i, int j, int k) {
+            const Expansion m0 = expansionDiff(expansionProduct(y[j], z[k]), expansionProduct(z[j], y[k]));
+            const Expansion m1 = expansionDiff(expansionProduct(x[j], z[k]), expansionProduct(z[j], x[k]));
+            const Expansion m2 = expansionDiff(expansionProduct(x[j], y[k]), expansionProduct(y[j], x[k]));
+            const Expansion whole = expansionSum(expansionDiff(expansionProduct(x[i], m0), expansionProduct(y[i], m1)),
+                                                 expansionProduct(z[i], m2));
+            EXPECT_EQ(whole, det3Expansion(x[i], y[i], z[i], x[j], y[j], z[j], x[k], y[k], z[k]));
+            return whole;
+        };
+        const Expansion abc = det3(0, 1, 2), bcd = det3(1, 2, 3), cda = det3(2, 3, 0), dab = det3(3, 0, 1);
+        const Expansion left = expansionDiff(expansionProduct(lift[3], abc), expansionProduct(lift[2], dab));
+        const Expansion right = expansionDiff(expansionProduct(lift[1], cda), expansionProduct(lift[0], bcd));
+        return expansionEstimate(expansionSum(left, right));
+    };
+    auto onSphere = [](double theta, double phi, double scale, double shift) {
+        const double x = std::cos(theta) * std::sin(phi), y = std::sin(theta) * std::sin(phi), z = std::cos(phi);
+        const double len = std::sqrt(x * x + y * y + z * z);
+        return Point3{shift + scale * (x / len), shift + scale * (y / len), shift + scale * (z / len)};
+    };
+    int degenerate = 0;
+    for (int k = 0; k < 60; ++k) {
+        const double shift = k % 2 == 0 ? 0.0 : 1e6;
+        const double scale = k % 3 == 0 ? 1.0 : 0.37;
+        Point3 p[5];
+        for (int i = 0; i < 5; ++i) p[i] = onSphere(0.7 * i + 0.1 * k, 0.3 + 0.5 * i + 0.013 * k, scale, shift);
+        if (orient3d(p[0], p[1], p[2], p[3]) < 0) std::swap(p[0], p[1]);
+        const double exact = insphereExact(p[0], p[1], p[2], p[3], p[4]);
+        EXPECT_EQ(exact, composed(p[0], p[1], p[2], p[3], p[4])) << k;
+        if (insphere(p[0], p[1], p[2], p[3], p[4]) == exact) ++degenerate;
+    }
+    // About half are beyond the plain filter (31 of the 60): the exact path is what ran.
+    EXPECT_GE(degenerate, 25);
+}
