@@ -251,22 +251,22 @@ void productInto(const Expansion& e, const Expansion& f, Expansion& h, Scratch& 
     }
 }
 
-// h = a * b - c * d (or + with `add`).
-void productsInto(const Expansion& a, const Expansion& b, const Expansion& c, const Expansion& d, bool add,
-                  Expansion& h, Scratch& s) {
+// h = a * b - c * d.
+void productsDiffInto(const Expansion& a, const Expansion& b, const Expansion& c, const Expansion& d, Expansion& h,
+                      Scratch& s) {
     productInto(a, b, s.left, s);
     productInto(c, d, s.right, s);
-    sumInto(s.left, s.right, !add, h);
+    sumInto(s.left, s.right, true, h);
 }
 
 // out = the determinant of det3Expansion.
 void det3Into(const Expansion& r0, const Expansion& r1, const Expansion& r2, const Expansion& s0,
               const Expansion& s1, const Expansion& s2, const Expansion& t0, const Expansion& t1,
               const Expansion& t2, Expansion& out, Scratch& s) {
-    productsInto(s1, t2, s2, t1, false, s.m0, s);
-    productsInto(s0, t2, s2, t0, false, s.m1, s);
-    productsInto(s0, t1, s1, t0, false, s.m2, s);
-    productsInto(r0, s.m0, r1, s.m1, false, s.first, s);
+    productsDiffInto(s1, t2, s2, t1, s.m0, s);
+    productsDiffInto(s0, t2, s2, t0, s.m1, s);
+    productsDiffInto(s0, t1, s1, t0, s.m2, s);
+    productsDiffInto(r0, s.m0, r1, s.m1, s.first, s);
     productInto(r2, s.m2, s.left, s);
     sumInto(s.first, s.left, false, out);
 }
@@ -567,8 +567,8 @@ double insphereExact(const Point3& a, const Point3& b, const Point3& c, const Po
     det3Into(dex, dey, dez, aex, aey, aez, bex, bey, bez, dab, s);
 
     Expansion left, right;
-    productsInto(dlift, abc, clift, dab, false, left, s);
-    productsInto(blift, cda, alift, bcd, false, right, s);
+    productsDiffInto(dlift, abc, clift, dab, left, s);
+    productsDiffInto(blift, cda, alift, bcd, right, s);
     sumInto(left, right, false, xx);
     return expansionEstimate(xx);
 }
