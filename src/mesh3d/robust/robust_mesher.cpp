@@ -214,6 +214,9 @@ struct Run {
     /// Per input point, squared, found when first needed (-1 before): its shortest input
     /// edge, and its distance to the nearest facet it is not a corner of.
     std::vector<double> cornerEdge2, cornerReach2;
+    /// Steiner points contracted into a neighbour after refinement (in no cell, left out of
+    /// the output).
+    std::vector<int32_t> contracted;
 };
 
 Span facetsOf(const Run& r, int32_t v) {
@@ -3170,6 +3173,156 @@ void refineAroundCellsLeft(Run& r) {
     }
 }
 
+/// The change a contraction of Steiner point v into its neighbour u would make to the cells
+/// of its star (`star`), in `c`; false when it is not allowed: a cell it makes is not
+/// positively oriented, or in the solid and flat or above the volume bound, or a face of
+/// the cells it makes would lie on a facet without parting the solid from the outside, or
+/// part them off the facets (the boundary keeps its faces, each on its facet).
+struct Contraction {
+    int unexcused = 0;  ///< cells above the ratio bound that the bound does not excuse, made minus replaced
+    int slivers = 0;    ///< cells above kSliverRatio, made minus replaced
+    double worst = 0;   ///< the worst ratio of the cells made
+};
+
+bool judgeContraction(const Run& r, int32_t v, int32_t u, const std::vector<int32_t>& star,
+                      std::vector<std::array<int32_t, 4>>& made, std::vector<int32_t>& from, Contraction& c) {
+    robust::contractedCells(r.t, star, v, u, made, from);
+    const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
+    c = Contraction();
+    for (size_t i = 0; i < made.size(); ++i) {
+        const std::array<int32_t, 4>& m = made[i];
+        if (!(orient3d(r.t.pts[m[0]], r.t.pts[m[1]], r.t.pts[m[2]], r.t.pts[m[3]]) > 0)) return false;
+        const int32_t s = from[i];
+        const uint8_t inside = r.t.inside[s];
+        if (inside != 0 && (flatCell(r, m[0], m[1], m[2], m[3]) || overVolume(r, m))) return false;
+        // A face through u comes from the cell's face through v; the cell beyond it then is
+        // the one beyond that face, or, where that one had u too and goes, the one beyond
+        // its face opposite v.
+        for (int k = 0; k < 4; ++k) {
+            const robust::Cell& old = r.t.cells[s];
+            if (old.v[k] == v) continue;  // the face opposite u: as it was
+            const int32_t across = old.n[k];
+            uint8_t beyond = 0;
+            if (across >= 0) {
+                const robust::Cell& o = r.t.cells[across >> 2];
+                if (robust::cellHas(o, u)) {
+                    int kv = 0;
+                    while (o.v[kv] != v) ++kv;
+                    beyond = o.n[kv] < 0 ? 0 : r.t.inside[o.n[kv] >> 2];
+                } else {
+                    beyond = r.t.inside[across >> 2];
+                }
+            }
+            const bool onFacets = isBarrier(r, m[robust::kFace[k][0]], m[robust::kFace[k][1]], m[robust::kFace[k][2]]);
+            if (onFacets != (beyond != inside)) return false;
+        }
+        if (inside == 0) continue;
+        const double q = cellRatio(r, m);
+        c.worst = std::max(c.worst, q);
+        if (q > limit && !excusedCorners(r, m)) ++c.unexcused;
+        if (q > kSliverRatio) ++c.slivers;
+    }
+    for (const int32_t s : star) {
+        if (r.t.inside[s] == 0) continue;
+        const double q = cellRatio(r, r.t.cells[s].v);
+        if (q > limit && !excusedCorners(r, r.t.cells[s].v)) --c.unexcused;
+        if (q > kSliverRatio) --c.slivers;
+    }
+    return true;
+}
+
+/// Contracts Steiner point v into its neighbour u (judged by judgeContraction) and takes v
+/// off its input edge or facet.
+void contract(Run& r, int32_t v, int32_t u, const std::vector<int32_t>& star) {
+    std::vector<int32_t> slots;
+    if (!robust::contractVertex(r.t, v, u, star, slots)) return;
+    if (r.kind[v] == kOnEdge) {
+        InputEdge& e = r.edges[r.feature[v]];
+        e.chain.erase(std::find(e.chain.begin(), e.chain.end(), v));
+        const int32_t before = r.prevV[v], after = r.nextV[v];
+        if (r.kind[before] == kOnEdge) r.nextV[before] = after;
+        if (r.kind[after] == kOnEdge) r.prevV[after] = before;
+    } else if (r.kind[v] == kOnFacet) {
+        std::vector<int32_t>& interior = r.facets[r.feature[v]].interior;
+        const auto at = std::find(interior.begin(), interior.end(), v);
+        if (at != interior.end()) interior.erase(at);
+    }
+    if (r.kind[v] != kFree) --r.out->boundaryPoints;
+    if (v < 4 + r.inputCount + r.out->recoveryPoints) --r.out->recoveryPoints;
+    --r.out->steinerCount;
+    r.contracted.push_back(v);
+}
+
+/// Next to thin features the cells left above the bound are often made by a Steiner point
+/// too close to others for any place of it to help (the moves found none): the point goes.
+/// For each cell still above the bound that the bound does not excuse, in slot order, each
+/// of its Steiner corners is tried contracted into each neighbour it may join: along its
+/// input edge the points next to it there, on a facet the points of that facet (its edges
+/// and corners too), inside the solid any. The contraction with the fewest cells the bound
+/// does not excuse, then the fewest slivers, then the lowest worst ratio is made, when it
+/// leaves fewer cells the bound does not excuse and no more slivers than before among the
+/// cells it replaces; then the flips around the point it kept. The boundary keeps its
+/// shape: a point leaves only towards points of the features it lies on, and every face on
+/// a facet stays on it.
+void contractForCellsLeft(Run& r) {
+    const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
+    std::vector<std::array<int32_t, 4>> left;
+    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
+        if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
+        const double q = cellRatio(r, r.t.cells[s].v);
+        if (q > limit && !std::isinf(q) && !excusedCorners(r, r.t.cells[s].v)) left.push_back(r.t.cells[s].v);
+    }
+    std::vector<int32_t> star, neighbours;
+    std::vector<std::array<int32_t, 4>> made;
+    std::vector<int32_t> from;
+    for (const std::array<int32_t, 4>& cell : left) {
+        const auto same = [&](int32_t s) {
+            return robust::cellHas(r.t.cells[s], cell[1]) && robust::cellHas(r.t.cells[s], cell[2]) &&
+                   robust::cellHas(r.t.cells[s], cell[3]);
+        };
+        if (robust::forStar(r.t, cell[0], same) < 0) continue;  // gone since
+        int32_t bestV = -1, bestU = -1;
+        Contraction best;
+        for (const int32_t v : cell) {
+            if (v < 4 + r.inputCount) continue;
+            star.clear();
+            neighbours.clear();
+            robust::forStar(r.t, v, [&](int32_t s) {
+                star.push_back(s);
+                for (const int32_t x : r.t.cells[s].v) {
+                    if (x != v && x >= 4) neighbours.push_back(x);
+                }
+                return false;
+            });
+            std::sort(neighbours.begin(), neighbours.end());
+            neighbours.erase(std::unique(neighbours.begin(), neighbours.end()), neighbours.end());
+            for (const int32_t u : neighbours) {
+                if (r.kind[v] == kOnEdge && u != r.prevV[v] && u != r.nextV[v]) continue;
+                if (r.kind[v] == kOnFacet && !onFacet(r, u, r.feature[v])) continue;
+                Contraction c;
+                if (!judgeContraction(r, v, u, star, made, from, c)) continue;
+                if (!(c.unexcused < 0 && c.slivers <= 0)) continue;
+                const bool better = bestV < 0 || c.unexcused < best.unexcused ||
+                                    (c.unexcused == best.unexcused &&
+                                     (c.slivers < best.slivers || (c.slivers == best.slivers && c.worst < best.worst)));
+                if (!better) continue;
+                best = c;
+                bestV = v;
+                bestU = u;
+            }
+        }
+        if (bestV < 0) continue;
+        star.clear();
+        robust::forStar(r.t, bestV, [&](int32_t s) {
+            star.push_back(s);
+            return false;
+        });
+        contract(r, bestV, bestU, star);
+        std::vector<int32_t> around{bestU};
+        flipBadCells(r, &around, true);
+    }
+}
+
 /// Last, the Steiner points at cells still above the bound are moved once more, each to the
 /// best place a compass search from the usual candidates finds (smoothSteinerPoints with
 /// `search`), and the flips run around the points moved, counting cells as the bound
@@ -3545,6 +3698,7 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         smoothSteinerPoints(r, moved);
     }
     refineAroundCellsLeft(r);
+    contractForCellsLeft(r);
     polishSteinerPoints(r);
     // The passes since can make room for a flip or an edge removal that takes a flat cell
     // away (the ring around its edge shrinks as the cells nearby are replaced).
@@ -3576,11 +3730,20 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         }
     }
 
-    out.points.assign(r.t.pts.begin() + 4, r.t.pts.end());
+    // The points in order without those contracted away.
+    std::vector<int64_t> id(r.t.pts.size(), -1);
+    std::vector<uint8_t> gone(r.t.pts.size(), 0);
+    for (const int32_t v : r.contracted) gone[v] = 1;
+    out.points.clear();
+    for (size_t v = 4; v < r.t.pts.size(); ++v) {
+        if (gone[v] != 0) continue;
+        id[v] = static_cast<int64_t>(out.points.size());
+        out.points.push_back(r.t.pts[v]);
+    }
     for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
         const auto& v = r.t.cells[s].v;
-        out.tets.push_back(TetCell{{v[0] - 4, v[1] - 4, v[2] - 4, v[3] - 4}});
+        out.tets.push_back(TetCell{{id[v[0]], id[v[1]], id[v[2]], id[v[3]]}});
     }
     if (out.tets.empty()) {
         out.error = "no cell lies inside the surface";

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <utility>
 
 namespace robust {
 
@@ -269,6 +271,123 @@ bool replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::a
             }
         }
     }
+    return true;
+}
+
+void contractedCells(const TetTopology& t, const std::vector<int32_t>& star, int32_t v, int32_t u,
+                     std::vector<std::array<int32_t, 4>>& made, std::vector<int32_t>& from) {
+    made.clear();
+    from.clear();
+    for (const int32_t s : star) {
+        if (cellHas(t.cells[s], u)) continue;
+        std::array<int32_t, 4> c = t.cells[s].v;
+        for (int32_t& x : c) {
+            if (x == v) x = u;
+        }
+        made.push_back(c);
+        from.push_back(s);
+    }
+}
+
+bool contractVertex(TetTopology& t, int32_t v, int32_t u, const std::vector<int32_t>& star, std::vector<int32_t>& slots) {
+    using Key = std::array<int32_t, 3>;
+    auto sorted = [](int32_t a, int32_t b, int32_t c) {
+        Key k{a, b, c};
+        std::sort(k.begin(), k.end());
+        return k;
+    };
+    std::vector<std::array<int32_t, 4>> made;
+    std::vector<int32_t> from;
+    contractedCells(t, star, v, u, made, from);
+    // The star's faces opposite v, with the cell beyond; and its faces through v on the hull,
+    // as they become with u in v's place.
+    std::vector<std::pair<Key, int32_t>> outer;
+    std::vector<Key> hull;
+    for (const int32_t s : star) {
+        const Cell& c = t.cells[s];
+        for (int k = 0; k < 4; ++k) {
+            int32_t a, b, x;
+            faceOf(t, s, k, a, b, x);
+            if (c.v[k] == v) {
+                outer.push_back({sorted(a, b, x), c.n[k]});
+            } else if (c.n[k] < 0 && !cellHas(c, u)) {
+                hull.push_back(sorted(a == v ? u : a, b == v ? u : b, x == v ? u : x));
+            }
+        }
+    }
+    std::sort(outer.begin(), outer.end());
+    std::sort(hull.begin(), hull.end());
+    // Each face of a new cell meets exactly one other new face, one outer face or one hull
+    // face; each outer face is met exactly once.
+    std::vector<std::pair<Key, int32_t>> faces;  // key, new cell * 4 + face
+    for (size_t i = 0; i < made.size(); ++i) {
+        for (int k = 0; k < 4; ++k) {
+            faces.push_back({sorted(made[i][kFace[k][0]], made[i][kFace[k][1]], made[i][kFace[k][2]]),
+                             static_cast<int32_t>(i) * 4 + k});
+        }
+    }
+    std::sort(faces.begin(), faces.end());
+    std::vector<uint8_t> outerUsed(outer.size(), 0);
+    std::vector<int32_t> match(made.size() * 4, 0);  // >= 0: partner new face; -1: hull; <= -2: outer -(i + 2)
+    for (size_t i = 0; i < faces.size();) {
+        size_t j = i;
+        while (j < faces.size() && faces[j].first == faces[i].first) ++j;
+        const Key& key = faces[i].first;
+        const auto o = std::lower_bound(outer.begin(), outer.end(), std::make_pair(key, std::numeric_limits<int32_t>::min()));
+        const bool isOuter = o != outer.end() && o->first == key;
+        const bool isHull = std::binary_search(hull.begin(), hull.end(), key);
+        if (j - i == 2 && !isOuter && !isHull) {
+            match[faces[i].second] = faces[i + 1].second;
+            match[faces[i + 1].second] = faces[i].second;
+        } else if (j - i == 1 && isOuter != isHull) {
+            if (isOuter) {
+                const size_t oi = static_cast<size_t>(o - outer.begin());
+                if (outerUsed[oi] != 0) return false;
+                outerUsed[oi] = 1;
+                match[faces[i].second] = -static_cast<int32_t>(oi) - 2;
+            } else {
+                match[faces[i].second] = -1;
+            }
+        } else {
+            return false;
+        }
+        i = j;
+    }
+    for (const uint8_t used : outerUsed) {
+        if (used == 0) return false;
+    }
+    for (const int32_t s : star) {
+        t.alive[s] = 0;
+        t.freeSlots.push_back(s);
+    }
+    t.liveCells -= static_cast<int64_t>(star.size());
+    const size_t first = slots.size();
+    for (size_t i = 0; i < made.size(); ++i) {
+        const uint8_t inside = t.inside[from[i]];
+        const int32_t slot = takeSlot(t);
+        t.cells[slot].v = made[i];
+        t.alive[slot] = 1;
+        t.inside[slot] = inside;
+        slots.push_back(slot);
+        for (const int32_t x : made[i]) t.vertexCell[x] = slot;
+    }
+    t.liveCells += static_cast<int64_t>(made.size());
+    for (size_t i = 0; i < made.size(); ++i) {
+        const int32_t s = slots[first + i];
+        for (int k = 0; k < 4; ++k) {
+            const int32_t m = match[i * 4 + k];
+            if (m >= 0) {
+                t.cells[s].n[k] = slots[first + (m >> 2)] * 4 + (m & 3);
+            } else if (m == -1) {
+                t.cells[s].n[k] = -1;
+            } else {
+                const int32_t across = outer[static_cast<size_t>(-m - 2)].second;
+                t.cells[s].n[k] = across;
+                if (across >= 0) t.cells[across >> 2].n[across & 3] = s * 4 + k;
+            }
+        }
+    }
+    t.vertexCell[v] = -1;
     return true;
 }
 

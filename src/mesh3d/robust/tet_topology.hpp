@@ -343,6 +343,22 @@ void removeCells(TetTopology& t, const std::vector<uint8_t>& keep);
 bool replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::array<int32_t, 4>* made, int madeCount,
                   std::vector<int32_t>& slots);
 
+/// The cells that replace the star of v (`star`: every live cell with corner v) when v is
+/// contracted into its neighbour u: each cell of the star without corner u, with u in v's
+/// place (so a cell keeps its orientation when u lies on v's side of the opposite face).
+/// `from` gets the star cell each one comes from.
+void contractedCells(const TetTopology& t, const std::vector<int32_t>& star, int32_t v, int32_t u,
+                     std::vector<std::array<int32_t, 4>>& made, std::vector<int32_t>& from);
+
+/// Contracts vertex v into its neighbour u: the cells of `star` (every live cell with corner
+/// v) give way to contractedCells, each keeping the inside flag of the cell it comes from.
+/// The faces of the new cells are linked to the outer neighbours of the star (across its
+/// faces opposite v), to each other, or left on the hull where the face they come from was
+/// (a face through v without a neighbour). v is left in no cell. The new slots are appended
+/// to `slots`. The caller checks the geometry; nothing changes and false is returned when
+/// the faces do not match up.
+bool contractVertex(TetTopology& t, int32_t v, int32_t u, const std::vector<int32_t>& star, std::vector<int32_t>& slots);
+
 /// Calls f(slot) for every live cell with corner v (stops early when f returns true);
 /// returns the slot for which f returned true, or -1.
 template <typename F>

@@ -145,4 +145,96 @@ TEST(TetTopology, SeedsCountTowardsTheCavityCap) {
     EXPECT_EQ(t.cavity, (std::vector<int32_t>{0, 1}));
 }
 
+/// The cells of `t` around vertex v, in the order forStar finds them.
+std::vector<int32_t> starOf(TetTopology& t, int32_t v) {
+    std::vector<int32_t> star;
+    robust::forStar(t, v, [&](int32_t s) {
+        star.push_back(s);
+        return false;
+    });
+    return star;
+}
+
+/// Cells joining `apex` to every face of `faces` (each made positively oriented), linked
+/// where they share three corners; faces without a partner stay on the hull.
+TetTopology fan(const std::vector<Point3>& pts, int32_t apex, const std::vector<std::array<int32_t, 3>>& faces) {
+    TetTopology t;
+    t.pts = pts;
+    t.vertexCell.assign(pts.size(), -1);
+    for (const auto& f : faces) {
+        std::array<int32_t, 4> v{f[0], f[1], f[2], apex};
+        if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
+        t.cells.push_back(Cell{v, {-1, -1, -1, -1}});
+        t.alive.push_back(1);
+        t.inside.push_back(1);
+        for (const int32_t x : v) t.vertexCell[x] = static_cast<int32_t>(t.cells.size()) - 1;
+    }
+    t.liveCells = static_cast<int64_t>(t.cells.size());
+    const int32_t n = static_cast<int32_t>(t.cells.size());
+    for (int32_t s = 0; s < n; ++s) {
+        for (int k = 0; k < 4; ++k) {
+            int32_t a, b, c;
+            robust::faceOf(t, s, k, a, b, c);
+            for (int32_t m = 0; m < n; ++m) {
+                for (int j = 0; j < 4 && m != s; ++j) {
+                    int32_t x, y, z;
+                    robust::faceOf(t, m, j, x, y, z);
+                    if (std::set<int32_t>{a, b, c} == std::set<int32_t>{x, y, z}) t.cells[s].n[k] = m * 4 + j;
+                }
+            }
+        }
+    }
+    return t;
+}
+
+int hullFaces(const TetTopology& t) {
+    int hull = 0;
+    for (int32_t s = 0; s < static_cast<int32_t>(t.cells.size()); ++s) {
+        if (t.alive[s] == 0) continue;
+        for (int k = 0; k < 4; ++k) hull += t.cells[s].n[k] < 0 ? 1 : 0;
+    }
+    return hull;
+}
+
+TEST(TetTopology, ContractingAVertexLeavesTheConeFromItsNeighbour) {
+    // A point inside a triangular bipyramid (triangle 0, 1, 2; apexes 3 and 4), joined to
+    // its six faces. Contracted into apex 3, the three cells with corner 3 go and the other
+    // three become the cells around the edge (3, 4).
+    const std::vector<Point3> pts{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0.3, 0.3, 1}, {0.3, 0.3, -1}, {0.3, 0.3, 0.1}};
+    TetTopology t = fan(pts, 5, {{0, 1, 3}, {1, 2, 3}, {2, 0, 3}, {0, 1, 4}, {1, 2, 4}, {2, 0, 4}});
+    expectConsistent(t);
+    EXPECT_EQ(hullFaces(t), 6);
+    std::vector<int32_t> made;
+    ASSERT_TRUE(robust::contractVertex(t, 5, 3, starOf(t, 5), made));
+    ASSERT_EQ(made.size(), 3u);
+    EXPECT_EQ(t.liveCells, 3);
+    EXPECT_EQ(t.vertexCell[5], -1);
+    expectConsistent(t);
+    EXPECT_EQ(hullFaces(t), 6);  // the bipyramid's faces, the three new ones meet each other
+    for (const int32_t s : made) EXPECT_TRUE(robust::cellHas(t.cells[s], 3) && robust::cellHas(t.cells[s], 4));
+
+    // A point on the hull, inside the triangle (0, 1, 2) under apex 3: contracted into
+    // corner 0, the one cell left is (0, 1, 2, 3), and the face it keeps from the point's
+    // hull face (5, 1, 2) is on the hull.
+    const std::vector<Point3> flat{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0.3, 0.3, 1}, {9, 9, 9}, {0.3, 0.3, 0}};
+    TetTopology h = fan(flat, 3, {{5, 0, 1}, {5, 1, 2}, {5, 2, 0}});
+    expectConsistent(h);
+    made.clear();
+    ASSERT_TRUE(robust::contractVertex(h, 5, 0, starOf(h, 5), made));
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ((std::set<int32_t>(h.cells[made[0]].v.begin(), h.cells[made[0]].v.end())), (std::set<int32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(hullFaces(h), 4);
+    expectConsistent(h);
+
+    // Contracted into apex 3, every cell of its star goes and the faces opposite it are
+    // met by nothing: refused, nothing changed.
+    TetTopology g = fan(flat, 3, {{5, 0, 1}, {5, 1, 2}, {5, 2, 0}});
+    made.clear();
+    EXPECT_FALSE(robust::contractVertex(g, 5, 3, starOf(g, 5), made));
+    EXPECT_TRUE(made.empty());
+    EXPECT_EQ(g.liveCells, 3);
+    EXPECT_NE(g.vertexCell[5], -1);
+    expectConsistent(g);
+}
+
 }  // namespace
