@@ -57,6 +57,9 @@
 //    shortest input edge and its distance to the nearest facet it is not a corner of. The
 //    repairs of encroachment would otherwise run into the centre of a fan whose spokes meet
 //    at 30 to 60 degrees, one shell of spoke splits after another.
+//    Last, Steiner points at cells still above the bound that it does not excuse are
+//    contracted into a neighbour on their own feature when that leaves fewer such cells,
+//    in turn with a polish of the points' places; contracted points leave the output.
 // Every inserted point counts against the Steiner budget; running out ends the run with a
 // message naming the budget.
 
