@@ -3237,10 +3237,10 @@ bool judgeContraction(const Run& r, int32_t v, int32_t u, const std::vector<int3
 }
 
 /// Contracts Steiner point v into its neighbour u (judged by judgeContraction) and takes v
-/// off its input edge or facet.
-void contract(Run& r, int32_t v, int32_t u, const std::vector<int32_t>& star) {
+/// off its input edge or facet. False when the faces did not match up (nothing changed).
+bool contract(Run& r, int32_t v, int32_t u, const std::vector<int32_t>& star) {
     std::vector<int32_t> slots;
-    if (!robust::contractVertex(r.t, v, u, star, slots)) return;
+    if (!robust::contractVertex(r.t, v, u, star, slots)) return false;
     if (r.kind[v] == kOnEdge) {
         InputEdge& e = r.edges[r.feature[v]];
         e.chain.erase(std::find(e.chain.begin(), e.chain.end(), v));
@@ -3256,6 +3256,7 @@ void contract(Run& r, int32_t v, int32_t u, const std::vector<int32_t>& star) {
     if (v < 4 + r.inputCount + r.out->recoveryPoints) --r.out->recoveryPoints;
     --r.out->steinerCount;
     r.contracted.push_back(v);
+    return true;
 }
 
 /// Next to thin features the cells left above the bound are often made by a Steiner point
@@ -3323,7 +3324,7 @@ bool contractForCellsLeft(Run& r) {
             star.push_back(s);
             return false;
         });
-        contract(r, bestV, bestU, star);
+        if (!contract(r, bestV, bestU, star)) continue;
         any = true;
         std::vector<int32_t> around{bestU};
         flipBadCells(r, &around, true);
