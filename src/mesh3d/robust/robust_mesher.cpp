@@ -3259,6 +3259,88 @@ bool contract(Run& r, int32_t v, int32_t u, const std::vector<int32_t>& star) {
     return true;
 }
 
+/// For a cell left above the bound that no contraction helps: the flip of an edge (a, b) of
+/// one of its boundary faces (a, b, c), not a subsegment, whose other boundary face (a, b, e)
+/// lies on the same facet and belongs to the cell across the cell's face (a, b, d): the two
+/// cells give way to (c, e, d, a) and (c, e, d, b), the facet's two faces to (c, e, a) and
+/// (c, e, b). Allowed when a and b lie strictly on either side of the plane through c, e and
+/// d (so the four points on the facet make a convex quadrilateral and both new cells are
+/// positively oriented), and the new cells are not flat nor above the volume bound; made,
+/// of the cell's boundary edges, where it leaves the most fewer cells the bound does not
+/// excuse with no more slivers (then the fewest slivers, then the lowest worst ratio). The
+/// facet stays the union of its faces. True when a flip was made.
+bool flipBoundaryEdgeForCell(Run& r, int32_t slot) {
+    const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
+    const robust::Cell cell = r.t.cells[slot];
+    // Cells above the bound the bound does not excuse, slivers and the worst ratio.
+    auto tally = [&](const std::array<int32_t, 4>& v, Contraction& c, int sign) {
+        const double q = cellRatio(r, v);
+        if (sign > 0) c.worst = std::max(c.worst, q);
+        if (q > limit && !excusedCorners(r, v)) c.unexcused += sign;
+        if (q > kSliverRatio) c.slivers += sign;
+    };
+    Contraction best;
+    int32_t bestOld[2] = {-1, -1};
+    std::array<int32_t, 4> bestMade[2];
+    for (int k = 0; k < 4; ++k) {
+        if (cell.n[k] >= 0) continue;  // not on the boundary
+        int32_t f[3];
+        robust::faceOf(r.t, slot, k, f[0], f[1], f[2]);
+        const int32_t facet = commonFacet(r, f[0], f[1], f[2]);
+        if (facet < 0) continue;
+        const int32_t d = cell.v[k];
+        for (int j = 0; j < 3; ++j) {
+            const int32_t a = f[j], b = f[(j + 1) % 3], c = f[(j + 2) % 3];
+            if (subsegmentEdge(r, a, b) >= 0) continue;
+            int kc = 0;
+            while (cell.v[kc] != c) ++kc;
+            if (cell.n[kc] < 0) continue;
+            const int32_t m = cell.n[kc] >> 2;
+            const robust::Cell& other = r.t.cells[m];
+            int32_t e = -1;
+            int kd = -1;
+            for (int i = 0; i < 4; ++i) {
+                if (other.v[i] == d) kd = i;
+                if (other.v[i] != a && other.v[i] != b && other.v[i] != d) e = other.v[i];
+            }
+            if (e < 0 || kd < 0 || other.n[kd] >= 0 || commonFacet(r, a, b, e) != facet) continue;
+            if (r.t.inside[m] != r.t.inside[slot]) continue;
+            const Point3 &pc = r.t.pts[c], &pe = r.t.pts[e], &pd = r.t.pts[d];
+            const double oa = orient3d(pc, pe, pd, r.t.pts[a]);
+            const double ob = orient3d(pc, pe, pd, r.t.pts[b]);
+            if (!((oa > 0 && ob < 0) || (oa < 0 && ob > 0))) continue;
+            const std::array<int32_t, 4> made[2] = {
+                oa > 0 ? std::array<int32_t, 4>{c, e, d, a} : std::array<int32_t, 4>{e, c, d, a},
+                ob > 0 ? std::array<int32_t, 4>{c, e, d, b} : std::array<int32_t, 4>{e, c, d, b}};
+            bool allowed = commonFacet(r, c, e, a) == facet && commonFacet(r, c, e, b) == facet && !isBarrier(r, c, e, d);
+            for (const auto& v : made) {
+                const Point3 &p0 = r.t.pts[v[0]], &p1 = r.t.pts[v[1]], &p2 = r.t.pts[v[2]], &p3 = r.t.pts[v[3]];
+                allowed = allowed && orient3d(p0, p1, p2, p3) > 0 && !flatCell(r, v[0], v[1], v[2], v[3]) &&
+                          !nearlyFlat(p0, p1, p2, p3) && !overVolume(r, v);
+            }
+            if (!allowed) continue;
+            Contraction change;
+            tally(cell.v, change, -1);
+            tally(other.v, change, -1);
+            tally(made[0], change, 1);
+            tally(made[1], change, 1);
+            if (!(change.unexcused < 0 && change.slivers <= 0)) continue;
+            const bool better = bestOld[0] < 0 || change.unexcused < best.unexcused ||
+                                (change.unexcused == best.unexcused &&
+                                 (change.slivers < best.slivers || (change.slivers == best.slivers && change.worst < best.worst)));
+            if (!better) continue;
+            best = change;
+            bestOld[0] = slot;
+            bestOld[1] = m;
+            bestMade[0] = made[0];
+            bestMade[1] = made[1];
+        }
+    }
+    if (bestOld[0] < 0) return false;
+    std::vector<int32_t> slots;
+    return robust::replaceCells(r.t, bestOld, 2, bestMade, 2, slots, true);
+}
+
 /// Next to thin features the cells left above the bound are often made by a Steiner point
 /// too close to others for any place of it to help (the moves found none): the point goes.
 /// For each cell still above the bound that the bound does not excuse, in slot order, each
@@ -3267,9 +3349,10 @@ bool contract(Run& r, int32_t v, int32_t u, const std::vector<int32_t>& star) {
 /// and corners too), inside the solid any. The contraction with the fewest cells the bound
 /// does not excuse, then the fewest slivers, then the lowest worst ratio is made, when it
 /// leaves fewer cells the bound does not excuse and no more slivers than before among the
-/// cells it replaces; then the flips around the point it kept. The boundary keeps its
+/// cells it replaces; then the flips around the point it kept. Where no contraction helps, a
+/// flip of an edge of the cell's boundary faces may (flipBoundaryEdgeForCell). The boundary keeps its
 /// shape: a point leaves only towards points of the features it lies on, and every face on
-/// a facet stays on it. True when a point was contracted.
+/// a facet stays on it. True when a point was contracted or an edge flipped.
 bool contractForCellsLeft(Run& r) {
     bool any = false;
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
@@ -3287,7 +3370,8 @@ bool contractForCellsLeft(Run& r) {
             return robust::cellHas(r.t.cells[s], cell[1]) && robust::cellHas(r.t.cells[s], cell[2]) &&
                    robust::cellHas(r.t.cells[s], cell[3]);
         };
-        if (robust::forStar(r.t, cell[0], same) < 0) continue;  // gone since
+        const int32_t slot = robust::forStar(r.t, cell[0], same);
+        if (slot < 0) continue;  // gone since
         int32_t bestV = -1, bestU = -1;
         Contraction best;
         for (const int32_t v : cell) {
@@ -3318,7 +3402,10 @@ bool contractForCellsLeft(Run& r) {
                 bestU = u;
             }
         }
-        if (bestV < 0) continue;
+        if (bestV < 0) {
+            any = flipBoundaryEdgeForCell(r, slot) || any;
+            continue;
+        }
         star.clear();
         robust::forStar(r.t, bestV, [&](int32_t s) {
             star.push_back(s);

@@ -179,7 +179,7 @@ void removeCells(TetTopology& t, const std::vector<uint8_t>& keep) {
 }
 
 bool replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::array<int32_t, 4>* made, int madeCount,
-                  std::vector<int32_t>& slots) {
+                  std::vector<int32_t>& slots, bool onHull) {
     constexpr int kMaxOuter = 16;
     struct Outer {
         std::array<int32_t, 3> key;
@@ -236,10 +236,12 @@ bool replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::a
                     match[i * 4 + k] = j * 4 + kk;
                 }
             }
+            if (found == 0 && onHull) continue;  // a new hull face (match stays -1)
             if (found != 1) return false;
         }
     }
     for (int o = 0; o < outerCount; ++o) {
+        if (outer[o].uses == 0 && onHull && outer[o].across < 0) continue;
         if (outer[o].uses != 1) return false;
     }
     const uint8_t inside = t.inside[old[0]];
@@ -262,7 +264,9 @@ bool replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::a
         const int32_t s = slots[first + i];
         for (int k = 0; k < 4; ++k) {
             const int32_t m = match[i * 4 + k];
-            if (toOuter[i * 4 + k] != 0) {
+            if (m < 0) {
+                t.cells[s].n[k] = -1;
+            } else if (toOuter[i * 4 + k] != 0) {
                 const int32_t across = outer[m].across;
                 t.cells[s].n[k] = across;
                 if (across >= 0) t.cells[across >> 2].n[across & 3] = s * 4 + k;

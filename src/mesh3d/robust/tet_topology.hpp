@@ -339,9 +339,10 @@ void removeCells(TetTopology& t, const std::vector<uint8_t>& keep);
 /// appended to `slots`. Used by flips; the caller checks the geometry. Nothing changes and
 /// false is returned when the faces do not match up (every outer face of the old cells once,
 /// every other new face with exactly one other) or the old cells have more than 16 outer
-/// faces.
+/// faces. With `onHull`, an outer face on the hull may go unmatched and a new face that
+/// meets nothing is left on the hull (a flip of two faces on the hull).
 bool replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::array<int32_t, 4>* made, int madeCount,
-                  std::vector<int32_t>& slots);
+                  std::vector<int32_t>& slots, bool onHull = false);
 
 /// The cells that replace the star of v (`star`: every live cell with corner v) when v is
 /// contracted into its neighbour u: each cell of the star without corner u, with u in v's
