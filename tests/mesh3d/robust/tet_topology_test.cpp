@@ -237,4 +237,38 @@ TEST(TetTopology, ContractingAVertexLeavesTheConeFromItsNeighbour) {
     expectConsistent(g);
 }
 
+TEST(TetTopology, AFlipOfTwoFacesOnTheHullLeavesTheOtherDiagonalOnIt) {
+    // Two cells under apex 4 on the square (0, 1, 2, 3) of the plane z = 0, split along the
+    // diagonal (0, 2); flipped to the diagonal (1, 3), the square's two new faces are on the
+    // hull and the cells' other faces keep their links.
+    const std::vector<Point3> pts{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.4, 0.6, 1}};
+    TetTopology t = fan(pts, 4, {{0, 1, 2}, {0, 2, 3}});
+    expectConsistent(t);
+    EXPECT_EQ(hullFaces(t), 6);
+    std::array<int32_t, 4> made[2] = {{1, 3, 4, 0}, {3, 1, 4, 2}};
+    for (auto& v : made) {
+        if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
+    }
+    const int32_t old[2] = {0, 1};
+    std::vector<int32_t> slots;
+    // Without leave to change the hull the two faces it loses and gains do not match up.
+    EXPECT_FALSE(robust::replaceCells(t, old, 2, made, 2, slots));
+    EXPECT_TRUE(slots.empty());
+    ASSERT_TRUE(robust::replaceCells(t, old, 2, made, 2, slots, true));
+    ASSERT_EQ(slots.size(), 2u);
+    expectConsistent(t);
+    EXPECT_EQ(hullFaces(t), 6);
+    // The faces on z = 0 are now (0, 1, 3) and (1, 2, 3).
+    std::set<std::set<int32_t>> base;
+    for (const int32_t s : slots) {
+        for (int k = 0; k < 4; ++k) {
+            if (t.cells[s].n[k] >= 0) continue;
+            int32_t a, b, c;
+            robust::faceOf(t, s, k, a, b, c);
+            if (t.pts[a].z == 0 && t.pts[b].z == 0 && t.pts[c].z == 0) base.insert({a, b, c});
+        }
+    }
+    EXPECT_EQ(base, (std::set<std::set<int32_t>>{{0, 1, 3}, {1, 2, 3}}));
+}
+
 }  // namespace
