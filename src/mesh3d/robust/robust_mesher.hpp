@@ -58,8 +58,9 @@
 //    repairs of encroachment would otherwise run into the centre of a fan whose spokes meet
 //    at 30 to 60 degrees, one shell of spoke splits after another.
 //    Last, Steiner points at cells still above the bound that it does not excuse are
-//    contracted into a neighbour on their own feature when that leaves fewer such cells,
-//    in turn with a polish of the points' places; contracted points leave the output.
+//    contracted into a neighbour on their own feature (or else an edge of the cell's
+//    boundary faces is flipped on its facet) when that leaves fewer such cells, in turn
+//    with a polish of the points' places; contracted points leave the output.
 // Every inserted point counts against the Steiner budget; running out ends the run with a
 // message naming the budget.
 
