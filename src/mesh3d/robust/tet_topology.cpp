@@ -45,6 +45,47 @@ int32_t takeSlot(TetTopology& t) {
     return static_cast<int32_t>(t.cells.size()) - 1;
 }
 
+/// Where face k of new cell i leads (links[i * 4 + k]): to a face of another new cell
+/// (`toNew`, target = cell * 4 + face), or beyond the cells replaced (target = slot * 4 + face
+/// of the cell there, or -1 for the hull).
+struct FaceLink {
+    bool toNew = false;
+    int32_t target = -1;
+};
+
+/// Frees the `old` slots and puts the `made` cells (inside flags `inside`) in their place,
+/// linked as `links` says; the new slots are appended to `slots`.
+void commitCells(TetTopology& t, const int32_t* old, size_t oldCount, const std::array<int32_t, 4>* made,
+                 const uint8_t* inside, size_t madeCount, const FaceLink* links, std::vector<int32_t>& slots) {
+    for (size_t i = 0; i < oldCount; ++i) {
+        t.alive[old[i]] = 0;
+        t.freeSlots.push_back(old[i]);
+    }
+    t.liveCells -= static_cast<int64_t>(oldCount);
+    const size_t first = slots.size();
+    for (size_t i = 0; i < madeCount; ++i) {
+        const int32_t slot = takeSlot(t);
+        t.cells[slot].v = made[i];
+        t.alive[slot] = 1;
+        t.inside[slot] = inside[i];
+        slots.push_back(slot);
+        for (const int32_t v : made[i]) t.vertexCell[v] = slot;
+    }
+    t.liveCells += static_cast<int64_t>(madeCount);
+    for (size_t i = 0; i < madeCount; ++i) {
+        const int32_t s = slots[first + i];
+        for (int k = 0; k < 4; ++k) {
+            const FaceLink& l = links[i * 4 + k];
+            if (l.toNew) {
+                t.cells[s].n[k] = slots[first + static_cast<size_t>(l.target >> 2)] * 4 + (l.target & 3);
+            } else {
+                t.cells[s].n[k] = l.target;
+                if (l.target >= 0) t.cells[l.target >> 2].n[l.target & 3] = s * 4 + k;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 bool commitCavity(TetTopology& t, int32_t vid) {
@@ -244,37 +285,13 @@ bool replaceCells(TetTopology& t, const int32_t* old, int oldCount, const std::a
         if (outer[o].uses == 0 && onHull && outer[o].across < 0) continue;
         if (outer[o].uses != 1) return false;
     }
-    const uint8_t inside = t.inside[old[0]];
-    for (int i = 0; i < oldCount; ++i) {
-        t.alive[old[i]] = 0;
-        t.freeSlots.push_back(old[i]);
+    std::vector<FaceLink> links(static_cast<size_t>(madeCount) * 4);
+    for (size_t f = 0; f < links.size(); ++f) {
+        const int32_t m = match[f];
+        if (m >= 0) links[f] = toOuter[f] != 0 ? FaceLink{false, outer[m].across} : FaceLink{true, m};
     }
-    t.liveCells -= oldCount;
-    const size_t first = slots.size();
-    for (int i = 0; i < madeCount; ++i) {
-        const int32_t slot = takeSlot(t);
-        t.cells[slot].v = made[i];
-        t.alive[slot] = 1;
-        t.inside[slot] = inside;
-        slots.push_back(slot);
-        for (const int32_t v : made[i]) t.vertexCell[v] = slot;
-    }
-    t.liveCells += madeCount;
-    for (int i = 0; i < madeCount; ++i) {
-        const int32_t s = slots[first + i];
-        for (int k = 0; k < 4; ++k) {
-            const int32_t m = match[i * 4 + k];
-            if (m < 0) {
-                t.cells[s].n[k] = -1;
-            } else if (toOuter[i * 4 + k] != 0) {
-                const int32_t across = outer[m].across;
-                t.cells[s].n[k] = across;
-                if (across >= 0) t.cells[across >> 2].n[across & 3] = s * 4 + k;
-            } else {
-                t.cells[s].n[k] = slots[first + (m >> 2)] * 4 + (m & 3);
-            }
-        }
-    }
+    const std::vector<uint8_t> inside(static_cast<size_t>(madeCount), t.inside[old[0]]);
+    commitCells(t, old, static_cast<size_t>(oldCount), made, inside.data(), static_cast<size_t>(madeCount), links.data(), slots);
     return true;
 }
 
@@ -332,7 +349,7 @@ bool contractVertex(TetTopology& t, int32_t v, int32_t u, const std::vector<int3
     }
     std::sort(faces.begin(), faces.end());
     std::vector<uint8_t> outerUsed(outer.size(), 0);
-    std::vector<int32_t> match(made.size() * 4, 0);  // >= 0: partner new face; -1: hull; <= -2: outer -(i + 2)
+    std::vector<FaceLink> links(made.size() * 4);
     for (size_t i = 0; i < faces.size();) {
         size_t j = i;
         while (j < faces.size() && faces[j].first == faces[i].first) ++j;
@@ -341,17 +358,15 @@ bool contractVertex(TetTopology& t, int32_t v, int32_t u, const std::vector<int3
         const bool isOuter = o != outer.end() && o->first == key;
         const bool isHull = std::binary_search(hull.begin(), hull.end(), key);
         if (j - i == 2 && !isOuter && !isHull) {
-            match[faces[i].second] = faces[i + 1].second;
-            match[faces[i + 1].second] = faces[i].second;
+            links[faces[i].second] = FaceLink{true, faces[i + 1].second};
+            links[faces[i + 1].second] = FaceLink{true, faces[i].second};
         } else if (j - i == 1 && isOuter != isHull) {
             if (isOuter) {
                 const size_t oi = static_cast<size_t>(o - outer.begin());
                 if (outerUsed[oi] != 0) return false;
                 outerUsed[oi] = 1;
-                match[faces[i].second] = -static_cast<int32_t>(oi) - 2;
-            } else {
-                match[faces[i].second] = -1;
-            }
+                links[faces[i].second] = FaceLink{false, o->second};
+            }  // else a hull face: the default link
         } else {
             return false;
         }
@@ -360,37 +375,9 @@ bool contractVertex(TetTopology& t, int32_t v, int32_t u, const std::vector<int3
     for (const uint8_t used : outerUsed) {
         if (used == 0) return false;
     }
-    for (const int32_t s : star) {
-        t.alive[s] = 0;
-        t.freeSlots.push_back(s);
-    }
-    t.liveCells -= static_cast<int64_t>(star.size());
-    const size_t first = slots.size();
-    for (size_t i = 0; i < made.size(); ++i) {
-        const uint8_t inside = t.inside[from[i]];
-        const int32_t slot = takeSlot(t);
-        t.cells[slot].v = made[i];
-        t.alive[slot] = 1;
-        t.inside[slot] = inside;
-        slots.push_back(slot);
-        for (const int32_t x : made[i]) t.vertexCell[x] = slot;
-    }
-    t.liveCells += static_cast<int64_t>(made.size());
-    for (size_t i = 0; i < made.size(); ++i) {
-        const int32_t s = slots[first + i];
-        for (int k = 0; k < 4; ++k) {
-            const int32_t m = match[i * 4 + k];
-            if (m >= 0) {
-                t.cells[s].n[k] = slots[first + (m >> 2)] * 4 + (m & 3);
-            } else if (m == -1) {
-                t.cells[s].n[k] = -1;
-            } else {
-                const int32_t across = outer[static_cast<size_t>(-m - 2)].second;
-                t.cells[s].n[k] = across;
-                if (across >= 0) t.cells[across >> 2].n[across & 3] = s * 4 + k;
-            }
-        }
-    }
+    std::vector<uint8_t> inside(made.size());
+    for (size_t i = 0; i < made.size(); ++i) inside[i] = t.inside[from[i]];
+    commitCells(t, star.data(), star.size(), made.data(), inside.data(), made.size(), links.data(), slots);
     t.vertexCell[v] = -1;
     return true;
 }
