@@ -3178,22 +3178,29 @@ void refineAroundCellsLeft(Run& r) {
     }
 }
 
+/// What a contraction or a boundary edge flip for the cells left would change.
+struct LeftChange {
+    int unexcused = 0;  ///< cells above the ratio bound that the bound does not excuse, made minus replaced
+    int slivers = 0;    ///< cells above kSliverRatio, made minus replaced
+    double worst = 0;   ///< the worst ratio of the cells made
+    /// Takes fewer unexcused cells away than `best` (or none was found yet), then makes
+    /// fewer slivers, then has a lower worst ratio.
+    bool betterThan(const LeftChange& best, bool found) const {
+        return !found || unexcused < best.unexcused ||
+               (unexcused == best.unexcused && (slivers < best.slivers || (slivers == best.slivers && worst < best.worst)));
+    }
+};
+
 /// The change a contraction of Steiner point v into its neighbour u would make to the cells
 /// of its star (`star`), in `c`; false when it is not allowed: a cell it makes is not
 /// positively oriented, or in the solid and flat or above the volume bound, or a face of
 /// the cells it makes would lie on a facet without parting the solid from the outside, or
 /// part them off the facets (the boundary keeps its faces, each on its facet).
-struct Contraction {
-    int unexcused = 0;  ///< cells above the ratio bound that the bound does not excuse, made minus replaced
-    int slivers = 0;    ///< cells above kSliverRatio, made minus replaced
-    double worst = 0;   ///< the worst ratio of the cells made
-};
-
 bool judgeContraction(const Run& r, int32_t v, int32_t u, const std::vector<int32_t>& star,
-                      std::vector<std::array<int32_t, 4>>& made, std::vector<int32_t>& from, Contraction& c) {
+                      std::vector<std::array<int32_t, 4>>& made, std::vector<int32_t>& from, LeftChange& c) {
     robust::contractedCells(r.t, star, v, u, made, from);
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
-    c = Contraction();
+    c = LeftChange();
     for (size_t i = 0; i < made.size(); ++i) {
         const std::array<int32_t, 4>& m = made[i];
         if (!(orient3d(r.t.pts[m[0]], r.t.pts[m[1]], r.t.pts[m[2]], r.t.pts[m[3]]) > 0)) return false;
@@ -3273,13 +3280,13 @@ bool flipBoundaryEdgeForCell(Run& r, int32_t slot) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     const robust::Cell cell = r.t.cells[slot];
     // Cells above the bound the bound does not excuse, slivers and the worst ratio.
-    auto tally = [&](const std::array<int32_t, 4>& v, Contraction& c, int sign) {
+    auto tally = [&](const std::array<int32_t, 4>& v, LeftChange& c, int sign) {
         const double q = cellRatio(r, v);
         if (sign > 0) c.worst = std::max(c.worst, q);
         if (q > limit && !excusedCorners(r, v)) c.unexcused += sign;
         if (q > kSliverRatio) c.slivers += sign;
     };
-    Contraction best;
+    LeftChange best;
     int32_t bestOld[2] = {-1, -1};
     std::array<int32_t, 4> bestMade[2];
     for (int k = 0; k < 4; ++k) {
@@ -3319,16 +3326,12 @@ bool flipBoundaryEdgeForCell(Run& r, int32_t slot) {
                           !nearlyFlat(p0, p1, p2, p3) && !overVolume(r, v);
             }
             if (!allowed) continue;
-            Contraction change;
+            LeftChange change;
             tally(cell.v, change, -1);
             tally(other.v, change, -1);
             tally(made[0], change, 1);
             tally(made[1], change, 1);
-            if (!(change.unexcused < 0 && change.slivers <= 0)) continue;
-            const bool better = bestOld[0] < 0 || change.unexcused < best.unexcused ||
-                                (change.unexcused == best.unexcused &&
-                                 (change.slivers < best.slivers || (change.slivers == best.slivers && change.worst < best.worst)));
-            if (!better) continue;
+            if (!(change.unexcused < 0 && change.slivers <= 0) || !change.betterThan(best, bestOld[0] >= 0)) continue;
             best = change;
             bestOld[0] = slot;
             bestOld[1] = m;
@@ -3353,7 +3356,7 @@ bool flipBoundaryEdgeForCell(Run& r, int32_t slot) {
 /// flip of an edge of the cell's boundary faces may (flipBoundaryEdgeForCell). The boundary keeps its
 /// shape: a point leaves only towards points of the features it lies on, and every face on
 /// a facet stays on it. True when a point was contracted or an edge flipped.
-bool contractForCellsLeft(Run& r) {
+bool contractOrFlipForCellsLeft(Run& r) {
     bool any = false;
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<std::array<int32_t, 4>> left;
@@ -3373,7 +3376,7 @@ bool contractForCellsLeft(Run& r) {
         const int32_t slot = robust::forStar(r.t, cell[0], same);
         if (slot < 0) continue;  // gone since
         int32_t bestV = -1, bestU = -1;
-        Contraction best;
+        LeftChange best;
         for (const int32_t v : cell) {
             if (v < 4 + r.inputCount) continue;
             star.clear();
@@ -3390,13 +3393,9 @@ bool contractForCellsLeft(Run& r) {
             for (const int32_t u : neighbours) {
                 if (r.kind[v] == kOnEdge && u != r.prevV[v] && u != r.nextV[v]) continue;
                 if (r.kind[v] == kOnFacet && !onFacet(r, u, r.feature[v])) continue;
-                Contraction c;
+                LeftChange c;
                 if (!judgeContraction(r, v, u, star, made, from, c)) continue;
-                if (!(c.unexcused < 0 && c.slivers <= 0)) continue;
-                const bool better = bestV < 0 || c.unexcused < best.unexcused ||
-                                    (c.unexcused == best.unexcused &&
-                                     (c.slivers < best.slivers || (c.slivers == best.slivers && c.worst < best.worst)));
-                if (!better) continue;
+                if (!(c.unexcused < 0 && c.slivers <= 0) || !c.betterThan(best, bestV >= 0)) continue;
                 best = c;
                 bestV = v;
                 bestU = u;
@@ -3794,11 +3793,11 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         smoothSteinerPoints(r, moved);
     }
     refineAroundCellsLeft(r);
-    // The contractions and the last polish in turn, while a point goes: the polish moves
-    // points so that another contraction can take a cell away.
-    contractForCellsLeft(r);
+    // The contractions (and boundary edge flips) and the last polish in turn, while one is
+    // made: the polish moves points so that another contraction can take a cell away.
+    contractOrFlipForCellsLeft(r);
     polishSteinerPoints(r);
-    for (int round = 0; round < kContractionRounds && contractForCellsLeft(r); ++round) polishSteinerPoints(r);
+    for (int round = 0; round < kContractionRounds && contractOrFlipForCellsLeft(r); ++round) polishSteinerPoints(r);
     // The passes since can make room for a flip or an edge removal that takes a flat cell
     // away (the ring around its edge shrinks as the cells nearby are replaced).
     removeFlatCells(r);
