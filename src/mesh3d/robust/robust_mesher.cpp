@@ -3828,20 +3828,27 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         }
     }
 
-    // The points in order without those contracted away.
-    std::vector<int64_t> id(r.t.pts.size(), -1);
-    std::vector<uint8_t> gone(r.t.pts.size(), 0);
-    for (const int32_t v : r.contracted) gone[v] = 1;
-    out.points.clear();
-    for (size_t v = 4; v < r.t.pts.size(); ++v) {
-        if (gone[v] != 0) continue;
-        id[v] = static_cast<int64_t>(out.points.size());
-        out.points.push_back(r.t.pts[v]);
+    // The points in order without those contracted away (vertex id v is point v - 4 when
+    // none was).
+    std::vector<int64_t> id;
+    if (r.contracted.empty()) {
+        out.points.assign(r.t.pts.begin() + 4, r.t.pts.end());
+    } else {
+        id.assign(r.t.pts.size(), -1);
+        for (const int32_t v : r.contracted) id[v] = -2;
+        out.points.clear();
+        out.points.reserve(r.t.pts.size() - 4 - r.contracted.size());
+        for (size_t v = 4; v < r.t.pts.size(); ++v) {
+            if (id[v] == -2) continue;
+            id[v] = static_cast<int64_t>(out.points.size());
+            out.points.push_back(r.t.pts[v]);
+        }
     }
+    auto pointOf = [&](int32_t v) { return id.empty() ? int64_t{v} - 4 : id[v]; };
     for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
         const auto& v = r.t.cells[s].v;
-        out.tets.push_back(TetCell{{id[v[0]], id[v[1]], id[v[2]], id[v[3]]}});
+        out.tets.push_back(TetCell{{pointOf(v[0]), pointOf(v[1]), pointOf(v[2]), pointOf(v[3])}});
     }
     if (out.tets.empty()) {
         out.error = "no cell lies inside the surface";
