@@ -2096,66 +2096,78 @@ bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
     for (size_t i = 0; i < r.fresh.size(); ++i) {
         const int32_t v = r.fresh[i];
         failed.clear();
+        // A split that fails leaves the cells as they were: the scan then goes on from the
+        // piece it found (every piece before it is still no candidate or has failed)
+        // rather than from the start, which next to a vertex of thousands of cells whose
+        // splits keep failing made the scans quadratic.
+        bool scanned = false;
+        uint64_t scannedVersion = 0;
+        size_t scannedPoints = 0;
+        bool anyBad = false;
+        size_t nextEdge = 0, nextFace = 0;  // (near index) * 6 + pair, (near index) * 4 + face
         for (;;) {
             if (r.t.vertexCell[v] < 0) break;
-            // The cells around v and those across their faces opposite v.
-            near.clear();
-            robust::forStar(r.t, v, [&](int32_t s) {
-                near.push_back(s);
-                return false;
-            });
-            const size_t star = near.size();
-            for (size_t j = 0; j < star; ++j) {
-                const robust::Cell& cell = r.t.cells[near[j]];
-                for (int k = 0; k < 4; ++k) {
-                    if (cell.v[k] == v && cell.n[k] >= 0) near.push_back(cell.n[k] >> 2);
+            if (!scanned || r.t.version != scannedVersion || r.t.pts.size() != scannedPoints) {
+                scanned = true;
+                scannedVersion = r.t.version;
+                scannedPoints = r.t.pts.size();
+                nextEdge = 0;
+                nextFace = 0;
+                // The cells around v and those across their faces opposite v.
+                near.clear();
+                robust::forStar(r.t, v, [&](int32_t s) {
+                    near.push_back(s);
+                    return false;
+                });
+                const size_t star = near.size();
+                for (size_t j = 0; j < star; ++j) {
+                    const robust::Cell& cell = r.t.cells[near[j]];
+                    for (int k = 0; k < 4; ++k) {
+                        if (cell.v[k] == v && cell.n[k] >= 0) near.push_back(cell.n[k] >> 2);
+                    }
                 }
-            }
-            if (i < r.freshShrunk.size()) {
-                for (int32_t s : r.freshShrunk[i]) {
-                    if (r.t.alive[s] != 0 && std::find(near.begin(), near.end(), s) == near.end()) near.push_back(s);
+                if (i < r.freshShrunk.size()) {
+                    for (int32_t s : r.freshShrunk[i]) {
+                        if (r.t.alive[s] != 0 && std::find(near.begin(), near.end(), s) == near.end()) near.push_back(s);
+                    }
                 }
+                // Where no cell nearby is to be refined, encroached subsegments are left, and
+                // so are encroached boundary faces unless the cell on the face conflicts with v.
+                anyBad = false;
+                for (size_t j = 0; j < near.size() && !anyBad; ++j) anyBad = cellNeedsRefining(r, near[j]);
             }
-            // Where no cell nearby is to be refined, encroached subsegments are left, and so
-            // are encroached boundary faces unless the cell on the face conflicts with v.
-            bool anyBad = false;
-            for (size_t j = 0; j < near.size() && !anyBad; ++j) anyBad = cellNeedsRefining(r, near[j]);
             std::array<int32_t, 3> piece{-1, -1, -1};
             int32_t edgeId = -1;
-            for (size_t j = 0; anyBad && j < near.size() && edgeId < 0; ++j) {
-                const auto& cv = r.t.cells[near[j]].v;
-                for (const auto& p : pairs) {
-                    const int32_t u = cv[p[0]], w = cv[p[1]];
-                    if (u == v || w == v) continue;
-                    const int32_t e = subsegmentEdge(r, u, w);
-                    if (e < 0 || !inDiametralBall(r.t.pts[v], r.t.pts[u], r.t.pts[w])) continue;
-                    const std::array<int32_t, 3> key{std::min(u, w), std::max(u, w), -1};
-                    const int32_t ends[2] = {u, w};
-                    if (shieldedFrom(r, v, ends, 2) || failed.count(key) != 0) {
-                        continue;
-                    }
-                    edgeId = e;
-                    piece = key;
-                    break;
+            for (; anyBad && nextEdge < near.size() * 6 && edgeId < 0; ++nextEdge) {
+                const auto& cv = r.t.cells[near[nextEdge / 6]].v;
+                const auto& p = pairs[nextEdge % 6];
+                const int32_t u = cv[p[0]], w = cv[p[1]];
+                if (u == v || w == v) continue;
+                const int32_t e = subsegmentEdge(r, u, w);
+                if (e < 0 || !inDiametralBall(r.t.pts[v], r.t.pts[u], r.t.pts[w])) continue;
+                const std::array<int32_t, 3> key{std::min(u, w), std::max(u, w), -1};
+                const int32_t ends[2] = {u, w};
+                if (shieldedFrom(r, v, ends, 2) || failed.count(key) != 0) {
+                    continue;
                 }
+                edgeId = e;
+                piece = key;
             }
-            for (size_t j = 0; j < near.size() && edgeId < 0 && piece[0] < 0; ++j) {
-                for (int k = 0; k < 4; ++k) {
-                    int32_t a, b, c;
-                    robust::faceOf(r.t, near[j], k, a, b, c);
-                    if (a == v || b == v || c == v || !isBarrier(r, a, b, c)) continue;
-                    if (!inEquatorialBall(r, r.t.pts[v], a, b, c)) continue;
-                    // Among good cells a piece is split only when the cell on it conflicts
-                    // with v: the mesh is not constrained Delaunay there until it is.
-                    if (!anyBad && !robust::inConflict(r.t, near[j], r.t.pts[v])) continue;
-                    std::array<int32_t, 3> key{a, b, c};
-                    std::sort(key.begin(), key.end());
-                    if (shieldedFrom(r, v, key.data(), 3) || failed.count(key) != 0) {
-                        continue;
-                    }
-                    piece = key;
-                    break;
+            for (; nextFace < near.size() * 4 && edgeId < 0 && piece[0] < 0; ++nextFace) {
+                const int32_t slot = near[nextFace / 4];
+                int32_t a, b, c;
+                robust::faceOf(r.t, slot, static_cast<int>(nextFace % 4), a, b, c);
+                if (a == v || b == v || c == v || !isBarrier(r, a, b, c)) continue;
+                if (!inEquatorialBall(r, r.t.pts[v], a, b, c)) continue;
+                // Among good cells a piece is split only when the cell on it conflicts
+                // with v: the mesh is not constrained Delaunay there until it is.
+                if (!anyBad && !robust::inConflict(r.t, slot, r.t.pts[v])) continue;
+                std::array<int32_t, 3> key{a, b, c};
+                std::sort(key.begin(), key.end());
+                if (shieldedFrom(r, v, key.data(), 3) || failed.count(key) != 0) {
+                    continue;
                 }
+                piece = key;
             }
             if (piece[0] < 0) break;
             // The split may not land closer to a vertex than a small fraction of v's

@@ -57,6 +57,7 @@ struct FaceLink {
 /// linked as `links` says; the new slots are appended to `slots`.
 void commitCells(TetTopology& t, const int32_t* old, size_t oldCount, const std::array<int32_t, 4>* made,
                  const uint8_t* inside, size_t madeCount, const FaceLink* links, std::vector<int32_t>& slots) {
+    ++t.version;
     for (size_t i = 0; i < oldCount; ++i) {
         t.alive[old[i]] = 0;
         t.freeSlots.push_back(old[i]);
@@ -164,6 +165,7 @@ bool commitCavity(TetTopology& t, int32_t vid) {
             }
         }
     }
+    ++t.version;
     for (int32_t s : t.cavity) {
         t.alive[s] = 0;
         t.freeSlots.push_back(s);
@@ -199,6 +201,7 @@ bool commitCavity(TetTopology& t, int32_t vid) {
 }
 
 void removeCells(TetTopology& t, const std::vector<uint8_t>& keep) {
+    ++t.version;
     for (int32_t s = 0; s < static_cast<int32_t>(t.cells.size()); ++s) {
         if (t.alive[s] == 0 || keep[s] != 0) continue;
         for (int k = 0; k < 4; ++k) {

@@ -46,6 +46,7 @@ struct TetTopology {
     std::vector<int32_t> freeSlots;
     std::vector<int32_t> vertexCell;  ///< per vertex a live cell with that corner, or -1
     int64_t liveCells = 0;
+    uint64_t version = 0;  ///< counts the changes to the cells (commits and removals)
     // Scratch of one insertion or search.
     std::vector<uint32_t> mark;
     uint32_t markValue = 0;
