@@ -2114,15 +2114,16 @@ bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
         uint64_t scannedVersion = 0;
         size_t scannedPoints = 0;
         bool anyBad = false;
-        size_t nextEdge = 0, nextFace = 0;  // (near index) * 6 + pair, (near index) * 4 + face
+        size_t edgeCell = 0, faceCell = 0;  // where the scans go on: the cell in `near`...
+        int edgePair = 0, face = 0;          // ...and its edge or face
         for (;;) {
             if (r.t.vertexCell[v] < 0) break;
             if (!scanned || r.t.version != scannedVersion || r.t.pts.size() != scannedPoints) {
                 scanned = true;
                 scannedVersion = r.t.version;
                 scannedPoints = r.t.pts.size();
-                nextEdge = 0;
-                nextFace = 0;
+                edgeCell = faceCell = 0;
+                edgePair = face = 0;
                 // The cells around v and those across their faces opposite v.
                 near.clear();
                 robust::forStar(r.t, v, [&](int32_t s) {
@@ -2148,36 +2149,42 @@ bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
             }
             std::array<int32_t, 3> piece{-1, -1, -1};
             int32_t edgeId = -1;
-            for (; anyBad && nextEdge < near.size() * 6 && edgeId < 0; ++nextEdge) {
-                const auto& cv = r.t.cells[near[nextEdge / 6]].v;
-                const auto& p = pairs[nextEdge % 6];
-                const int32_t u = cv[p[0]], w = cv[p[1]];
-                if (u == v || w == v) continue;
-                const int32_t e = subsegmentEdge(r, u, w);
-                if (e < 0 || !inDiametralBall(r.t.pts[v], r.t.pts[u], r.t.pts[w])) continue;
-                const std::array<int32_t, 3> key{std::min(u, w), std::max(u, w), -1};
-                const int32_t ends[2] = {u, w};
-                if (shieldedFrom(r, v, ends, 2) || failed.count(key) != 0) {
-                    continue;
+            for (; anyBad && edgeId < 0 && edgeCell < near.size(); ++edgeCell, edgePair = 0) {
+                const auto& cv = r.t.cells[near[edgeCell]].v;
+                while (edgePair < 6 && edgeId < 0) {
+                    const auto& p = pairs[edgePair++];
+                    const int32_t u = cv[p[0]], w = cv[p[1]];
+                    if (u == v || w == v) continue;
+                    const int32_t e = subsegmentEdge(r, u, w);
+                    if (e < 0 || !inDiametralBall(r.t.pts[v], r.t.pts[u], r.t.pts[w])) continue;
+                    const std::array<int32_t, 3> key{std::min(u, w), std::max(u, w), -1};
+                    const int32_t ends[2] = {u, w};
+                    if (shieldedFrom(r, v, ends, 2) || failed.count(key) != 0) {
+                        continue;
+                    }
+                    edgeId = e;
+                    piece = key;
                 }
-                edgeId = e;
-                piece = key;
+                if (edgeId >= 0) break;  // go on from the next pair of this cell
             }
-            for (; nextFace < near.size() * 4 && edgeId < 0 && piece[0] < 0; ++nextFace) {
-                const int32_t slot = near[nextFace / 4];
-                int32_t a, b, c;
-                robust::faceOf(r.t, slot, static_cast<int>(nextFace % 4), a, b, c);
-                if (a == v || b == v || c == v || !isBarrier(r, a, b, c)) continue;
-                if (!inEquatorialBall(r, r.t.pts[v], a, b, c)) continue;
-                // Among good cells a piece is split only when the cell on it conflicts
-                // with v: the mesh is not constrained Delaunay there until it is.
-                if (!anyBad && !robust::inConflict(r.t, slot, r.t.pts[v])) continue;
-                std::array<int32_t, 3> key{a, b, c};
-                std::sort(key.begin(), key.end());
-                if (shieldedFrom(r, v, key.data(), 3) || failed.count(key) != 0) {
-                    continue;
+            for (; edgeId < 0 && piece[0] < 0 && faceCell < near.size(); ++faceCell, face = 0) {
+                const int32_t slot = near[faceCell];
+                while (face < 4 && piece[0] < 0) {
+                    int32_t a, b, c;
+                    robust::faceOf(r.t, slot, face++, a, b, c);
+                    if (a == v || b == v || c == v || !isBarrier(r, a, b, c)) continue;
+                    if (!inEquatorialBall(r, r.t.pts[v], a, b, c)) continue;
+                    // Among good cells a piece is split only when the cell on it conflicts
+                    // with v: the mesh is not constrained Delaunay there until it is.
+                    if (!anyBad && !robust::inConflict(r.t, slot, r.t.pts[v])) continue;
+                    std::array<int32_t, 3> key{a, b, c};
+                    std::sort(key.begin(), key.end());
+                    if (shieldedFrom(r, v, key.data(), 3) || failed.count(key) != 0) {
+                        continue;
+                    }
+                    piece = key;
                 }
-                piece = key;
+                if (piece[0] >= 0) break;
             }
             if (piece[0] < 0) break;
             // The split may not land closer to a vertex than a small fraction of v's
