@@ -145,6 +145,45 @@ TEST(TetTopology, SeedsCountTowardsTheCavityCap) {
     EXPECT_EQ(t.cavity, (std::vector<int32_t>{0, 1}));
 }
 
+// The encroachment scan goes on after a failed split only while the version is the same,
+// so a refusal must leave it and every change must move it.
+TEST(TetTopology, TheVersionMovesWithEveryChangeToTheCellsAndNotWithARefusal) {
+    TetTopology t = bipyramid();
+    uint64_t version = t.version;
+    auto cross = [](int32_t, int32_t, int32_t) { return true; };
+    // A point far above cell 0, its cavity forced to that cell: the cell's faces are not
+    // all seen from it, so the commit is refused.
+    const int32_t above = robust::topologyAddVertex(t, Point3{0.2, 0.2, 50});
+    const int32_t seed = 0;
+    ASSERT_TRUE(robust::growCavity(t, t.pts[above], &seed, 1, cross, true));
+    EXPECT_FALSE(robust::commitCavity(t, above));
+    EXPECT_EQ(t.version, version);
+    // A refused replacement.
+    std::array<int32_t, 4> three[3] = {{0, 1, 4, 3}, {1, 2, 4, 3}, {2, 0, 4, 3}};
+    for (auto& v : three) {
+        if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
+    }
+    const int32_t old2[2] = {0, 1};
+    std::vector<int32_t> made;
+    ASSERT_FALSE(robust::replaceCells(t, old2, 2, three, 2, made));
+    EXPECT_EQ(t.version, version);
+    // A replacement, a point inside cell 2 and a removal each move it.
+    ASSERT_TRUE(robust::replaceCells(t, old2, 2, three, 3, made));
+    EXPECT_GT(t.version, version);
+    version = t.version;
+    const Point3 inside{(0.0 + 1 + 0.3 + 0.8) / 4, (0.0 + 0 + 0.3 - 0.5) / 4, (0.0 + 0 + 1 + 0.5) / 4};
+    const int32_t centre = robust::topologyAddVertex(t, inside);
+    const int32_t cell2 = 2;
+    ASSERT_TRUE(robust::growCavity(t, inside, &cell2, 1, cross));
+    ASSERT_TRUE(robust::commitCavity(t, centre));
+    EXPECT_GT(t.version, version);
+    version = t.version;
+    std::vector<uint8_t> keep(t.cells.size(), 1);
+    keep[t.created.front()] = 0;
+    robust::removeCells(t, keep);
+    EXPECT_GT(t.version, version);
+}
+
 /// The cells of `t` around vertex v, in the order forStar finds them.
 std::vector<int32_t> starOf(TetTopology& t, int32_t v) {
     std::vector<int32_t> star;
