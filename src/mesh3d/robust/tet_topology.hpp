@@ -35,6 +35,7 @@ struct CavityFace {
     uint8_t inside;    ///< the inside flag of the cavity cell that owned the face
     uint8_t barrier;   ///< the face was not to be crossed
     uint8_t skip;      ///< set by the caller: a hull face through the new vertex, replaced by the fan from it
+    uint8_t seen;      ///< shrinkCavity found the point sees it and may be joined to it
     int32_t owner;     ///< slot * 4 + face of the cavity cell listing it
 };
 
@@ -53,6 +54,7 @@ struct TetTopology {
     std::vector<int32_t> cavity;
     uint32_t cavityMark = 0;  ///< the stamp of the cells in `cavity`
     std::vector<CavityFace> boundary;
+    std::vector<CavityFace> boundaryBefore;  ///< shrinkCavity's boundary of the round before
     /// Barrier faces (slot * 4 + face) that ended up with cavity cells on both sides: the
     /// insertion would remove them.
     std::vector<int32_t> lostBarriers;
@@ -207,7 +209,7 @@ bool growCavity(TetTopology& t, const Point3& p, const int32_t* seeds, int seedC
             } else {
                 barrier = cross ? 0 : 1;
             }
-            t.boundary.push_back(CavityFace{a, b, c, across, t.inside[s], barrier, 0, s * 4 + k});
+            t.boundary.push_back(CavityFace{a, b, c, across, t.inside[s], barrier, 0, 0, s * 4 + k});
         }
     }
     // A face between two cavity cells may have been listed as boundary when the second
@@ -233,14 +235,19 @@ template <typename CanCross, typename Skip, typename Blind>
 bool shrinkCavity(TetTopology& t, const Point3& p, CanCross&& canCross, Skip&& skip, Blind&& blind) {
     const uint32_t in = t.cavityMark;
     t.crossable.clear();
+    std::vector<CavityFace>& before = t.boundaryBefore;
     for (int round = 0; round < 64; ++round) {
         bool removed = false;
-        for (const CavityFace& f : t.boundary) {
-            if (f.skip != 0) continue;
+        for (CavityFace& f : t.boundary) {
+            // A face found seen in an earlier round is seen again: the tests depend on the
+            // face and p alone.
+            if (f.skip != 0 || f.seen != 0) continue;
             if (!(orient3d(t.pts[f.a], t.pts[f.b], t.pts[f.c], p) > 0) || blind(f)) {
                 if (t.mark[f.owner >> 2] == in) t.shrunkAway.push_back(f.owner >> 2);
                 t.mark[f.owner >> 2] = 0;
                 removed = true;
+            } else {
+                f.seen = 1;
             }
         }
         if (!removed) return true;
@@ -250,14 +257,27 @@ bool shrinkCavity(TetTopology& t, const Point3& p, CanCross&& canCross, Skip&& s
         }
         t.cavity.resize(kept);
         if (t.cavity.empty()) return false;
+        // The faces of the cells left, in cavity order. From the second round on, the list
+        // before is in that order too (the cavity only loses cells), so a face already
+        // listed is taken over as it was (next to thin layers cavities of thousands of
+        // cells shrink a few cells a round); only faces the cells gone leave bare are
+        // tested.
+        const bool reuse = round > 0;
+        before.swap(t.boundary);
         t.boundary.clear();
+        size_t j = 0;
         for (int32_t s : t.cavity) {
+            while (reuse && j < before.size() && t.mark[before[j].owner >> 2] != in) ++j;
             for (int k = 0; k < 4; ++k) {
                 const int32_t across = t.cells[s].n[k];
                 if (across >= 0 && t.mark[across >> 2] == in) continue;
+                if (reuse && j < before.size() && before[j].owner == s * 4 + k) {
+                    t.boundary.push_back(before[j++]);
+                    continue;
+                }
                 int32_t a, b, c;
                 faceOf(t, s, k, a, b, c);
-                CavityFace f{a, b, c, across, t.inside[s], static_cast<uint8_t>(canCross(a, b, c) ? 0 : 1), 0, s * 4 + k};
+                CavityFace f{a, b, c, across, t.inside[s], static_cast<uint8_t>(canCross(a, b, c) ? 0 : 1), 0, 0, s * 4 + k};
                 f.skip = skip(f) ? 1 : 0;
                 t.boundary.push_back(f);
             }
@@ -315,7 +335,7 @@ bool expandCavity(TetTopology& t, const Point3& p, CanCross&& canCross, int roun
                 }
                 int32_t a, b, c;
                 faceOf(t, s, k, a, b, c);
-                t.boundary.push_back(CavityFace{a, b, c, across, t.inside[s], static_cast<uint8_t>(cross ? 0 : 1), 0, s * 4 + k});
+                t.boundary.push_back(CavityFace{a, b, c, across, t.inside[s], static_cast<uint8_t>(cross ? 0 : 1), 0, 0, s * 4 + k});
             }
         }
     }
