@@ -35,6 +35,18 @@ void expectConsistent(const TetTopology& t) {
     }
 }
 
+/// The corners v of a cell of `t`, the first two swapped when that makes it positively
+/// oriented.
+std::array<int32_t, 4> positive(const TetTopology& t, std::array<int32_t, 4> v) {
+    if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
+    return v;
+}
+
+/// Each of the n cells in `cells` made positively oriented.
+void orientAll(const TetTopology& t, std::array<int32_t, 4>* cells, int n) {
+    for (int i = 0; i < n; ++i) cells[i] = positive(t, cells[i]);
+}
+
 /// Two cells on the triangle (0, 1, 2) with apexes 3 above and 4 below, each with a
 /// neighbour of its own across one outer face (cells 2 and 3), so that outer links are
 /// checked too.
@@ -42,11 +54,8 @@ TetTopology bipyramid() {
     TetTopology t;
     t.pts = {Point3{0, 0, 0}, Point3{1, 0, 0}, Point3{0, 1, 0}, Point3{0.3, 0.3, 1}, Point3{0.3, 0.3, -1},
              Point3{0.8, -0.5, 0.5}, Point3{0.8, -0.5, -0.5}};
-    auto positive = [&](std::array<int32_t, 4> v) {
-        if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
-        return Cell{v, {-1, -1, -1, -1}};
-    };
-    t.cells = {positive({0, 1, 2, 3}), positive({0, 1, 2, 4}), positive({0, 1, 3, 5}), positive({0, 1, 4, 6})};
+    auto cell = [&](std::array<int32_t, 4> v) { return Cell{positive(t, v), {-1, -1, -1, -1}}; };
+    t.cells = {cell({0, 1, 2, 3}), cell({0, 1, 2, 4}), cell({0, 1, 3, 5}), cell({0, 1, 4, 6})};
     t.alive = {1, 1, 1, 1};
     t.inside = {1, 1, 1, 1};
     t.vertexCell = {0, 0, 0, 0, 1, 2, 3};
@@ -74,9 +83,7 @@ TEST(TetTopology, ReplacingCellsKeepsTheLinksOfATwoThreeFlipAndBackAndRefusesAMi
     expectConsistent(t);
     // Two to three: the edge (3, 4) replaces the face (0, 1, 2).
     std::array<int32_t, 4> three[3] = {{0, 1, 4, 3}, {1, 2, 4, 3}, {2, 0, 4, 3}};
-    for (auto& v : three) {
-        if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
-    }
+    orientAll(t, three, 3);
     const int32_t old2[2] = {0, 1};
     std::vector<int32_t> made;
     // Two of the three cells leave faces of the region unmatched: refused, nothing changed.
@@ -101,9 +108,7 @@ TEST(TetTopology, ReplacingCellsKeepsTheLinksOfATwoThreeFlipAndBackAndRefusesAMi
     }
     // Three to two: back to the two cells on (0, 1, 2).
     std::array<int32_t, 4> two[2] = {{0, 1, 2, 3}, {0, 1, 2, 4}};
-    for (auto& v : two) {
-        if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
-    }
+    orientAll(t, two, 2);
     std::vector<int32_t> back;
     ASSERT_TRUE(robust::replaceCells(t, made.data(), 3, two, 2, back));
     ASSERT_EQ(back.size(), 2u);
@@ -160,9 +165,7 @@ TEST(TetTopology, TheVersionMovesWithEveryChangeToTheCellsAndNotWithARefusal) {
     EXPECT_EQ(t.version, version);
     // A refused replacement.
     std::array<int32_t, 4> three[3] = {{0, 1, 4, 3}, {1, 2, 4, 3}, {2, 0, 4, 3}};
-    for (auto& v : three) {
-        if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
-    }
+    orientAll(t, three, 3);
     const int32_t old2[2] = {0, 1};
     std::vector<int32_t> made;
     ASSERT_FALSE(robust::replaceCells(t, old2, 2, three, 2, made));
@@ -201,8 +204,7 @@ TetTopology fan(const std::vector<Point3>& pts, int32_t apex, const std::vector<
     t.pts = pts;
     t.vertexCell.assign(pts.size(), -1);
     for (const auto& f : faces) {
-        std::array<int32_t, 4> v{f[0], f[1], f[2], apex};
-        if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
+        const std::array<int32_t, 4> v = positive(t, {f[0], f[1], f[2], apex});
         t.cells.push_back(Cell{v, {-1, -1, -1, -1}});
         t.alive.push_back(1);
         t.inside.push_back(1);
@@ -285,9 +287,7 @@ TEST(TetTopology, AFlipOfTwoFacesOnTheHullLeavesTheOtherDiagonalOnIt) {
     expectConsistent(t);
     EXPECT_EQ(hullFaces(t), 6);
     std::array<int32_t, 4> made[2] = {{1, 3, 4, 0}, {3, 1, 4, 2}};
-    for (auto& v : made) {
-        if (orient3d(t.pts[v[0]], t.pts[v[1]], t.pts[v[2]], t.pts[v[3]]) < 0) std::swap(v[0], v[1]);
-    }
+    orientAll(t, made, 2);
     const int32_t old[2] = {0, 1};
     std::vector<int32_t> slots;
     // Without leave to change the hull the two faces it loses and gains do not match up.
