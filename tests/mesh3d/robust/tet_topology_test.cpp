@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 namespace {
@@ -195,6 +196,95 @@ std::vector<int32_t> starOf(TetTopology& t, int32_t v) {
         return false;
     });
     return star;
+}
+
+/// A Delaunay tetrahedralization of `n` points drawn in the unit cube from `seed` (the
+/// super-tetrahedron's cells included).
+TetTopology randomTopology(uint64_t seed, int n) {
+    TetTopology t;
+    robust::topologyInit(t, Point3{0, 0, 0}, Point3{1, 1, 1});
+    auto draw = [&]() {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<double>(seed >> 11) * (1.0 / 9007199254740992.0);
+    };
+    int32_t hint = 0;
+    for (int i = 0; i < n; ++i) {
+        const Point3 p{draw(), draw(), draw()};
+        const int32_t vid = robust::topologyAddVertex(t, p);
+        const robust::Location loc = robust::locatePoint(t, p, hint, [](int32_t, int32_t, int32_t) { return false; });
+        if (loc.cell < 0) continue;
+        if (!robust::growCavity(t, p, &loc.cell, 1, [](int32_t, int32_t, int32_t) { return true; })) continue;
+        if (robust::commitCavity(t, vid)) hint = t.created.front();
+    }
+    return t;
+}
+
+/// The cavity left of `cavity` by dropping, round after round, every cell with a face on
+/// the cavity's boundary that p does not strictly see; `rounds` counts the rounds that drop
+/// cells. Empty when it runs empty.
+std::vector<int32_t> plainShrink(const TetTopology& t, std::vector<int32_t> cavity, const Point3& p, int& rounds) {
+    rounds = 0;
+    for (;;) {
+        const std::set<int32_t> in(cavity.begin(), cavity.end());
+        std::set<int32_t> gone;
+        for (const int32_t s : cavity) {
+            for (int k = 0; k < 4; ++k) {
+                const int32_t across = t.cells[s].n[k];
+                if (across >= 0 && in.count(across >> 2) != 0) continue;
+                int32_t a, b, c;
+                robust::faceOf(t, s, k, a, b, c);
+                if (!(orient3d(t.pts[a], t.pts[b], t.pts[c], p) > 0)) gone.insert(s);
+            }
+        }
+        if (gone.empty()) return cavity;
+        ++rounds;
+        cavity.erase(std::remove_if(cavity.begin(), cavity.end(), [&](int32_t s) { return gone.count(s) != 0; }),
+                     cavity.end());
+        if (cavity.empty()) return cavity;
+    }
+}
+
+// Cavities forced from cells far from their point shrink over many rounds; the shrink
+// takes over the faces it listed before, and must leave what a plain shrink leaves.
+TEST(TetTopology, AShrinkingCavityEndsAsAPlainShrinkDoes) {
+    TetTopology t = randomTopology(7, 300);
+    uint64_t seed = 11;
+    auto below = [&](int32_t n) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<int32_t>((seed >> 33) % static_cast<uint64_t>(n));
+    };
+    auto cross = [](int32_t, int32_t, int32_t) { return true; };
+    int manyRounds = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        // The star of a vertex and a point beside it: the cells around the vertex that
+        // the point does not see go a layer at a time.
+        const int32_t centre = 4 + below(300);
+        std::vector<int32_t> seeds = starOf(t, centre);
+        const Point3 c = t.pts[centre];
+        const Point3 p{c.x + 0.02 * (below(11) - 5), c.y + 0.02 * (below(11) - 5), c.z + 0.02 * (below(11) - 5)};
+        if (!robust::growCavity(t, p, seeds.data(), static_cast<int>(seeds.size()), cross, true)) continue;
+        const std::vector<int32_t> start = t.cavity;
+        int rounds = 0;
+        const std::vector<int32_t> expected = plainShrink(t, start, p, rounds);
+        const bool ok = robust::shrinkCavity(t, p, cross, [](const robust::CavityFace&) { return false; });
+        ASSERT_EQ(ok, !expected.empty()) << "trial " << trial;
+        if (!ok) continue;
+        EXPECT_EQ(t.cavity, expected) << "trial " << trial;
+        // The boundary lists every bare face of the cells left once, in their order.
+        std::vector<int32_t> owners;
+        const std::set<int32_t> in(expected.begin(), expected.end());
+        for (const int32_t s : expected) {
+            for (int k = 0; k < 4; ++k) {
+                const int32_t across = t.cells[s].n[k];
+                if (across < 0 || in.count(across >> 2) == 0) owners.push_back(s * 4 + k);
+            }
+        }
+        std::vector<int32_t> listed;
+        for (const robust::CavityFace& f : t.boundary) listed.push_back(f.owner);
+        EXPECT_EQ(listed, owners) << "trial " << trial;
+        manyRounds += rounds >= 3 ? 1 : 0;
+    }
+    EXPECT_GT(manyRounds, 10);
 }
 
 /// Cells joining `apex` to every face of `faces` (each made positively oriented), linked
