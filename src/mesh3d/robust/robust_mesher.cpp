@@ -216,7 +216,8 @@ struct Run {
     bool localLoose = false;
     Point3 localCentre{0, 0, 0};
     double localRadius2 = 0;
-    /// With `local`: the points tried (refineCell) so far; refinement stops at kLocalTries.
+    /// With `local`: the points tried (refineCell) so far; refinement stops at kLocalTries,
+    /// or past kLocalTryStart at kLocalTriesPerPoint per point placed since localStart.
     int64_t localTries = 0;
     /// With `local`: the Steiner count when the local refinement began.
     int64_t localStart = 0;
