@@ -160,6 +160,22 @@ struct Span {
     const int32_t* end = nullptr;
 };
 
+/// The cells around vertices, each star in the order forStar visits it, for as long as the
+/// cells do not change (TetTopology::version): the walk over a facet's pieces asks for the
+/// same stars again and again (a piece at an input corner for that corner's whole star),
+/// and so do the tries of one split after another that fail and leave the cells as they
+/// were (next to the hub of a fan of needles, a star of thousands of cells each time). A
+/// star asked for often is indexed by the cells' other corners.
+struct StarLists {
+    struct Star {
+        std::vector<int32_t> slots;
+        std::vector<std::pair<int32_t, int32_t>> byCorner;  ///< (other corner, place in slots), sorted
+        int asked = 0;
+    };
+    std::map<int32_t, Star> stars;
+    uint64_t version = 0;  ///< the topology's version the stars were listed at
+};
+
 struct Run {
     TetTopology t;
     RobustTetParams params;
@@ -233,7 +249,18 @@ struct Run {
     /// Steiner points contracted into a neighbour after refinement (in no cell, left out of
     /// the output).
     std::vector<int32_t> contracted;
+    /// The stars listed since the cells last changed (currentStars).
+    StarLists stars;
 };
+
+/// The run's star lists, emptied first when the cells changed since they were listed.
+StarLists& currentStars(Run& r) {
+    if (r.stars.version != r.t.version) {
+        r.stars.stars.clear();
+        r.stars.version = r.t.version;
+    }
+    return r.stars;
+}
 
 Span facetsOf(const Run& r, int32_t v) {
     Span s;
@@ -972,19 +999,6 @@ bool faceOnEdgeFacets(const Run& r, const InputEdge& e, int32_t a, int32_t b, in
     return false;
 }
 
-/// The cells around vertices, each star in the order forStar visits it, for as long as the
-/// mesh does not change: the walk over a facet's pieces asks for the same stars again and
-/// again (a piece at an input corner for that corner's whole star). A star asked for often
-/// is indexed by the cells' other corners.
-struct StarLists {
-    struct Star {
-        std::vector<int32_t> slots;
-        std::vector<std::pair<int32_t, int32_t>> byCorner;  ///< (other corner, place in slots), sorted
-        int asked = 0;
-    };
-    std::map<int32_t, Star> stars;
-};
-
 /// Calls f(slot) for the cells with the edge (v, w), in the order forStar(v) visits them;
 /// stops early when f returns true.
 template <typename F>
@@ -1046,7 +1060,7 @@ void addFacetConflictSeeds(Run& r, int32_t f, const Point3& q, std::vector<std::
     // Membership in sets, order in the vectors (the seeds' order is the cavity's).
     std::set<std::array<int32_t, 3>> listed(pieces.begin(), pieces.end());
     std::set<int32_t> seeded(seeds.begin(), seeds.end());
-    StarLists stars;
+    StarLists& stars = currentStars(r);
     for (size_t i = 0; i < pieces.size() && seeds.size() <= r.cavityCap; ++i) {
         const std::array<int32_t, 3> piece = pieces[i];
         bool conflict = false;
@@ -1167,7 +1181,7 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool c
     if (constrained) {
         // The pieces of the edge's facets along (s, w), and from them the facets' planar
         // cavities of q.
-        StarLists stars;
+        StarLists& stars = currentStars(r);
         for (int32_t k = e.facetBegin; k < e.facetEnd; ++k) {
             const int32_t f = r.edgeFacets[k];
             std::vector<std::array<int32_t, 3>> pieces;
@@ -2139,8 +2153,14 @@ bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
                     }
                 }
                 if (i < r.freshShrunk.size()) {
-                    for (int32_t s : r.freshShrunk[i]) {
-                        if (r.t.alive[s] != 0 && std::find(near.begin(), near.end(), s) == near.end()) near.push_back(s);
+                    // Each cell once (marks, not a search of the list: a cavity that shrank
+                    // next to a thin layer lost thousands of cells).
+                    const uint32_t listed = robust::nextMark(r.t);
+                    for (const int32_t s : near) r.t.mark[s] = listed;
+                    for (const int32_t s : r.freshShrunk[i]) {
+                        if (r.t.alive[s] == 0 || r.t.mark[s] == listed) continue;
+                        r.t.mark[s] = listed;
+                        near.push_back(s);
                     }
                 }
                 // Where no cell nearby is to be refined, encroached subsegments are left, and
@@ -2656,8 +2676,9 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
     std::vector<int> shortestNow;
     std::vector<uint8_t> excusedNow;
     // The worst ratio of the star with the point where it is now; infinite when a cell is
-    // not valid or fares worse than allowed.
-    auto worstOfStar = [&]() {
+    // not valid or fares worse than allowed. A candidate counts only when it beats `beat`,
+    // so the scan stops at the first cell as bad as that (the value is then at least `beat`).
+    auto worstOfStar = [&](double beat) {
         double worst = 0;
         for (size_t i = 0; i < star.size(); ++i) {
             const auto& cell = r.t.cells[star[i]].v;
@@ -2669,6 +2690,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
                 return std::numeric_limits<double>::infinity();
             }
             worst = std::max(worst, q);
+            if (!(worst < beat)) return worst;
         }
         return worst;
     };
@@ -2727,6 +2749,12 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
                 if (x != v) face[n++] = r.t.pts[x];
             }
             if (regularApex(face, home, candidates[count])) ++count;
+            // That cell is scanned first: where it stays the worst, a candidate that does not
+            // help is known at once.
+            std::swap(star[0], star[worstAt]);
+            std::swap(ratioNow[0], ratioNow[worstAt]);
+            std::swap(shortestNow[0], shortestNow[worstAt]);
+            std::swap(excusedNow[0], excusedNow[worstAt]);
         }
         const int full = count;
         for (int i = 0; i < full; ++i) candidates[count++] = scale3(add3(home, candidates[i]), 0.5);
@@ -2735,7 +2763,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
         for (int i = 0; i < count; ++i) {
             if (!keepOnFeature(r, v, candidates[i])) continue;
             r.t.pts[v] = candidates[i];
-            const double worst = worstOfStar();
+            const double worst = worstOfStar(bestWorst);
             if (worst < bestWorst) {
                 bestWorst = worst;
                 bestAt = candidates[i];
@@ -2758,7 +2786,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
                     Point3 q = add3(bestAt, scale3(axis, step));
                     if (!keepOnFeature(r, v, q)) continue;
                     r.t.pts[v] = q;
-                    const double worst = worstOfStar();
+                    const double worst = worstOfStar(stepWorst);
                     if (worst < stepWorst) {
                         stepWorst = worst;
                         stepAt = q;
@@ -3229,16 +3257,20 @@ struct LeftChange {
 /// of its star (`star`), in `c`; false when it is not allowed: a cell it makes is not
 /// positively oriented, or in the solid and flat or above the volume bound, or a face of
 /// the cells it makes would lie on a facet without parting the solid from the outside, or
-/// part them off the facets (the boundary keeps its faces, each on its facet).
-bool judgeContraction(const Run& r, int32_t v, int32_t u, const std::vector<int32_t>& star,
-                      std::vector<std::array<int32_t, 4>>& made, std::vector<int32_t>& from, LeftChange& c) {
-    robust::contractedCells(r.t, star, v, u, made, from);
+/// part them off the facets (the boundary keeps its faces, each on its facet). The cells
+/// are made one at a time, so a contraction refused at its first cell costs one cell, not
+/// the star (the hub of a fan of needles has thousands of cells and hundreds of
+/// neighbours to try).
+bool judgeContraction(const Run& r, int32_t v, int32_t u, const std::vector<int32_t>& star, LeftChange& c) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     c = LeftChange();
-    for (size_t i = 0; i < made.size(); ++i) {
-        const std::array<int32_t, 4>& m = made[i];
+    for (const int32_t s : star) {
+        if (robust::cellHas(r.t.cells[s], u)) continue;  // goes with the contraction
+        std::array<int32_t, 4> m = r.t.cells[s].v;
+        for (int32_t& x : m) {
+            if (x == v) x = u;
+        }
         if (!(orient3d(r.t.pts[m[0]], r.t.pts[m[1]], r.t.pts[m[2]], r.t.pts[m[3]]) > 0)) return false;
-        const int32_t s = from[i];
         const uint8_t inside = r.t.inside[s];
         if (inside != 0 && (flatCell(r, m[0], m[1], m[2], m[3]) || overVolume(r, m))) return false;
         // A face through u comes from the cell's face through v; the cell beyond it then is
@@ -3400,8 +3432,6 @@ bool contractOrFlipForCellsLeft(Run& r) {
         if (q > limit && !std::isinf(q) && !excusedCorners(r, r.t.cells[s].v)) left.push_back(r.t.cells[s].v);
     }
     std::vector<int32_t> star, neighbours;
-    std::vector<std::array<int32_t, 4>> made;
-    std::vector<int32_t> from;
     for (const std::array<int32_t, 4>& cell : left) {
         const auto same = [&](int32_t s) {
             return robust::cellHas(r.t.cells[s], cell[1]) && robust::cellHas(r.t.cells[s], cell[2]) &&
@@ -3428,7 +3458,7 @@ bool contractOrFlipForCellsLeft(Run& r) {
                 if (r.kind[v] == kOnEdge && u != r.prevV[v] && u != r.nextV[v]) continue;
                 if (r.kind[v] == kOnFacet && !onFacet(r, u, r.feature[v])) continue;
                 LeftChange c;
-                if (!judgeContraction(r, v, u, star, made, from, c)) continue;
+                if (!judgeContraction(r, v, u, star, c)) continue;
                 if (!(c.unexcused < 0 && c.slivers <= 0) || !c.betterThan(best, bestV >= 0)) continue;
                 best = c;
                 bestV = v;
