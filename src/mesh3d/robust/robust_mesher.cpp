@@ -176,6 +176,15 @@ struct StarLists {
     uint64_t version = 0;  ///< the topology's version the stars were listed at
 };
 
+/// A vertex smoothSteinerPoints left where it was: the cells' version and the count of
+/// moves then, and whether with the compass search.
+struct StayMark {
+    uint64_t version = 0;
+    uint64_t moves = 0;
+    bool search = false;
+    bool valid = false;
+};
+
 struct Run {
     TetTopology t;
     RobustTetParams params;
@@ -251,6 +260,12 @@ struct Run {
     std::vector<int32_t> contracted;
     /// The stars listed since the cells last changed (currentStars).
     StarLists stars;
+    /// Per vertex what smoothSteinerPoints found when it last left the vertex where it was
+    /// (stayHolds): the same star gives the same answer, so it is not tried again.
+    std::vector<StayMark> stays;
+    /// Per vertex the count of moves (`moves`) when a point of its star last moved.
+    std::vector<uint64_t> movedNear;
+    uint64_t moves = 0;  ///< the points smoothSteinerPoints has moved
 };
 
 /// The run's star lists, emptied first when the cells changed since they were listed.
@@ -516,7 +531,9 @@ int32_t addVertex(Run& r, const Point3& p, uint8_t kind, int32_t feature) {
     r.feature.push_back(feature);
     r.prevV.push_back(-1);
     r.nextV.push_back(-1);
-    return robust::topologyAddVertex(r.t, p);
+    const int32_t v = robust::topologyAddVertex(r.t, p);
+    if (static_cast<size_t>(v) < r.stays.size()) r.stays[v] = StayMark();
+    return v;
 }
 
 /// The first side of the boundary piece (sides ab, bc, ca) that is a subsegment whose
@@ -554,6 +571,7 @@ void dropVertex(Run& r) {
     r.nextV.pop_back();
     r.t.pts.pop_back();
     r.t.vertexCell.pop_back();
+    r.t.starVersion.resize(r.t.pts.size());
 }
 
 /// The squared distance from p to the triangle (a, b, c): to the nearest of its points.
@@ -2643,6 +2661,14 @@ bool regularApex(const Point3 face[3], const Point3& towards, Point3& apex) {
     return true;
 }
 
+/// Whether smoothSteinerPoints left v where it was (with the same `search`) and nothing it
+/// looked at changed since: no cell with v as a corner (nor v's vertexCell), no point of
+/// those cells moved.
+bool stayHolds(const Run& r, int32_t v, bool search) {
+    const StayMark& m = r.stays[v];
+    return m.valid && m.search == search && r.t.starVersion[v] <= m.version && r.movedNear[v] <= m.moves;
+}
+
 /// After the flips, a Steiner point at a cell still above the radius-edge bound is moved
 /// when that improves its star: to the mean of its neighbours, to the mean of its cells'
 /// circumcentres weighted by their volumes, to the apex of a regular cell on the face
@@ -2659,8 +2685,14 @@ bool regularApex(const Point3 face[3], const Point3& towards, Point3& apex) {
 /// first a quarter of the point's shortest edge long, the best step taken while one lowers
 /// the worst ratio and the step halved while none does, down to a 64th of the first, at most
 /// kPolishSteps steps.
+/// A point left where it was is not tried again (with the same `search`) until its star
+/// changes: a cell with it as a corner, or a point of its star (or its neighbours along its
+/// input edge) moved. Next to thin layers most points at cells above the bound are at
+/// needles no move helps, and the passes after refinement tried them all again each time.
 void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = false) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
+    if (r.stays.size() < r.t.pts.size()) r.stays.resize(r.t.pts.size());
+    if (r.movedNear.size() < r.t.pts.size()) r.movedNear.resize(r.t.pts.size(), 0);
     std::vector<int32_t> movable;
     std::vector<uint8_t> listed(r.t.pts.size(), 0);
     for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
@@ -2695,6 +2727,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
         return worst;
     };
     for (const int32_t v : movable) {
+        if (stayHolds(r, v, search)) continue;
         star.clear();
         robust::forStar(r.t, v, [&](int32_t s) {
             star.push_back(s);
@@ -2800,8 +2833,19 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
                 }
             }
         }
-        if (bestWorst < worstNow) moved.push_back(v);
         r.t.pts[v] = bestAt;
+        if (!(bestWorst < worstNow)) {
+            r.stays[v] = StayMark{r.t.version, r.moves, search, true};
+            continue;
+        }
+        moved.push_back(v);
+        // Every point whose star holds v, and v's neighbours along its input edge (whose
+        // moves are held between them), may fare differently now.
+        ++r.moves;
+        for (const int32_t s : star) {
+            for (const int32_t x : r.t.cells[s].v) r.movedNear[x] = r.moves;
+        }
+        if (r.kind[v] == kOnEdge) r.movedNear[r.prevV[v]] = r.movedNear[r.nextV[v]] = r.moves;
     }
 }
 
@@ -3114,6 +3158,23 @@ std::vector<int32_t> changedSlots(const Run& before, const Run& after) {
     return slots;
 }
 
+/// After an attempt was undone (the run `r` back as it was): the points the attempt's moves
+/// left where they were (`stays`) whose stars it never changed (`starVersion`,
+/// `movedNear` as the attempt left them) are left where they are from now on too.
+void keepStays(Run& r, const std::vector<StayMark>& stays, const std::vector<uint64_t>& starVersion,
+               const std::vector<uint64_t>& movedNear) {
+    const size_t n = std::min(stays.size(), r.t.pts.size());
+    if (r.stays.size() < n) r.stays.resize(n);
+    if (r.movedNear.size() < n) r.movedNear.resize(n, 0);
+    for (size_t v = 0; v < n; ++v) {
+        const StayMark& m = stays[v];
+        // The mark still held when the attempt ended, and the star was the same all along.
+        const bool held = m.valid && starVersion[v] <= m.version && movedNear[v] <= m.moves;
+        if (!held || starVersion[v] > r.t.version || movedNear[v] > r.moves) continue;
+        r.stays[v] = StayMark{r.t.version, r.moves, m.search, true};
+    }
+}
+
 /// Refines the cells in the ball around g (kLocalRadius times the square root of longest2)
 /// as in refinement, but without the shortest-edge rule and with at most kLocalPoints
 /// points, none closer to a vertex than kLocalFloor times the square root of shortest2
@@ -3176,8 +3237,14 @@ bool refineAround(Run& r, const Point3& g, double longest2, double shortest2, bo
         keep = after.unexcused < before.unexcused && after.slivers <= before.slivers;
     }
     if (!keep) {
+        // What the moves found about points whose stars the attempt never touched holds
+        // for the mesh as it was, too.
+        const std::vector<StayMark> stays = std::move(r.stays);
+        const std::vector<uint64_t> starVersion = std::move(r.t.starVersion);
+        const std::vector<uint64_t> movedNear = std::move(r.movedNear);
         r = std::move(saved);
         *r.out = savedOut;
+        keepStays(r, stays, starVersion, movedNear);
     }
     return keep;
 }

@@ -21,12 +21,14 @@ void topologyInit(TetTopology& t, const Point3& lo, const Point3& hi) {
     t.alive.push_back(1);
     t.inside.push_back(0);
     t.vertexCell = {0, 0, 0, 0};
+    t.starVersion = {0, 0, 0, 0};
     t.liveCells = 1;
 }
 
 int32_t topologyAddVertex(TetTopology& t, const Point3& p) {
     t.pts.push_back(p);
     t.vertexCell.push_back(-1);
+    t.starVersion.resize(t.pts.size(), t.version);
     return static_cast<int32_t>(t.pts.size() - 1);
 }
 
@@ -58,9 +60,11 @@ struct FaceLink {
 void commitCells(TetTopology& t, const int32_t* old, size_t oldCount, const std::array<int32_t, 4>* made,
                  const uint8_t* inside, size_t madeCount, const FaceLink* links, std::vector<int32_t>& slots) {
     ++t.version;
+    if (t.starVersion.size() < t.pts.size()) t.starVersion.resize(t.pts.size(), 0);
     for (size_t i = 0; i < oldCount; ++i) {
         t.alive[old[i]] = 0;
         t.freeSlots.push_back(old[i]);
+        for (const int32_t v : t.cells[old[i]].v) t.starVersion[v] = t.version;
     }
     t.liveCells -= static_cast<int64_t>(oldCount);
     const size_t first = slots.size();
@@ -70,7 +74,10 @@ void commitCells(TetTopology& t, const int32_t* old, size_t oldCount, const std:
         t.alive[slot] = 1;
         t.inside[slot] = inside[i];
         slots.push_back(slot);
-        for (const int32_t v : made[i]) t.vertexCell[v] = slot;
+        for (const int32_t v : made[i]) {
+            t.vertexCell[v] = slot;
+            t.starVersion[v] = t.version;
+        }
     }
     t.liveCells += static_cast<int64_t>(madeCount);
     for (size_t i = 0; i < madeCount; ++i) {
@@ -166,9 +173,11 @@ bool commitCavity(TetTopology& t, int32_t vid) {
         }
     }
     ++t.version;
+    if (t.starVersion.size() < t.pts.size()) t.starVersion.resize(t.pts.size(), 0);
     for (int32_t s : t.cavity) {
         t.alive[s] = 0;
         t.freeSlots.push_back(s);
+        for (const int32_t v : t.cells[s].v) t.starVersion[v] = t.version;
     }
     t.liveCells -= static_cast<int64_t>(t.cavity.size());
     t.created.clear();
@@ -182,7 +191,10 @@ bool commitCavity(TetTopology& t, int32_t vid) {
         t.alive[slot] = 1;
         t.inside[slot] = f.inside;
         t.created.push_back(slot);
-        for (int32_t v : c.v) t.vertexCell[v] = slot;
+        for (int32_t v : c.v) {
+            t.vertexCell[v] = slot;
+            t.starVersion[v] = t.version;
+        }
     }
     t.liveCells += static_cast<int64_t>(t.created.size());
     // Link the new cells to each other across the faces through the new vertex: face 0
@@ -216,6 +228,7 @@ void removeCells(TetTopology& t, const std::vector<uint8_t>& keep) {
         --t.liveCells;
     }
     std::fill(t.vertexCell.begin(), t.vertexCell.end(), -1);
+    t.starVersion.assign(t.pts.size(), t.version);
     for (int32_t s = 0; s < static_cast<int32_t>(t.cells.size()); ++s) {
         if (t.alive[s] == 0) continue;
         for (int32_t v : t.cells[s].v) t.vertexCell[v] = s;

@@ -48,6 +48,10 @@ struct TetTopology {
     std::vector<int32_t> vertexCell;  ///< per vertex a live cell with that corner, or -1
     int64_t liveCells = 0;
     uint64_t version = 0;  ///< counts the changes to the cells (commits and removals)
+    /// Per vertex the version at which a cell with that corner, or its vertexCell, last
+    /// changed: its star (the cells and the order forStar visits them in) is as it was at
+    /// any version since.
+    std::vector<uint64_t> starVersion;
     // Scratch of one insertion or search.
     std::vector<uint32_t> mark;
     uint32_t markValue = 0;

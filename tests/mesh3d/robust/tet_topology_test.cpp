@@ -287,6 +287,67 @@ TEST(TetTopology, AShrinkingCavityEndsAsAPlainShrinkDoes) {
     EXPECT_GT(manyRounds, 10);
 }
 
+// The mesher takes a vertex's star as it was while the vertex's star version stays: every
+// change to the cells must move the version of each vertex whose star (or the order the
+// walk finds it in) it changes.
+TEST(TetTopology, AStarWhoseVersionStaysIsTheSameStar) {
+    TetTopology t = randomTopology(5, 150);
+    uint64_t seed = 3;
+    auto draw = [&]() {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<double>(seed >> 11) * (1.0 / 9007199254740992.0);
+    };
+    auto cross = [](int32_t, int32_t, int32_t) { return true; };
+    int changedStars = 0, keptStars = 0, contractions = 0;
+    for (int step = 0; step < 120; ++step) {
+        const int32_t n = static_cast<int32_t>(t.pts.size());
+        std::vector<std::vector<int32_t>> before(static_cast<size_t>(n));
+        for (int32_t v = 0; v < n; ++v) before[v] = starOf(t, v);
+        const std::vector<uint64_t> versions = t.starVersion;
+        bool changed = false;
+        if (step % 3 == 2) {
+            // The last vertex inserted contracted into the first neighbour that takes it.
+            const int32_t v = n - 1;
+            const std::vector<int32_t> star = starOf(t, v);
+            std::set<int32_t> neighbours;
+            for (const int32_t s : star) {
+                for (const int32_t x : t.cells[s].v) {
+                    if (x != v) neighbours.insert(x);
+                }
+            }
+            std::vector<int32_t> slots;
+            for (const int32_t u : neighbours) {
+                if (robust::contractVertex(t, v, u, star, slots)) {
+                    changed = true;
+                    ++contractions;
+                    break;
+                }
+            }
+        } else {
+            const Point3 p{draw(), draw(), draw()};
+            const int32_t vid = robust::topologyAddVertex(t, p);
+            const robust::Location loc = robust::locatePoint(t, p, 0, [](int32_t, int32_t, int32_t) { return false; });
+            ASSERT_GE(loc.cell, 0);
+            ASSERT_TRUE(robust::growCavity(t, p, &loc.cell, 1, cross));
+            changed = robust::commitCavity(t, vid);
+        }
+        if (!changed) continue;
+        ASSERT_EQ(t.starVersion.size(), t.pts.size());
+        for (int32_t v = 0; v < n; ++v) {
+            if (t.starVersion[v] == versions[v]) {
+                EXPECT_EQ(starOf(t, v), before[v]) << "step " << step << " vertex " << v;
+                ++keptStars;
+            } else {
+                EXPECT_EQ(t.starVersion[v], t.version);
+                changedStars += starOf(t, v) != before[v] ? 1 : 0;
+            }
+        }
+    }
+    EXPECT_GT(contractions, 10);
+    EXPECT_GT(changedStars, 500);
+    EXPECT_GT(keptStars, 5000);
+}
+
 /// Cells joining `apex` to every face of `faces` (each made positively oriented), linked
 /// where they share three corners; faces without a partner stay on the hull.
 TetTopology fan(const std::vector<Point3>& pts, int32_t apex, const std::vector<std::array<int32_t, 3>>& faces) {
