@@ -1021,7 +1021,10 @@ bool faceOnEdgeFacets(const Run& r, const InputEdge& e, int32_t a, int32_t b, in
 /// stops early when f returns true.
 template <typename F>
 void forEdgeCells(Run& r, StarLists& lists, int32_t v, int32_t w, F&& f) {
-    constexpr int kScansBeforeIndex = 4;
+    // An index costs a sort of the star's corners, a scan one pass over its cells: below a
+    // dozen asks the scans cost less (next to a fan's hub, whose star of thousands of cells
+    // is listed anew after every change, the sorts were a twentieth of the run).
+    constexpr int kScansBeforeIndex = 12;
     const auto [found, added] = lists.stars.try_emplace(v);
     StarLists::Star& star = found->second;
     if (added) {
