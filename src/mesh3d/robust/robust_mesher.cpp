@@ -531,9 +531,9 @@ int32_t addVertex(Run& r, const Point3& p, uint8_t kind, int32_t feature) {
     r.feature.push_back(feature);
     r.prevV.push_back(-1);
     r.nextV.push_back(-1);
-    const int32_t v = robust::topologyAddVertex(r.t, p);
-    if (static_cast<size_t>(v) < r.stays.size()) r.stays[v] = StayMark();
-    return v;
+    r.stays.emplace_back();
+    r.movedNear.push_back(0);
+    return robust::topologyAddVertex(r.t, p);
 }
 
 /// The first side of the boundary piece (sides ab, bc, ca) that is a subsegment whose
@@ -572,6 +572,8 @@ void dropVertex(Run& r) {
     r.t.pts.pop_back();
     r.t.vertexCell.pop_back();
     r.t.starVersion.resize(r.t.pts.size());
+    r.stays.pop_back();
+    r.movedNear.pop_back();
 }
 
 /// The squared distance from p to the triangle (a, b, c): to the nearest of its points.
@@ -2694,8 +2696,6 @@ bool stayHolds(const Run& r, int32_t v, bool search) {
 /// needles no move helps, and the passes after refinement tried them all again each time.
 void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = false) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
-    if (r.stays.size() < r.t.pts.size()) r.stays.resize(r.t.pts.size());
-    if (r.movedNear.size() < r.t.pts.size()) r.movedNear.resize(r.t.pts.size(), 0);
     std::vector<int32_t> movable;
     std::vector<uint8_t> listed(r.t.pts.size(), 0);
     for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
@@ -3779,6 +3779,8 @@ void buildFeatures(Run& r, const Plc& plc) {
     r.kind.assign(4 + static_cast<size_t>(n), kFree);
     r.feature.assign(4 + static_cast<size_t>(n), -1);
     r.prevV.assign(4 + static_cast<size_t>(n), -1);
+    r.stays.assign(4 + static_cast<size_t>(n), StayMark());
+    r.movedNear.assign(4 + static_cast<size_t>(n), 0);
     r.nextV.assign(4 + static_cast<size_t>(n), -1);
     for (int32_t i = 0; i < n; ++i) {
         std::sort(cf[i].begin(), cf[i].end());
