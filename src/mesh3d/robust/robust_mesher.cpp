@@ -3166,9 +3166,8 @@ std::vector<int32_t> changedSlots(const Run& before, const Run& after) {
 /// `movedNear` as the attempt left them) are left where they are from now on too.
 void keepStays(Run& r, const std::vector<StayMark>& stays, const std::vector<uint64_t>& starVersion,
                const std::vector<uint64_t>& movedNear) {
+    // The attempt only added points: every point of the run as it was is in its lists.
     const size_t n = std::min(stays.size(), r.t.pts.size());
-    if (r.stays.size() < n) r.stays.resize(n);
-    if (r.movedNear.size() < n) r.movedNear.resize(n, 0);
     for (size_t v = 0; v < n; ++v) {
         const StayMark& m = stays[v];
         // The mark still held when the attempt ended, and the star was the same all along.
