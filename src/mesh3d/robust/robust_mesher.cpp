@@ -3187,9 +3187,11 @@ void keepStays(Run& r, const std::vector<StayMark>& stays, const std::vector<uin
 /// the shortest-edge rule. Keeps the result when the mesh then has fewer cells above the
 /// bound that the bound does not excuse and no more slivers (cells above kSliverRatio);
 /// otherwise the mesh goes back to what it was (also when the run's budget ran out in it).
-/// True when the result was kept.
-bool refineAround(Run& r, const Point3& g, double longest2, double shortest2, bool loose) {
-    Run saved = r;
+/// True when the result was kept. `saved` takes the copy of the run as it was, and then
+/// the attempt when it is undone: copied into again, its lists are reused (a fresh copy of
+/// a run of a million cells spent as long in page faults as in copying).
+bool refineAround(Run& r, Run& saved, const Point3& g, double longest2, double shortest2, bool loose) {
+    saved = r;
     const RobustTetMesh savedOut = *r.out;
     r.local = true;
     r.localLoose = loose;
@@ -3239,14 +3241,12 @@ bool refineAround(Run& r, const Point3& g, double longest2, double shortest2, bo
         keep = after.unexcused < before.unexcused && after.slivers <= before.slivers;
     }
     if (!keep) {
-        // What the moves found about points whose stars the attempt never touched holds
-        // for the mesh as it was, too.
-        const std::vector<StayMark> stays = std::move(r.stays);
-        const std::vector<uint64_t> starVersion = std::move(r.t.starVersion);
-        const std::vector<uint64_t> movedNear = std::move(r.movedNear);
-        r = std::move(saved);
+        // The attempt goes to `saved`, whose lists the next attempt's copy reuses. What the
+        // moves found about points whose stars the attempt never touched holds for the
+        // mesh as it was, too.
+        std::swap(r, saved);
         *r.out = savedOut;
-        keepStays(r, stays, starVersion, movedNear);
+        keepStays(r, saved.stays, saved.t.starVersion, saved.movedNear);
     }
     return keep;
 }
@@ -3268,7 +3268,7 @@ bool refineAround(Run& r, const Point3& g, double longest2, double shortest2, bo
 /// 8.0 without the pass with the first try alone; 8.9 s with this, one cell more left, and
 /// 14.4 s with the second try). True when an attempt was kept and the budget is not spent:
 /// the cells it left can be tried again.
-bool refineAroundCellsLeftOnce(Run& r) {
+bool refineAroundCellsLeftOnce(Run& r, Run& saved) {
     bool anyKept = false;
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<std::pair<int32_t, std::array<int32_t, 4>>> left;
@@ -3294,7 +3294,7 @@ bool refineAroundCellsLeftOnce(Run& r) {
             shortest2 = std::min(shortest2, l2);
         }
         const bool kept =
-            refineAround(r, g, longest2, shortest2, false) || refineAround(r, g, longest2, shortest2, true);
+            refineAround(r, saved, g, longest2, shortest2, false) || refineAround(r, saved, g, longest2, shortest2, true);
         if (!kept) undone.push_back({g, longest2});
         anyKept = anyKept || kept;
     }
@@ -3304,8 +3304,9 @@ bool refineAroundCellsLeftOnce(Run& r) {
 /// The pass above, again while it keeps an attempt (kLocalRounds at most): a kept attempt
 /// can leave a cell of its own above the bound, which a ball around it may mend.
 void refineAroundCellsLeft(Run& r) {
+    Run saved;  // the copies of the attempts (refineAround)
     for (int round = 0; round < kLocalRounds; ++round) {
-        if (!refineAroundCellsLeftOnce(r)) break;
+        if (!refineAroundCellsLeftOnce(r, saved)) break;
     }
 }
 
