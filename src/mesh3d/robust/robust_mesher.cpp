@@ -108,6 +108,10 @@ constexpr int kContractionRounds = 4;
 /// goes in only when it makes no more of them than it replaces (cavityImproves).
 constexpr double kSliverRatio = 50.0;
 
+/// Rounds of points for the slivers left after the refinement around the cells left
+/// (addPointsForSlivers); a third round took few more away.
+constexpr int kSliverRounds = 2;
+
 /// Facets meant to lie in one plane often do not quite: a surface turned out of the axes
 /// leaves the triangles of one flat face apart by the rounding of double precision (sines
 /// of 1e-16 to 1e-13 between their normals), one written in single precision by 1e-8 to
@@ -229,6 +233,9 @@ struct Run {
     /// only when its cavity's cells come out better (cavityImproves), and a boundary point
     /// causes no other split.
     bool onlyIfImproving = false;
+    /// Set with `onlyIfImproving` while points are added for slivers (addPointsForSlivers):
+    /// a point also makes no more cells above kSliverRatio than it replaces.
+    bool noMoreSlivers = false;
     /// The most cells a cavity may have (kCellsLeftCavityCap while points are added for the
     /// cells left).
     size_t cavityCap = SIZE_MAX;
@@ -2908,6 +2915,7 @@ bool cavityImproves(const Run& r, int32_t vid) {
         if (overVolume(r, cell)) return false;
         count(1, cell);
     }
+    if (r.noMoreSlivers && slivers[1] > slivers[0]) return false;
     if (unexcused[1] != unexcused[0]) {
         return unexcused[1] < unexcused[0] &&
                (worst[1] <= worst[0] || (worstUnexcused[1] <= worstUnexcused[0] && slivers[1] <= slivers[0]));
@@ -3065,12 +3073,16 @@ bool takeFlatCellAway(Run& r, int32_t slot, const Point3& g) {
 /// encroach a boundary piece; here they go in only when the cells they make are better.
 /// One pass over the cells; it stops quietly when the Steiner budget runs out (the mesh is
 /// complete by then). The points added are appended to `added`. With `only`, the cells in
-/// those slots alone are looked at.
-void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added, const std::vector<int32_t>* only = nullptr) {
+/// those slots alone are looked at. With `slivers`, the cells looked at are those above
+/// kSliverRatio instead, excused and protected or not, and a point goes in only when it also
+/// makes no more of them than it replaces (addPointsForSlivers).
+void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added, const std::vector<int32_t>* only = nullptr,
+                           bool slivers = false) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     r.trackFresh = false;
     r.shapeMinEdge2 = 0;
     r.onlyIfImproving = true;
+    r.noMoreSlivers = slivers;
     r.cavityCap = kCellsLeftCavityCap;
     std::vector<std::pair<int32_t, std::array<int32_t, 4>>> left;
     const int32_t count = static_cast<int32_t>(only != nullptr ? only->size() : r.t.cells.size());
@@ -3078,7 +3090,8 @@ void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added, const std::vecto
         const int32_t s = only != nullptr ? (*only)[i] : i;
         if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
         const double q = cellRatio(r, r.t.cells[s].v);
-        if (q > limit && (std::isinf(q) || !protectedCell(r, s))) left.push_back({s, r.t.cells[s].v});
+        const bool wanted = slivers ? q > kSliverRatio : q > limit && (std::isinf(q) || !protectedCell(r, s));
+        if (wanted) left.push_back({s, r.t.cells[s].v});
     }
     for (const auto& [s, v] : left) {
         if (!roomForPoint(r)) break;
@@ -3130,7 +3143,27 @@ void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added, const std::vecto
         if (done) added.push_back(static_cast<int32_t>(before));
     }
     r.onlyIfImproving = false;
+    r.noMoreSlivers = false;
     r.cavityCap = SIZE_MAX;
+}
+
+/// Slivers (cells above kSliverRatio) left after the refinement around the cells left,
+/// excused or not: each gets the points tried for a cell left (addPointsForCellsLeft), and
+/// one goes in only when its cavity's cells come out better by the same judgement and no
+/// more of them are slivers. Next to a small input angle refinement leaves cells alone, and
+/// there thin triangles often meet at a fold of nearly flat facets (the strips of a rounded
+/// edge beside a flat face): a cell with its four corners on the two sides of such a fold
+/// lies flat along the surface, with a circumsphere far outside and a ratio in the
+/// thousands, although a point inside the solid next to it makes cells far better. The
+/// flips around the points added follow; again while points go in (kSliverRounds).
+void addPointsForSlivers(Run& r) {
+    std::vector<int32_t> added;
+    for (int round = 0; round < kSliverRounds; ++round) {
+        added.clear();
+        addPointsForCellsLeft(r, added, nullptr, true);
+        if (added.empty()) break;
+        flipBadCells(r, &added);
+    }
 }
 
 /// Cells above the ratio bound that the bound does not excuse, and slivers (cells above
@@ -3929,6 +3962,7 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         smoothSteinerPoints(r, moved);
     }
     refineAroundCellsLeft(r);
+    addPointsForSlivers(r);
     // The contractions (and boundary edge flips) and the last polish in turn, while one is
     // made: the polish moves points so that another contraction can take a cell away.
     contractOrFlipForCellsLeft(r);

@@ -123,6 +123,61 @@ inline Plc steppedShaft(int n, const std::vector<double>& radii, const std::vect
     return b.plc;
 }
 
+/// A box [0, a] x [0, b] x [0, c] with every edge rounded to radius rho, as CAD tessellates
+/// it: each quarter arc of an edge in 2m strips of long thin triangles beside the flat
+/// faces (each a quad split in two), the corners patches of a sphere. Built on the grid of
+/// the box's own faces, each point moved out from the box shrunk by rho.
+inline Plc roundedBox(double a, double b, double c, double rho, int m) {
+    const double size[3] = {a, b, c};
+    std::vector<double> lines[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        std::vector<double>& g = lines[axis];
+        g.push_back(0);
+        for (int i = m - 1; i >= 1; --i) g.push_back(rho - rho * std::tan(i * (kPi / 4) / m));
+        g.push_back(rho);
+        g.push_back(size[axis] - rho);
+        for (int i = 1; i <= m - 1; ++i) g.push_back(size[axis] - (rho - rho * std::tan(i * (kPi / 4) / m)));
+        g.push_back(size[axis]);
+    }
+    Builder builder;
+    auto vertex = [&](const int (&index)[3]) {
+        double q[3], inner[3], out[3], n2 = 0;
+        for (int k = 0; k < 3; ++k) {
+            q[k] = lines[k][index[k]];
+            inner[k] = std::min(std::max(q[k], rho), size[k] - rho);
+            out[k] = q[k] - inner[k];
+            n2 += out[k] * out[k];
+        }
+        const double n = std::sqrt(n2);
+        return builder.point(inner[0] + rho * out[0] / n, inner[1] + rho * out[1] / n, inner[2] + rho * out[2] / n);
+    };
+    for (int axis = 0; axis < 3; ++axis) {
+        const int u = (axis + 1) % 3, w = (axis + 2) % 3;  // (u, w, axis) right-handed
+        for (int side = 0; side < 2; ++side) {
+            const int fixed = side == 0 ? 0 : static_cast<int>(lines[axis].size()) - 1;
+            for (int i = 0; i + 1 < static_cast<int>(lines[u].size()); ++i) {
+                for (int j = 0; j + 1 < static_cast<int>(lines[w].size()); ++j) {
+                    int64_t corner[4];
+                    const int di[4] = {0, 1, 1, 0}, dj[4] = {0, 0, 1, 1};
+                    for (int k = 0; k < 4; ++k) {
+                        int index[3];
+                        index[axis] = fixed;
+                        index[u] = i + di[k];
+                        index[w] = j + dj[k];
+                        corner[k] = vertex(index);
+                    }
+                    if (side == 1) {
+                        builder.quad(corner[0], corner[1], corner[2], corner[3]);
+                    } else {
+                        builder.quad(corner[0], corner[3], corner[2], corner[1]);
+                    }
+                }
+            }
+        }
+    }
+    return builder.plc;
+}
+
 /// A cone of radius r and height h over an n-gon, base fan from the centre.
 inline Plc cone(int n, double r, double h) {
     Builder b;
