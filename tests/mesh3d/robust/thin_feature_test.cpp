@@ -344,4 +344,25 @@ TEST(RobustThinFeatures, SliversAlongRoundedEdges) {
     EXPECT_EQ(shapes::overRatioAwayFromSmallAngles(box, mesh.points, mesh.tets, RobustTetParams().radiusEdgeBound), 0);
 }
 
+TEST(RobustThinFeatures, NoCascadeAlongTheNeedlesOfALongShaft) {
+    // A 36-sided shaft 1.35 long on a collar 0.01 thick, finely sized: its sides are needles
+    // of 0.7 degrees, and a free point inside next to them encroached their pieces' huge
+    // equatorial spheres; each split of a needle's side left a needle as long beside it, so
+    // the sides were split down to 1e-6 near a few points, with 1,505 cells above a ratio of
+    // 1,000. A free point's encroachment is no longer settled by splitting a subsegment far
+    // shorter than its distance from it: none below 1.5e-5 and no such cell now.
+    const Plc shaft = shapes::steppedShaft(36, {0.5, 0.093591695134351602}, {0.0, 0.01, 0.01 + 1.3478078933920332});
+    RobustTetParams params;
+    params.maxVolume = 6.3e-7;
+    params.maxSteinerPoints = 100000;
+    const RobustTetMesh mesh = meshRobustTets(shaft, params);
+    ASSERT_TRUE(mesh.ok) << mesh.error;
+    const shapes::CheckResult c = shapes::check(shaft, mesh.points, mesh.tets, params.maxVolume, params.radiusEdgeBound);
+    EXPECT_EQ(c.failure, "");
+    EXPECT_EQ(c.overVolume, 0);
+    const Extremes e = extremesOf(mesh);
+    EXPECT_GT(e.shortestEdge2, 1e-5 * 1e-5);
+    EXPECT_EQ(e.above1000, 0);
+}
+
 }  // namespace
