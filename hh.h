@@ -1,1 +1,0 @@
-/dev/fd/3: line 137: ./ghist: No such file or directory
