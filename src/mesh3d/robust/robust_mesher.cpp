@@ -34,6 +34,15 @@ constexpr double kSettleSplitReach = 1e-4;
 /// Generated shapes never settle a free point with a split below 0.003 of that distance.
 constexpr double kFreeRedirectReach = 3e-3;
 
+/// Nor, below this fraction of that distance, by splitting a subsegment away from the
+/// piece's corners that the piece's circumcentre does not encroach. A circumcentre beyond
+/// such a subsegment belongs to a piece that is not Delaunay in its facet (its circle holds
+/// the subsegment's ends), and the split does not reach the piece: in a needle 2 degrees
+/// wide the pieces were fans from one corner to many points of the other side, and each
+/// split of a short subsegment of the first side under a fan left the fan's next piece, as
+/// flat, for the same free point, 500 to 1,000 times for each of a few points.
+constexpr double kFreeAwayReach = 0.1;
+
 /// How close, as a fraction of a shape-bad cell's shortest edge, the split point of a
 /// subsegment its circumcentre encroaches may come to the vertices of its cavity.
 constexpr double kSubsegmentSplitReach = 0.6;
@@ -1345,17 +1354,30 @@ bool encroachedFacetSubsegment(const Run& r, int32_t f, const Point3& q, const P
     return true;
 }
 
+/// Splits the subsegment of facet f that q, the split point of a piece of f (`piece`, or
+/// nullptr), encroaches or leaves the facet by (encroachedFacetSubsegment). For a free
+/// vertex's encroachment (`freeEncroacher`), not a subsegment far shorter than the vertex's
+/// distance from it (kFreeRedirectReach, kFreeAwayReach).
 bool splitEncroachedOrAt(Run& r, int32_t f, const Point3& q, const Point3& from, bool constrained,
-                         bool& splitSegment, int32_t freeEncroacher = -1) {
+                         bool& splitSegment, int32_t freeEncroacher = -1,
+                         const std::array<int32_t, 3>* piece = nullptr) {
     int32_t edgeId = -1, pos = -1;
     // Refinement finds the encroached subsegments on the cavity's boundary instead.
     splitSegment = encroachedFacetSubsegment(r, f, q, from, !constrained, edgeId, pos);
     if (splitSegment && freeEncroacher >= 0) {
-        const Point3& s = r.t.pts[r.edges[edgeId].chain[pos]];
-        const Point3& w = r.t.pts[r.edges[edgeId].chain[pos + 1]];
+        const int32_t si = r.edges[edgeId].chain[pos], wi = r.edges[edgeId].chain[pos + 1];
+        const Point3& s = r.t.pts[si];
+        const Point3& w = r.t.pts[wi];
         const Point3& v = r.t.pts[freeEncroacher];
         const double distance2 = std::min(norm2(sub3(v, s)), norm2(sub3(v, w)));
-        if (norm2(sub3(s, w)) < (kFreeRedirectReach * kFreeRedirectReach) * distance2) return false;
+        const double length2 = norm2(sub3(s, w));
+        if (length2 < (kFreeRedirectReach * kFreeRedirectReach) * distance2) return false;
+        if (piece != nullptr && length2 < (kFreeAwayReach * kFreeAwayReach) * distance2 &&
+            !inDiametralBall(q, s, w)) {
+            const auto& p = *piece;
+            const bool atCorner = si == p[0] || si == p[1] || si == p[2] || wi == p[0] || wi == p[1] || wi == p[2];
+            if (!atCorner) return false;
+        }
     }
     if (splitSegment) return splitSubsegment(r, edgeId, pos, constrained);
     return false;
@@ -1449,8 +1471,8 @@ bool insertFacetPoint(Run& r, int32_t f, const Point3& q, bool constrained, int3
 /// Splits the boundary face (a, b, c) at its circumcentre (or at `at`, a point of the face),
 /// or the subsegment that point encroaches. The cells in `through` join the point's cavity
 /// whatever the conflict test says. `freeEncroacher`, when not -1, is the free vertex whose
-/// encroachment the split settles: a subsegment shorter than kFreeRedirectReach of its
-/// distance from it is not split for it (and the face is not split either).
+/// encroachment the split settles: a subsegment far shorter than its distance from it is
+/// not split for it (splitEncroachedOrAt; and the face is not split either).
 bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at, const std::vector<int32_t>* through,
                   int32_t freeEncroacher) {
     const int32_t f = commonFacet(r, a, b, c);
@@ -1466,7 +1488,8 @@ bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at, con
     q = at != nullptr ? *at : dropOntoFacetPlane(r.facets[f], q);
     bool splitSegment = false;
     const Point3 centroid = scale3(add3(add3(r.t.pts[a], r.t.pts[b]), r.t.pts[c]), 1.0 / 3.0);
-    const bool done = splitEncroachedOrAt(r, f, q, centroid, true, splitSegment, freeEncroacher);
+    const std::array<int32_t, 3> piece{a, b, c};
+    const bool done = splitEncroachedOrAt(r, f, q, centroid, true, splitSegment, freeEncroacher, &piece);
     if (splitSegment) {
         if (done && robust::findFaceCell(r.t, a, b, c) >= 0) r.stuckPieces.insert(key);
         return done;
@@ -1484,7 +1507,6 @@ bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at, con
         }
     }
     addFacetConflictSeeds(r, f, q, {key}, seeds);
-    const std::array<int32_t, 3> piece{a, b, c};
     return insertFacetPoint(r, f, q, true, -1, seeds.data(), static_cast<int>(seeds.size()), true, through != nullptr,
                             &piece);
 }

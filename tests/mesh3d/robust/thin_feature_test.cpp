@@ -365,4 +365,26 @@ TEST(RobustThinFeatures, NoCascadeAlongTheNeedlesOfALongShaft) {
     EXPECT_EQ(e.above1000, 0);
 }
 
+TEST(RobustThinFeatures, NoFansAcrossTheNeedlesOfAShortShaft) {
+    // The same shaft 0.51 long on a collar of radius 0.9: needles of 1.8 degrees, and near
+    // their tips the pieces were fans from one corner to many points of the other side. A
+    // free point next to a fan encroached its flat pieces, whose circumcentres lie far
+    // beyond the first side; each split of the short subsegment there (which they do not
+    // encroach) left the fan's next piece for the same point: 2,247 cells above a ratio of
+    // 50, 820 above 1,000, edges of 3e-5. Such a subsegment is no longer split for a free
+    // point: 2 above 50 now.
+    const Plc shaft = shapes::steppedShaft(36, {0.9, 0.093591695134351602}, {0.0, 0.01, 0.52});
+    RobustTetParams params;
+    params.maxVolume = 6.3e-7;
+    params.maxSteinerPoints = 100000;
+    const RobustTetMesh mesh = meshRobustTets(shaft, params);
+    ASSERT_TRUE(mesh.ok) << mesh.error;
+    const shapes::CheckResult c = shapes::check(shaft, mesh.points, mesh.tets, params.maxVolume, params.radiusEdgeBound);
+    EXPECT_EQ(c.failure, "");
+    EXPECT_EQ(c.overVolume, 0);
+    const Extremes e = extremesOf(mesh);
+    EXPECT_LE(e.above50, 10);
+    EXPECT_EQ(e.above1000, 0);
+}
+
 }  // namespace
