@@ -387,4 +387,26 @@ TEST(RobustThinFeatures, NoFansAcrossTheNeedlesOfAShortShaft) {
     EXPECT_EQ(e.above1000, 0);
 }
 
+TEST(RobustThinFeatures, NoCascadeAlongTheSpokesUnderAThinDisc) {
+    // A disc of radius 1.2 and 0.01 thick under a short shaft, in 48 sectors: its bottom is a
+    // fan of spokes 7.5 degrees apart, and its top face's edges lie right above them. Points
+    // of those edges encroached the flat pieces of the fan below; each split of a short
+    // subsegment of a spoke there (which the pieces' circumcentres do not encroach) left the
+    // next flat piece: spokes split down to 2e-6, 8,458 cells above a ratio of 1,000. Such
+    // splits are no longer made for a boundary point either: 10 cells above 50 now.
+    const Plc disc = shapes::steppedShaft(48, {1.2, 0.093591695134351602}, {0.0, 0.01, 0.06});
+    RobustTetParams params;
+    params.maxVolume = 2e-6;
+    params.maxSteinerPoints = 100000;
+    const RobustTetMesh mesh = meshRobustTets(disc, params);
+    ASSERT_TRUE(mesh.ok) << mesh.error;
+    const shapes::CheckResult c = shapes::check(disc, mesh.points, mesh.tets, params.maxVolume, params.radiusEdgeBound);
+    EXPECT_EQ(c.failure, "");
+    EXPECT_EQ(c.overVolume, 0);
+    const Extremes e = extremesOf(mesh);
+    EXPECT_GT(e.shortestEdge2, 1e-5 * 1e-5);
+    EXPECT_LE(e.above50, 40);
+    EXPECT_EQ(e.above1000, 0);
+}
+
 }  // namespace
