@@ -35,12 +35,11 @@ constexpr double kSettleSplitReach = 1e-4;
 constexpr double kFreeRedirectReach = 3e-3;
 
 /// Nor, below this fraction of that distance, by splitting a subsegment away from the
-/// piece's corners that the piece's circumcentre does not encroach. A circumcentre beyond
-/// such a subsegment belongs to a piece that is not Delaunay in its facet (its circle holds
-/// the subsegment's ends), and the split does not reach the piece: in a needle 2 degrees
-/// wide the pieces were fans from one corner to many points of the other side, and each
-/// split of a short subsegment of the first side under a fan left the fan's next piece, as
-/// flat, for the same free point, 500 to 1,000 times for each of a few points.
+/// piece's corners that the piece's circumcentre does not encroach. Such a circumcentre
+/// lies far beyond the subsegment, past a nearly flat piece: in a needle 2 degrees wide the
+/// pieces near the tip were fans from one corner to many points of the other side, and
+/// each split of a short subsegment of the first side under a fan left the fan's next
+/// piece, as flat, for the same free point, 500 to 1,000 times for each of a few points.
 constexpr double kFreeAwayReach = 0.1;
 
 /// The same for a vertex on the boundary, whose encroachment such splits settle more often
