@@ -329,6 +329,21 @@ Extremes extremesOf(const RobustTetMesh& mesh) {
     return e;
 }
 
+/// Meshes `plc` at `maxVolume` with a budget of 100,000 points, checks the mesh and returns
+/// its extremes (none when it failed).
+Extremes checkedExtremes(const Plc& plc, double maxVolume) {
+    RobustTetParams params;
+    params.maxVolume = maxVolume;
+    params.maxSteinerPoints = 100000;
+    const RobustTetMesh mesh = meshRobustTets(plc, params);
+    EXPECT_TRUE(mesh.ok) << mesh.error;
+    if (!mesh.ok) return Extremes{};
+    const shapes::CheckResult c = shapes::check(plc, mesh.points, mesh.tets, params.maxVolume, params.radiusEdgeBound);
+    EXPECT_EQ(c.failure, "");
+    EXPECT_EQ(c.overVolume, 0);
+    return extremesOf(mesh);
+}
+
 TEST(RobustThinFeatures, SliversAlongRoundedEdges) {
     // A box with rounded edges: strips of thin triangles (corners of 1.5 degrees) beside the
     // flat faces, and cells with their corners on the two sides of the fold between a strip
@@ -352,15 +367,7 @@ TEST(RobustThinFeatures, NoCascadeAlongTheNeedlesOfALongShaft) {
     // 1,000. A free point's encroachment is no longer settled by splitting a subsegment far
     // shorter than its distance from it: none below 1.5e-5 and no such cell now.
     const Plc shaft = shapes::steppedShaft(36, {0.5, 0.093591695134351602}, {0.0, 0.01, 0.01 + 1.3478078933920332});
-    RobustTetParams params;
-    params.maxVolume = 6.3e-7;
-    params.maxSteinerPoints = 100000;
-    const RobustTetMesh mesh = meshRobustTets(shaft, params);
-    ASSERT_TRUE(mesh.ok) << mesh.error;
-    const shapes::CheckResult c = shapes::check(shaft, mesh.points, mesh.tets, params.maxVolume, params.radiusEdgeBound);
-    EXPECT_EQ(c.failure, "");
-    EXPECT_EQ(c.overVolume, 0);
-    const Extremes e = extremesOf(mesh);
+    const Extremes e = checkedExtremes(shaft, 6.3e-7);
     EXPECT_GT(e.shortestEdge2, 1e-5 * 1e-5);
     EXPECT_EQ(e.above1000, 0);
 }
@@ -374,15 +381,7 @@ TEST(RobustThinFeatures, NoFansAcrossTheNeedlesOfAShortShaft) {
     // 50, 820 above 1,000, edges of 3e-5. Such a subsegment is no longer split for a free
     // point: 2 above 50 now.
     const Plc shaft = shapes::steppedShaft(36, {0.9, 0.093591695134351602}, {0.0, 0.01, 0.52});
-    RobustTetParams params;
-    params.maxVolume = 6.3e-7;
-    params.maxSteinerPoints = 100000;
-    const RobustTetMesh mesh = meshRobustTets(shaft, params);
-    ASSERT_TRUE(mesh.ok) << mesh.error;
-    const shapes::CheckResult c = shapes::check(shaft, mesh.points, mesh.tets, params.maxVolume, params.radiusEdgeBound);
-    EXPECT_EQ(c.failure, "");
-    EXPECT_EQ(c.overVolume, 0);
-    const Extremes e = extremesOf(mesh);
+    const Extremes e = checkedExtremes(shaft, 6.3e-7);
     EXPECT_LE(e.above50, 10);
     EXPECT_EQ(e.above1000, 0);
 }
@@ -395,15 +394,7 @@ TEST(RobustThinFeatures, NoCascadeAlongTheSpokesUnderAThinDisc) {
     // next flat piece: spokes split down to 2e-6, 8,458 cells above a ratio of 1,000. Such
     // splits are no longer made for a boundary point either: 10 cells above 50 now.
     const Plc disc = shapes::steppedShaft(48, {1.2, 0.093591695134351602}, {0.0, 0.01, 0.06});
-    RobustTetParams params;
-    params.maxVolume = 2e-6;
-    params.maxSteinerPoints = 100000;
-    const RobustTetMesh mesh = meshRobustTets(disc, params);
-    ASSERT_TRUE(mesh.ok) << mesh.error;
-    const shapes::CheckResult c = shapes::check(disc, mesh.points, mesh.tets, params.maxVolume, params.radiusEdgeBound);
-    EXPECT_EQ(c.failure, "");
-    EXPECT_EQ(c.overVolume, 0);
-    const Extremes e = extremesOf(mesh);
+    const Extremes e = checkedExtremes(disc, 2e-6);
     EXPECT_GT(e.shortestEdge2, 1e-5 * 1e-5);
     EXPECT_LE(e.above50, 40);
     EXPECT_EQ(e.above1000, 0);
