@@ -3264,8 +3264,8 @@ void keepStays(Run& r, const std::vector<StayMark>& stays, const std::vector<uin
 /// points, none closer to a vertex than kLocalFloor times the square root of shortest2
 /// (with `loose`, also without the protection of points on one facet, or one side, of a
 /// small facet corner), then flips around the points added, moves Steiner points, and
-/// tries the points for the cells left among the cells it made (with flips around the
-/// points moved and added). The cells it makes outside the ball are refined too, under
+/// tries the points for the cells left, then those for the slivers, among the cells it
+/// made (with flips around the points moved and added). The cells it makes outside the ball are refined too, under
 /// the shortest-edge rule. Keeps the result when the mesh then has fewer cells above the
 /// bound that the bound does not excuse and no more slivers (cells above kSliverRatio);
 /// otherwise the mesh goes back to what it was (also when the run's budget ran out in it).
@@ -3314,6 +3314,14 @@ bool refineAround(Run& r, Run& saved, const Point3& g, double longest2, double s
             flipBadCells(r, &more);
             movePointsAndFlip(r);
         }
+        // And the points for the slivers among the cells it made, as the pass after this
+        // one would try them: an attempt that takes every unexcused cell in its reach away
+        // often leaves a few slivers of its own that one point each mends, and judged
+        // before those points it was undone for them.
+        const std::vector<int32_t> madeNow = changedSlots(saved, r);
+        std::vector<int32_t> forSlivers;
+        addPointsForCellsLeft(r, forSlivers, &madeNow, true);
+        if (!forSlivers.empty()) flipBadCells(r, &forSlivers);
         // The counts change only in the slots that changed.
         LeftCounts before, after;
         for (const int32_t c : changedSlots(saved, r)) {
