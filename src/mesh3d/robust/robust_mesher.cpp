@@ -1841,10 +1841,31 @@ bool protectedCorners(const Run& r, const std::array<int32_t, 4>& v) {
 bool protectedCell(const Run& r, int32_t slot) { return protectedCorners(r, r.t.cells[slot].v); }
 
 /// Whether the bound excuses a cell with corners v: its shortest edge lies at a small input
-/// angle by the wide measure of smallAngleBetween.
+/// angle by the wide measure of smallAngleBetween, or one of its faces lies on a facet and
+/// has a corner of that facet whose angle a makes 1 / (2 sin a) exceed the bound. Such a
+/// face's angle there is at most a (the facet lies in that corner's wedge), so its
+/// circumradius is more than the bound times its shortest side; a cell's circumradius is
+/// at least its face's, its shortest edge at most the face's shortest side, so no cell on
+/// that face meets the bound, wherever its points lie, and every triangulation of the
+/// facet has a face at that corner. (A cell on the face at the corner of a strip of a
+/// rounded edge, a corner of a tenth of a degree, with a point inside the solid a little
+/// closer to the corner than the face's points: its shortest edge joins the corner to that
+/// point, which no angle separates.)
 bool excusedCorners(const Run& r, const std::array<int32_t, 4>& v) {
     const int best = shortestEdgeOf(r, v);
-    return smallAngleBetween(r, v[kCellEdges[best][0]], v[kCellEdges[best][1]], true);
+    if (smallAngleBetween(r, v[kCellEdges[best][0]], v[kCellEdges[best][1]], true)) return true;
+    const double forcedDeg = std::asin(1 / (2 * r.params.radiusEdgeBound)) * (180 / 3.14159265358979323846);
+    for (int k = 0; k < 4; ++k) {
+        const int32_t x[3] = {v[(k + 1) % 4], v[(k + 2) % 4], v[(k + 3) % 4]};
+        const int32_t f = commonFacet(r, x[0], x[1], x[2]);
+        if (f < 0 || !(r.facets[f].minCornerDeg < forcedDeg)) continue;
+        const FacetInfo& fi = r.facets[f];
+        for (int c = 0; c < 3; ++c) {
+            const bool atCorner = fi.corner[c] == x[0] || fi.corner[c] == x[1] || fi.corner[c] == x[2];
+            if (atCorner && fi.cornerDeg[c] < forcedDeg) return true;
+        }
+    }
+    return false;
 }
 
 /// The squared length of the shortest edge of the cell in `slot`.

@@ -2,10 +2,12 @@
 // Closed surfaces of the kinds CAD tessellation produces, written as piecewise-linear
 // complexes with outward facets, and an independent checker of tetrahedral meshes of them.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -741,6 +743,7 @@ inline int64_t overRatioAwayFromSmallAngles(const Plc& plc, const std::vector<Po
         if (it == places.end()) it = places.emplace(i, placeOf(plc, p[i], scale)).first;
         return it->second;
     };
+    const double forcedDeg = std::asin(1 / (2 * bound)) * (180 / kPi);
     int64_t count = 0;
     for (const TetCell& t : tets) {
         const double ratio = tetQuality(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]]).radiusEdgeRatio;
@@ -751,7 +754,29 @@ inline int64_t overRatioAwayFromSmallAngles(const Plc& plc, const std::vector<Po
             if (dist2(p[t.v[pairs[k][0]]], p[t.v[pairs[k][1]]]) < dist2(p[t.v[pairs[best][0]]], p[t.v[pairs[best][1]]])) best = k;
         }
         const int64_t u = t.v[pairs[best][0]], w = t.v[pairs[best][1]];
-        if (!smallAngleApart(plc, p[u], place(u), p[w], place(w), 30.0)) ++count;
+        if (smallAngleApart(plc, p[u], place(u), p[w], place(w), 30.0)) continue;
+        // A face on a facet with a corner there whose angle a has 1 / (2 sin a) above the
+        // bound: the face's angle at that corner is at most a, so its circumradius is more
+        // than the bound times its shortest side, and the cell's more than the bound times
+        // its shortest edge, wherever the points lie.
+        bool onBadFace = false;
+        for (int k = 0; k < 4 && !onBadFace; ++k) {
+            const int64_t x[3] = {t.v[(k + 1) % 4], t.v[(k + 2) % 4], t.v[(k + 3) % 4]};
+            for (int64_t f : place(x[0]).facets) {
+                const auto& f1 = place(x[1]).facets;
+                const auto& f2 = place(x[2]).facets;
+                if (std::find(f1.begin(), f1.end(), f) == f1.end() || std::find(f2.begin(), f2.end(), f) == f2.end()) continue;
+                for (int c = 0; c < 3 && !onBadFace; ++c) {
+                    const int64_t o = plc.facets[f].v[c];
+                    if (place(x[0]).corner != o && place(x[1]).corner != o && place(x[2]).corner != o) continue;
+                    const Point3& q = plc.points[o];
+                    const Point3& y = plc.points[plc.facets[f].v[(c + 1) % 3]];
+                    const Point3& z = plc.points[plc.facets[f].v[(c + 2) % 3]];
+                    onBadFace = narrowAngle(y.x - q.x, y.y - q.y, y.z - q.z, z.x - q.x, z.y - q.y, z.z - q.z, forcedDeg);
+                }
+            }
+        }
+        if (!onBadFace) ++count;
     }
     return count;
 }
