@@ -217,6 +217,9 @@ struct StayMark {
 struct Run {
     TetTopology t;
     RobustTetParams params;
+    /// Facet corners below this angle (degrees) leave every face at them, and every cell on
+    /// such a face, above the ratio bound: asin(1 / (2 bound)) (excusedCorners).
+    double forcedCornerDeg = 0;
     std::vector<uint8_t> kind;     ///< per vertex id
     std::vector<int32_t> feature;  ///< edge or facet id per vertex id
     std::vector<int32_t> prevV, nextV;  ///< per point on an input edge: its neighbours along it
@@ -1854,15 +1857,14 @@ bool protectedCell(const Run& r, int32_t slot) { return protectedCorners(r, r.t.
 bool excusedCorners(const Run& r, const std::array<int32_t, 4>& v) {
     const int best = shortestEdgeOf(r, v);
     if (smallAngleBetween(r, v[kCellEdges[best][0]], v[kCellEdges[best][1]], true)) return true;
-    const double forcedDeg = std::asin(1 / (2 * r.params.radiusEdgeBound)) * (180 / 3.14159265358979323846);
     for (int k = 0; k < 4; ++k) {
         const int32_t x[3] = {v[(k + 1) % 4], v[(k + 2) % 4], v[(k + 3) % 4]};
         const int32_t f = commonFacet(r, x[0], x[1], x[2]);
-        if (f < 0 || !(r.facets[f].minCornerDeg < forcedDeg)) continue;
+        if (f < 0 || !(r.facets[f].minCornerDeg < r.forcedCornerDeg)) continue;
         const FacetInfo& fi = r.facets[f];
         for (int c = 0; c < 3; ++c) {
             const bool atCorner = fi.corner[c] == x[0] || fi.corner[c] == x[1] || fi.corner[c] == x[2];
-            if (atCorner && fi.cornerDeg[c] < forcedDeg) return true;
+            if (atCorner && fi.cornerDeg[c] < r.forcedCornerDeg) return true;
         }
     }
     return false;
@@ -3286,8 +3288,8 @@ void keepStays(Run& r, const std::vector<StayMark>& stays, const std::vector<uin
 /// (with `loose`, also without the protection of points on one facet, or one side, of a
 /// small facet corner), then flips around the points added, moves Steiner points, and
 /// tries the points for the cells left, then those for the slivers, among the cells it
-/// made (with flips around the points moved and added). The cells it makes outside the ball are refined too, under
-/// the shortest-edge rule. Keeps the result when the mesh then has fewer cells above the
+/// made (with flips around the points moved and added). The cells it makes outside the
+/// ball are refined too, under the shortest-edge rule. Keeps the result when the mesh then has fewer cells above the
 /// bound that the bound does not excuse and no more slivers (cells above kSliverRatio);
 /// otherwise the mesh goes back to what it was (also when the run's budget ran out in it).
 /// True when the result was kept. `saved` takes the copy of the run as it was, and then
@@ -3986,6 +3988,7 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
     }
     Run r;
     r.params = params;
+    r.forcedCornerDeg = std::asin(1 / (2 * params.radiusEdgeBound)) * (180 / 3.14159265358979323846);
     r.out = &out;
     r.inputCount = static_cast<int32_t>(plc.points.size());
     Point3 lo = plc.points[0], hi = plc.points[0];

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
-#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -763,6 +762,7 @@ inline int64_t overRatioAwayFromSmallAngles(const Plc& plc, const std::vector<Po
         for (int k = 0; k < 4 && !onBadFace; ++k) {
             const int64_t x[3] = {t.v[(k + 1) % 4], t.v[(k + 2) % 4], t.v[(k + 3) % 4]};
             for (int64_t f : place(x[0]).facets) {
+                if (onBadFace) break;
                 const auto& f1 = place(x[1]).facets;
                 const auto& f2 = place(x[2]).facets;
                 if (std::find(f1.begin(), f1.end(), f) == f1.end() || std::find(f2.begin(), f2.end(), f) == f2.end()) continue;
