@@ -3306,6 +3306,10 @@ bool refineAround(Run& r, Run& saved, const Point3& g, double longest2, double s
     r.localTries = 0;
     r.localStart = r.out->steinerCount;
     r.cavityCap = kLocalCavityCap;
+    // The pieces marked stuck were marked for the mesh as refinement left it; the attempt's
+    // points change their surroundings, and a split refused then may take one away now
+    // (the attempt is judged like any other; undone, the marks come back with the copy).
+    r.stuckPieces.clear();
     const int64_t budget = r.params.maxSteinerPoints;
     r.params.maxSteinerPoints = std::min(budget, r.out->steinerCount + kLocalPoints);
     const size_t first = r.t.pts.size();

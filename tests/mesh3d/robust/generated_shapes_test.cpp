@@ -367,6 +367,14 @@ TEST(RobustGeneratedShapes, CellsOnAFaceAtAVerySharpFacetCornerAreNotWorkedOn) {
     meshCasesWithin({{1161, kAxes, "shaft", 0}});
 }
 
+TEST(RobustGeneratedShapes, AnAttemptMaySplitAPieceRefinementFoundStuck) {
+    // A shaft on a disc 0.01 thick kept a cell on the disc's top face (ratio 4.3): the
+    // boundary piece its circumcentre encroaches had outlived the split of a subsegment
+    // once, and was marked so as not to be split that way again. The refinement around the
+    // cell starts without those marks, its points having changed the piece's surroundings.
+    meshCasesWithin({{1162, kAxes, "shaft", 0}});
+}
+
 /// Every point of the mesh is a corner of a cell, and the engine counts as added exactly
 /// the points beyond the input's.
 void everyPointInACell(const Shape& shape, const RobustTetMesh& mesh) {
