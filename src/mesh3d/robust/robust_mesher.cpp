@@ -147,10 +147,17 @@ constexpr int kSliverRounds = 2;
 /// - for telling flat cells, when it is at most kFoldedCoplanarSine: a cell with its corners
 ///   on such facets is flat, or a cap over a fold of rounding size, whose circumsphere is
 ///   as large as the fold is flat, and flips and cavities keep it out. 1e-6 covers single
-///   precision and lies far below any angle a tessellation means (a sphere of 10^5
-///   triangles bends 1e-2 per edge); 1e-5 left more cells above the bound.
+///   precision near the origin and lies far below any angle a tessellation means (a
+///   sphere of 10^5 triangles bends 1e-2 per edge); 1e-5 left more cells above the bound.
+///   A part away from the origin is rounded coarser against its size: there the sine may
+///   also reach the tilt single-precision rounding can give each facet about the shared
+///   edge (kFoldRoundingUnits units in the last place of the input's largest coordinate
+///   over the facet's height above the edge, summed over the two), up to
+///   kFoldedRoundingSine.
 constexpr double kNearlyCoplanarSine = 1e-10;
 constexpr double kFoldedCoplanarSine = 1e-6;
+constexpr double kFoldRoundingUnits = 4.0;
+constexpr double kFoldedRoundingSine = 1e-4;
 
 /// The height of a regular tetrahedron over its edge length, the square root of 2/3.
 constexpr double kRegularHeight = 0.81649658092772603;
@@ -3844,6 +3851,27 @@ void buildFeatures(Run& r, const Plc& plc) {
     // Planes: facets joined over the edges whose two facets are coplanar (exactly; nearly;
     // to a fold of rounding size).
     {
+        double largest = 0;
+        for (const Point3& p : plc.points) largest = std::max({largest, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+        // Half a unit in the last place of single precision at the largest coordinate moves
+        // a corner by up to that much in each coordinate; a facet tilts about the edge by
+        // such a move over its height above the edge.
+        const double reach = kFoldRoundingUnits * (largest * 0x1p-24);
+        auto roundingTilt = [&](const InputEdge& e, const FacetInfo& ff, const FacetInfo& fg) {
+            const Point3& a = plc.points[e.a - 4];
+            const Point3 along = sub3(plc.points[e.b - 4], a);
+            const double edgeLength = length3(along);
+            double tilt = 0;
+            for (const FacetInfo* fi : {&ff, &fg}) {
+                int32_t apex = fi->corner[0];
+                for (const int32_t c : fi->corner) {
+                    if (c != e.a && c != e.b) apex = c;
+                }
+                const double height = length3(cross3(along, sub3(plc.points[apex - 4], a))) / edgeLength;
+                if (height > 0) tilt = tilt + reach / height;
+            }
+            return tilt;
+        };
         const size_t count = r.facets.size();
         std::vector<int32_t> parent(3 * count);
         for (size_t i = 0; i < parent.size(); ++i) parent[i] = static_cast<int32_t>(i % count);
@@ -3872,7 +3900,9 @@ void buildFeatures(Run& r, const Plc& plc) {
             const double sine = coplanar ? 0.0 : (dot3(nf, ng) > 0 ? length3(cross3(nf, ng)) : 2.0);
             if (coplanar) join(0, f, g);
             if (sine <= kNearlyCoplanarSine) join(1, f, g);
-            if (sine <= kFoldedCoplanarSine) join(2, f, g);
+            if (sine <= kFoldedCoplanarSine || (sine <= kFoldedRoundingSine && sine <= roundingTilt(e, ff, fg))) {
+                join(2, f, g);
+            }
         }
         for (size_t f = 0; f < count; ++f) {
             FacetInfo& fi = r.facets[f];

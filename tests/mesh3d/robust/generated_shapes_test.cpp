@@ -138,9 +138,19 @@ bool meshesAndChecks(const Shape& shape) {
     return true;
 }
 
-/// The shape of `seed` along the axes, turned, or turned and rounded.
-enum Pose { kAxes, kTurned, kRounded };
+/// The shape of `seed` along the axes, turned, turned and rounded, or turned, placed at
+/// (10, 10, 10) and every coordinate rounded to single precision (as a part away from the
+/// origin is stored: the rounding is ten times coarser against the part).
+enum Pose { kAxes, kTurned, kRounded, kPlaced };
 Shape posedShapeFor(uint64_t seed, Pose pose) {
+    if (pose == kPlaced) {
+        Shape shape = turnedShapeFor(seed, false);
+        for (Point3& p : shape.plc.points) {
+            p = Point3{static_cast<double>(static_cast<float>(p.x + 10)), static_cast<double>(static_cast<float>(p.y + 10)),
+                       static_cast<double>(static_cast<float>(p.z + 10))};
+        }
+        return shape;
+    }
     return pose == kAxes ? shapeFor(seed) : turnedShapeFor(seed, pose == kRounded);
 }
 
@@ -365,6 +375,23 @@ TEST(RobustGeneratedShapes, CellsOnAFaceAtAVerySharpFacetCornerAreNotWorkedOn) {
     // the bound (a corner at the hub of its base's fan and three points inside, ratio 2.6,
     // which no attempt reached) and now keeps none.
     meshCasesWithin({{1161, kAxes, "shaft", 0}});
+}
+
+TEST(RobustGeneratedShapes, FoldsOfRoundingAwayFromTheOriginCountAsFlat) {
+    // A shaft on a disc 0.01 thick, placed at (10, 10, 10) in single precision: the two
+    // triangles of each quad of the disc's side, and the triangles of its faces, are
+    // folded by rounding to sines of up to 1e-5, above the fold that counts as flat near
+    // the origin. Cells with their corners on such triangles lay along the disc with
+    // circumspheres of 10^6 and more (260 cells above a ratio of 1,000, 12 above the bound
+    // away from small angles).
+    meshCasesWithin({{300, kPlaced, "shaft", 0}}, [](const Shape&, const RobustTetMesh& mesh) {
+        int64_t above = 0;
+        for (const TetCell& t : mesh.tets) {
+            const Point3* p = mesh.points.data();
+            above += tetQuality(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]]).radiusEdgeRatio > 1000 ? 1 : 0;
+        }
+        EXPECT_EQ(above, 0);
+    });
 }
 
 TEST(RobustGeneratedShapes, AnAttemptMaySplitAPieceRefinementFoundStuck) {
