@@ -151,9 +151,9 @@ constexpr int kSliverRounds = 2;
 ///   sphere of 10^5 triangles bends 1e-2 per edge); 1e-5 left more cells above the bound.
 ///   A part away from the origin is rounded coarser against its size: there the sine may
 ///   also reach the tilt single-precision rounding can give each facet about the shared
-///   edge (kFoldRoundingUnits units in the last place of the input's largest coordinate
-///   over the facet's height above the edge, summed over the two), when no fold of the
-///   face so joined exceeds kFoldedRoundingSine.
+///   edge (kFoldRoundingUnits times the unit roundoff of single precision, 2^-24, times
+///   the input's largest coordinate, over the facet's height above the edge, summed over
+///   the two), when no fold of the face so joined exceeds kFoldedRoundingSine.
 constexpr double kNearlyCoplanarSine = 1e-10;
 constexpr double kFoldedCoplanarSine = 1e-6;
 constexpr double kFoldRoundingUnits = 4.0;
@@ -3853,9 +3853,9 @@ void buildFeatures(Run& r, const Plc& plc) {
     {
         double largest = 0;
         for (const Point3& p : plc.points) largest = std::max({largest, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
-        // Half a unit in the last place of single precision at the largest coordinate moves
-        // a corner by up to that much in each coordinate; a facet tilts about the edge by
-        // such a move over its height above the edge.
+        // Rounding to single precision moves each coordinate by at most 2^-24 of its
+        // magnitude; a facet tilts about an edge by a move of its apex over its height
+        // above the edge.
         const double reach = kFoldRoundingUnits * (largest * 0x1p-24);
         auto roundingTilt = [&](const InputEdge& e, const FacetInfo& ff, const FacetInfo& fg) {
             const Point3& a = plc.points[e.a - 4];

@@ -386,8 +386,8 @@ TEST(RobustGeneratedShapes, FoldsOfRoundingAwayFromTheOriginCountAsFlat) {
     // away from small angles).
     meshCasesWithin({{300, kPlaced, "shaft", 0}}, [](const Shape&, const RobustTetMesh& mesh) {
         int64_t above = 0;
+        const Point3* p = mesh.points.data();
         for (const TetCell& t : mesh.tets) {
-            const Point3* p = mesh.points.data();
             above += tetQuality(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]]).radiusEdgeRatio > 1000 ? 1 : 0;
         }
         EXPECT_EQ(above, 0);
