@@ -3296,9 +3296,10 @@ void keepStays(Run& r, const std::vector<StayMark>& stays, const std::vector<uin
 /// small facet corner), then flips around the points added, moves Steiner points, and
 /// tries the points for the cells left, then those for the slivers, among the cells it
 /// made (with flips around the points moved and added). The cells it makes outside the
-/// ball are refined too, under the shortest-edge rule. Keeps the result when the mesh then has fewer cells above the
-/// bound that the bound does not excuse and no more slivers (cells above kSliverRatio);
-/// otherwise the mesh goes back to what it was (also when the run's budget ran out in it).
+/// ball are refined too, under the shortest-edge rule. Keeps the result when the mesh then
+/// has fewer cells above the bound that the bound does not excuse and no more slivers
+/// (cells above kSliverRatio); otherwise the mesh goes back to what it was (also when the
+/// run's budget ran out in it).
 /// True when the result was kept. `saved` takes the copy of the run as it was, and then
 /// the attempt when it is undone: copied into again, its lists are reused (a fresh copy of
 /// a run of a million cells spent as long in page faults as in copying).
