@@ -4113,6 +4113,7 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         smoothSteinerPoints(r, moved);
     }
     for (int pass = 0; pass < kLeftPasses; ++pass) {
+        if (pass > 0 && !anyUnexcusedCell(r)) break;
         refineAroundCellsLeft(r);
         addPointsForSlivers(r);
         // The contractions (and boundary edge flips) and the last polish in turn, while one
@@ -4120,7 +4121,6 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         contractOrFlipForCellsLeft(r);
         polishSteinerPoints(r);
         for (int round = 0; round < kContractionRounds && contractOrFlipForCellsLeft(r); ++round) polishSteinerPoints(r);
-        if (!anyUnexcusedCell(r)) break;
     }
     // The passes since can make room for a flip or an edge removal that takes a flat cell
     // away (the ring around its edge shrinks as the cells nearby are replaced).
