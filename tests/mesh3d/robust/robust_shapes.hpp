@@ -225,13 +225,22 @@ inline Plc turned(Plc plc, const double m[3][3]) {
     return plc;
 }
 
+/// x rounded to single precision, as a surface written in single precision stores it. The
+/// float goes through a volatile: GCC 12's vectorizer, given the x and y of a point
+/// converted side by side, leaves out the rounding of both, and the shape came out in
+/// double precision in those coordinates (some points or all, by optimization level).
+inline double toSingle(double x) {
+    volatile float f = static_cast<float>(x);
+    return static_cast<double>(f);
+}
+
 /// plc turned by the rotation m, its heights rounded to single precision: facets that were
 /// coplanar are not exactly so any more, as in surfaces written in single precision.
 inline Plc turnedRounded(Plc plc, const double m[3][3]) {
     for (Point3& p : plc.points) {
         const double x = p.x, y = p.y, z = p.z;
         p = Point3{m[0][0] * x + m[0][1] * y + m[0][2] * z, m[1][0] * x + m[1][1] * y + m[1][2] * z,
-                   static_cast<double>(static_cast<float>(m[2][0] * x + m[2][1] * y + m[2][2] * z))};
+                   toSingle(m[2][0] * x + m[2][1] * y + m[2][2] * z)};
     }
     return plc;
 }
