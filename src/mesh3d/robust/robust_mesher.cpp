@@ -3620,6 +3620,27 @@ bool flipBoundaryEdgeForCell(Run& r, int32_t slot) {
     return robust::replaceCells(r.t, bestOld, 2, bestMade, 2, slots, true);
 }
 
+/// The cells above the ratio bound (not flat) that the bound does not excuse, by their
+/// corners, in slot order.
+std::vector<std::array<int32_t, 4>> unexcusedCells(const Run& r) {
+    const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
+    std::vector<std::array<int32_t, 4>> left;
+    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
+        if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
+        const double q = cellRatio(r, r.t.cells[s].v);
+        if (q > limit && !std::isinf(q) && !excusedCorners(r, r.t.cells[s].v)) left.push_back(r.t.cells[s].v);
+    }
+    return left;
+}
+
+/// The slot of the cell with these corners, or -1 when it is gone.
+int32_t slotOfCell(Run& r, const std::array<int32_t, 4>& cell) {
+    return robust::forStar(r.t, cell[0], [&](int32_t s) {
+        return robust::cellHas(r.t.cells[s], cell[1]) && robust::cellHas(r.t.cells[s], cell[2]) &&
+               robust::cellHas(r.t.cells[s], cell[3]);
+    });
+}
+
 /// Next to thin features the cells left above the bound are often made by a Steiner point
 /// too close to others for any place of it to help (the moves found none): the point goes.
 /// For each cell still above the bound that the bound does not excuse, in slot order, each
@@ -3634,20 +3655,10 @@ bool flipBoundaryEdgeForCell(Run& r, int32_t slot) {
 /// a facet stays on it. True when a point was contracted or an edge flipped.
 bool contractOrFlipForCellsLeft(Run& r) {
     bool any = false;
-    const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
-    std::vector<std::array<int32_t, 4>> left;
-    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
-        if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
-        const double q = cellRatio(r, r.t.cells[s].v);
-        if (q > limit && !std::isinf(q) && !excusedCorners(r, r.t.cells[s].v)) left.push_back(r.t.cells[s].v);
-    }
+    const std::vector<std::array<int32_t, 4>> left = unexcusedCells(r);
     std::vector<int32_t> star, neighbours;
     for (const std::array<int32_t, 4>& cell : left) {
-        const auto same = [&](int32_t s) {
-            return robust::cellHas(r.t.cells[s], cell[1]) && robust::cellHas(r.t.cells[s], cell[2]) &&
-                   robust::cellHas(r.t.cells[s], cell[3]);
-        };
-        const int32_t slot = robust::forStar(r.t, cell[0], same);
+        const int32_t slot = slotOfCell(r, cell);
         if (slot < 0) continue;  // gone since
         int32_t bestV = -1, bestU = -1;
         LeftChange best;
@@ -3707,6 +3718,149 @@ void polishSteinerPoints(Run& r) {
     for (int round = 0; round < kPolishRounds; ++round) {
         if (!movePointsAndFlip(r, true)) break;
     }
+}
+
+/// The cells of v's star with v at p, judged as the contractions judge theirs: false when a
+/// cell is not positively oriented, or in the solid and flat or above the volume bound;
+/// else the cells above the bound that it does not excuse, the slivers and the worst ratio
+/// among the cells in the solid. v is back where it was on return.
+bool judgeMove(Run& r, int32_t v, const Point3& p, const std::vector<int32_t>& star, LeftChange& c) {
+    const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
+    const Point3 home = r.t.pts[v];
+    r.t.pts[v] = p;
+    c = LeftChange();
+    bool valid = true;
+    for (const int32_t s : star) {
+        const auto& cell = r.t.cells[s].v;
+        const Point3 &p0 = r.t.pts[cell[0]], &p1 = r.t.pts[cell[1]], &p2 = r.t.pts[cell[2]], &p3 = r.t.pts[cell[3]];
+        if (!(orient3d(p0, p1, p2, p3) > 0)) {
+            valid = false;
+            break;
+        }
+        if (r.t.inside[s] == 0) continue;
+        const double q = cellRatio(r, cell);
+        if (std::isinf(q) || overVolume(r, cell)) {
+            valid = false;
+            break;
+        }
+        c.worst = std::max(c.worst, q);
+        if (q > limit && !excusedCorners(r, cell)) ++c.unexcused;
+        if (q > kSliverRatio) ++c.slivers;
+    }
+    r.t.pts[v] = home;
+    return valid;
+}
+
+/// The moves count every cell above the bound in a point's star: next to a small input
+/// angle a Steiner point at a cell the bound does not excuse has many cells the bound
+/// excuses around it, and a move that takes the one away always makes one of the others a
+/// little worse, so it is never made. Here each Steiner corner (not an input point) of each
+/// cell still above the bound that the bound does not excuse, in slot order, is tried at the
+/// places the moves try (the apex is the one on the face opposite it in that cell) and then
+/// by the compass search, judged as the contractions are: fewest cells the bound does not
+/// excuse in its star, then fewest slivers, then the lowest worst ratio. The best place
+/// over the cell's corners is taken when the star then has fewer cells the bound does not
+/// excuse and no more slivers; excused cells may get worse. Then the flips around the
+/// points moved. True when a point moved.
+bool movePointsForCellsLeft(Run& r) {
+    const std::vector<std::array<int32_t, 4>> left = unexcusedCells(r);
+    std::vector<int32_t> moved, star;
+    for (const std::array<int32_t, 4>& cell : left) {
+        if (slotOfCell(r, cell) < 0) continue;  // gone since
+        int32_t bestV = -1;
+        Point3 bestP{0, 0, 0};
+        LeftChange best;
+        for (const int32_t v : cell) {
+            if (v < 4 + r.inputCount || r.kind[v] == kCorner) continue;
+            star.clear();
+            robust::forStar(r.t, v, [&](int32_t s) {
+                star.push_back(s);
+                return false;
+            });
+            const Point3 home = r.t.pts[v];
+            LeftChange now;
+            if (!judgeMove(r, v, home, star, now)) continue;
+            Point3 mean{0, 0, 0};
+            int links = 0;
+            Point3 weighted{0, 0, 0};
+            double volumes = 0;
+            double shortest2 = std::numeric_limits<double>::infinity();
+            for (const int32_t s : star) {
+                const auto& c = r.t.cells[s].v;
+                for (const int32_t x : c) {
+                    if (x == v) continue;
+                    mean = add3(mean, r.t.pts[x]);
+                    ++links;
+                    shortest2 = std::min(shortest2, norm2(sub3(r.t.pts[x], home)));
+                }
+                Point3 centre;
+                const Point3 &p0 = r.t.pts[c[0]], &p1 = r.t.pts[c[1]], &p2 = r.t.pts[c[2]], &p3 = r.t.pts[c[3]];
+                if (tetCircumcentre(p0, p1, p2, p3, centre)) {
+                    const double volume = tetQuality(p0, p1, p2, p3).volume;
+                    weighted = add3(weighted, scale3(centre, volume));
+                    volumes += volume;
+                }
+            }
+            if (links == 0) continue;
+            Point3 candidates[6];
+            int count = 0;
+            candidates[count++] = scale3(mean, 1.0 / links);
+            if (volumes > 0) candidates[count++] = scale3(weighted, 1.0 / volumes);
+            Point3 face[3];
+            int n = 0;
+            for (const int32_t x : cell) {
+                if (x != v) face[n++] = r.t.pts[x];
+            }
+            if (regularApex(face, home, candidates[count])) ++count;
+            const int full = count;
+            for (int i = 0; i < full; ++i) candidates[count++] = scale3(add3(home, candidates[i]), 0.5);
+            // The best place for v, judged against v where it is.
+            LeftChange here = now;
+            Point3 at = home;
+            bool found = false;
+            auto consider = [&](Point3 p) {
+                if (!keepOnFeature(r, v, p)) return false;
+                LeftChange c;
+                if (!judgeMove(r, v, p, star, c)) return false;
+                if (!c.betterThan(here, true)) return false;
+                here = c;
+                at = p;
+                found = true;
+                return true;
+            };
+            for (int i = 0; i < count; ++i) consider(candidates[i]);
+            const Point3 axes[6] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+            double step = 0.25 * std::sqrt(shortest2);
+            const double smallest = step / 64;
+            for (int i = 0; i < kPolishSteps && step >= smallest; ++i) {
+                const Point3 from = at;
+                bool better = false;
+                for (const Point3& axis : axes) better = consider(add3(from, scale3(axis, step))) || better;
+                if (!better) step *= 0.5;
+            }
+            if (!found) continue;
+            LeftChange change;
+            change.unexcused = here.unexcused - now.unexcused;
+            change.slivers = here.slivers - now.slivers;
+            change.worst = here.worst;
+            if (!(change.unexcused < 0 && change.slivers <= 0) || !change.betterThan(best, bestV >= 0)) continue;
+            best = change;
+            bestV = v;
+            bestP = at;
+        }
+        if (bestV < 0) continue;
+        r.t.pts[bestV] = bestP;
+        moved.push_back(bestV);
+        ++r.moves;
+        star.clear();
+        robust::forStar(r.t, bestV, [&](int32_t s) {
+            for (const int32_t x : r.t.cells[s].v) r.movedNear[x] = r.moves;
+            return false;
+        });
+        if (r.kind[bestV] == kOnEdge) r.movedNear[r.prevV[bestV]] = r.movedNear[r.nextV[bestV]] = r.moves;
+    }
+    if (!moved.empty()) flipBadCells(r, &moved, true);
+    return !moved.empty();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -4119,6 +4273,12 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         // The contractions (and boundary edge flips) and the last polish in turn, while one
         // is made: the polish moves points so that another contraction can take a cell away.
         contractOrFlipForCellsLeft(r);
+        polishSteinerPoints(r);
+        for (int round = 0; round < kContractionRounds && contractOrFlipForCellsLeft(r); ++round) polishSteinerPoints(r);
+    }
+    // Moves judged by the cells the rule does not excuse alone, then the polish and the
+    // contractions once more around what they changed.
+    if (movePointsForCellsLeft(r)) {
         polishSteinerPoints(r);
         for (int round = 0; round < kContractionRounds && contractOrFlipForCellsLeft(r); ++round) polishSteinerPoints(r);
     }
