@@ -2754,6 +2754,39 @@ bool keepOnFeature(const Run& r, int32_t v, Point3& p) {
     return true;
 }
 
+/// The places a move of Steiner point v starts from, summed over the cells of its star: the
+/// mean of its neighbours (each as often as a cell has it) and the mean of the cells'
+/// circumcentres weighted by their volumes.
+struct MoveCentres {
+    Point3 sum{0, 0, 0};
+    int links = 0;
+    Point3 weighted{0, 0, 0};
+    double volumes = 0;
+    void add(const Run& r, const std::array<int32_t, 4>& cell, int32_t v) {
+        for (const int32_t x : cell) {
+            if (x == v) continue;
+            sum = add3(sum, r.t.pts[x]);
+            ++links;
+        }
+        Point3 centre;
+        const Point3 &p0 = r.t.pts[cell[0]], &p1 = r.t.pts[cell[1]], &p2 = r.t.pts[cell[2]], &p3 = r.t.pts[cell[3]];
+        if (tetCircumcentre(p0, p1, p2, p3, centre)) {
+            const double volume = tetQuality(p0, p1, p2, p3).volume;
+            weighted = add3(weighted, scale3(centre, volume));
+            volumes += volume;
+        }
+    }
+    /// Writes the means to `out` (the second only when the volumes sum above zero); returns
+    /// how many. None without a neighbour.
+    int places(Point3* out) const {
+        if (links == 0) return 0;
+        int count = 0;
+        out[count++] = scale3(sum, 1.0 / links);
+        if (volumes > 0) out[count++] = scale3(weighted, 1.0 / volumes);
+        return count;
+    }
+};
+
 /// The apex of a regular cell on the triangle `face` (its side the mean of the triangle's
 /// sides), on the side of `towards`. False for a degenerate triangle.
 bool regularApex(const Point3 face[3], const Point3& towards, Point3& apex) {
@@ -2842,10 +2875,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
         shortestNow.clear();
         excusedNow.clear();
         double worstNow = 0;
-        Point3 mean{0, 0, 0};
-        int links = 0;
-        Point3 weighted{0, 0, 0};
-        double volumes = 0;
+        MoveCentres centres;
         for (const int32_t s : star) {
             const auto& cell = r.t.cells[s].v;
             const double q = cellRatio(r, cell);
@@ -2856,25 +2886,12 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
             const bool atV = cell[kCellEdges[e][0]] == v || cell[kCellEdges[e][1]] == v;
             excusedNow.push_back(q > limit && atV && excusedCorners(r, cell) ? 1 : 0);
             worstNow = std::max(worstNow, q);
-            for (const int32_t x : cell) {
-                if (x == v) continue;
-                mean = add3(mean, r.t.pts[x]);
-                ++links;
-            }
-            Point3 centre;
-            const Point3 &p0 = r.t.pts[cell[0]], &p1 = r.t.pts[cell[1]], &p2 = r.t.pts[cell[2]], &p3 = r.t.pts[cell[3]];
-            if (tetCircumcentre(p0, p1, p2, p3, centre)) {
-                const double volume = tetQuality(p0, p1, p2, p3).volume;
-                weighted = add3(weighted, scale3(centre, volume));
-                volumes += volume;
-            }
+            centres.add(r, cell, v);
         }
-        if (links == 0 || std::isinf(worstNow)) continue;
+        if (centres.links == 0 || std::isinf(worstNow)) continue;
         const Point3 home = r.t.pts[v];
         Point3 candidates[6];
-        int count = 0;
-        candidates[count++] = scale3(mean, 1.0 / links);
-        if (volumes > 0) candidates[count++] = scale3(weighted, 1.0 / volumes);
+        int count = centres.places(candidates);
         {
             // The apex of a regular cell on the face of the worst cell opposite v, on v's side.
             size_t worstAt = 0;
@@ -3793,32 +3810,18 @@ bool movePointsForCellsLeft(Run& r) {
             const Point3 home = r.t.pts[v];
             LeftChange now;
             if (!judgeMove(r, v, home, star, now)) continue;
-            Point3 mean{0, 0, 0};
-            int links = 0;
-            Point3 weighted{0, 0, 0};
-            double volumes = 0;
+            MoveCentres centres;
             double shortest2 = std::numeric_limits<double>::infinity();
             for (const int32_t s : star) {
                 const auto& c = r.t.cells[s].v;
+                centres.add(r, c, v);
                 for (const int32_t x : c) {
-                    if (x == v) continue;
-                    mean = add3(mean, r.t.pts[x]);
-                    ++links;
-                    shortest2 = std::min(shortest2, norm2(sub3(r.t.pts[x], home)));
-                }
-                Point3 centre;
-                const Point3 &p0 = r.t.pts[c[0]], &p1 = r.t.pts[c[1]], &p2 = r.t.pts[c[2]], &p3 = r.t.pts[c[3]];
-                if (tetCircumcentre(p0, p1, p2, p3, centre)) {
-                    const double volume = tetQuality(p0, p1, p2, p3).volume;
-                    weighted = add3(weighted, scale3(centre, volume));
-                    volumes += volume;
+                    if (x != v) shortest2 = std::min(shortest2, norm2(sub3(r.t.pts[x], home)));
                 }
             }
-            if (links == 0) continue;
             Point3 candidates[6];
-            int count = 0;
-            candidates[count++] = scale3(mean, 1.0 / links);
-            if (volumes > 0) candidates[count++] = scale3(weighted, 1.0 / volumes);
+            int count = centres.places(candidates);
+            if (count == 0) continue;
             Point3 face[3];
             int n = 0;
             for (const int32_t x : cell) {
