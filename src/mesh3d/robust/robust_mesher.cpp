@@ -4282,8 +4282,9 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         flipBadCells(r, &added);
         smoothSteinerPoints(r, moved);
     }
+    bool cellsLeft = true;  // false once a scan found none (nothing after it adds one)
     for (int pass = 0; pass < kLeftPasses; ++pass) {
-        if (pass > 0 && !anyUnexcusedCell(r)) break;
+        if (pass > 0 && !(cellsLeft = anyUnexcusedCell(r))) break;
         refineAroundCellsLeft(r);
         addPointsForSlivers(r);
         // The contractions (and boundary edge flips) and the last polish in turn, while one
@@ -4293,8 +4294,9 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         for (int round = 0; round < kContractionRounds && contractOrFlipForCellsLeft(r); ++round) polishSteinerPoints(r);
     }
     // Moves judged by the cells the rule does not excuse alone, then the polish and the
-    // contractions once more around what they changed.
-    if (movePointsForCellsLeft(r)) {
+    // contractions once more around what they changed (a mesh with no such cell left is
+    // not scanned again).
+    if (cellsLeft && movePointsForCellsLeft(r)) {
         polishSteinerPoints(r);
         for (int round = 0; round < kContractionRounds && contractOrFlipForCellsLeft(r); ++round) polishSteinerPoints(r);
     }
