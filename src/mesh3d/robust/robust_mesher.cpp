@@ -168,12 +168,11 @@ constexpr int kSliverRounds = 2;
 ///   also reach the tilt single-precision rounding can give each facet about the shared
 ///   edge (kFoldRoundingUnits times the unit roundoff of single precision, 2^-24, times
 ///   the input's largest coordinate, over the facet's height above the edge, summed over
-///   the two). A thin strip beside a flat face (a voxel layer 2e-4 high at (10, 10, 10))
-///   tilts by a percent and more; its cells are still flat by rounding alone, and a cap on
-///   the fold kept them, with circumspheres far outside, by the ten thousand.
+///   the two), when no fold of the face so joined exceeds kFoldedRoundingSine.
 constexpr double kNearlyCoplanarSine = 1e-10;
 constexpr double kFoldedCoplanarSine = 1e-6;
 constexpr double kFoldRoundingUnits = 4.0;
+constexpr double kFoldedRoundingSine = 1e-4;
 
 /// The height of a regular tetrahedron over its edge length, the square root of 2/3.
 constexpr double kRegularHeight = 0.81649658092772603;
@@ -4060,8 +4059,10 @@ void buildFeatures(Run& r, const Plc& plc) {
             return tilt;
         };
         const size_t count = r.facets.size();
-        // Kinds 0 to 2: exactly coplanar, nearly so, and within a fold of rounding.
-        std::vector<int32_t> parent(3 * count);
+        // Kinds 0 to 2 as below; kind 3 joins over every fold within the rounding, and a
+        // face so joined counts as one plane for flat cells only when none of its folds
+        // exceeds kFoldedRoundingSine (joined in part, a face kept cells across the seam).
+        std::vector<int32_t> parent(4 * count);
         for (size_t i = 0; i < parent.size(); ++i) parent[i] = static_cast<int32_t>(i % count);
         auto root = [&](int kind, int32_t f) {
             int32_t* p = parent.data() + static_cast<size_t>(kind) * count;
@@ -4072,6 +4073,7 @@ void buildFeatures(Run& r, const Plc& plc) {
             const int32_t rf = root(kind, f), rg = root(kind, g);
             if (rf != rg) parent[static_cast<size_t>(kind) * count + std::max(rf, rg)] = std::min(rf, rg);
         };
+        std::vector<double> foldSine;  // per edge of two facets: the sine when within the rounding, else -1
         for (const InputEdge& e : r.edges) {
             if (e.facetEnd - e.facetBegin != 2) continue;
             const int32_t f = r.edgeFacets[e.facetBegin], g = r.edgeFacets[e.facetBegin + 1];
@@ -4085,11 +4087,28 @@ void buildFeatures(Run& r, const Plc& plc) {
             // Otherwise the sine between the normals of the two frames (each of unit length
             // to rounding), for normals pointing the same way.
             const Point3 nf = cross3(ff.u, ff.v), ng = cross3(fg.u, fg.v);
-            const bool sameWay = coplanar || dot3(nf, ng) > 0;
-            const double sine = coplanar ? 0.0 : (sameWay ? length3(cross3(nf, ng)) : 2.0);
+            const double sine = coplanar ? 0.0 : (dot3(nf, ng) > 0 ? length3(cross3(nf, ng)) : 2.0);
             if (coplanar) join(0, f, g);
             if (sine <= kNearlyCoplanarSine) join(1, f, g);
-            if (sameWay && (sine <= kFoldedCoplanarSine || sine <= roundingTilt(e, ff, fg))) join(2, f, g);
+            const bool rounding = sine <= kFoldedCoplanarSine || sine <= roundingTilt(e, ff, fg);
+            foldSine.push_back(rounding ? sine : -1.0);
+            if (rounding) join(3, f, g);
+        }
+        std::vector<double> widestFold(count, 0.0);  // per root of kind 3
+        for (int pass = 0; pass < 2; ++pass) {
+            size_t k = 0;
+            for (const InputEdge& e : r.edges) {
+                if (e.facetEnd - e.facetBegin != 2) continue;
+                const double sine = foldSine[k++];
+                if (sine < 0) continue;
+                const int32_t f = r.edgeFacets[e.facetBegin], g = r.edgeFacets[e.facetBegin + 1];
+                const int32_t face = root(3, f);
+                if (pass == 0) {
+                    widestFold[face] = std::max(widestFold[face], sine);
+                } else if (sine <= kFoldedCoplanarSine || widestFold[face] <= kFoldedRoundingSine) {
+                    join(2, f, g);
+                }
+            }
         }
         for (size_t f = 0; f < count; ++f) {
             FacetInfo& fi = r.facets[f];
