@@ -8,6 +8,7 @@
 #include <set>
 
 #include "geom/predicates.hpp"
+#include "mesh3d/robust/facet_delaunay.hpp"
 #include "mesh3d/robust/tet_topology.hpp"
 #include "mesh3d/tet_refine.hpp"
 #include "mesh3d/vec3.hpp"
@@ -1545,61 +1546,6 @@ bool splitSubface(Run& r, int32_t a, int32_t b, int32_t c, const Point3* at, con
                             &piece);
 }
 
-// ---------------------------------------------------------------------------------------
-// The planar Delaunay triangulation of one facet's points, for boundary recovery.
-
-struct Tri2 {
-    int32_t v[3];
-};
-
-/// Bowyer-Watson on the points of the facet (in its plane frame), with exact planar tests.
-/// Returns triangles as local indices; those touching the three extra corners are dropped.
-std::vector<Tri2> planarDelaunay(const std::vector<Point2>& pts) {
-    const int32_t n = static_cast<int32_t>(pts.size());
-    double lox = pts[0].x, hix = pts[0].x, loy = pts[0].y, hiy = pts[0].y;
-    for (const Point2& p : pts) {
-        lox = std::min(lox, p.x);
-        hix = std::max(hix, p.x);
-        loy = std::min(loy, p.y);
-        hiy = std::max(hiy, p.y);
-    }
-    double e = std::max(hix - lox, hiy - loy);
-    if (!(e > 0)) e = 1;
-    const double cx = (lox + hix) * 0.5, cy = (loy + hiy) * 0.5;
-    std::vector<Point2> all = pts;
-    all.push_back(Point2{cx - 100 * e, cy - 100 * e});
-    all.push_back(Point2{cx + 100 * e, cy - 100 * e});
-    all.push_back(Point2{cx, cy + 100 * e});
-    std::vector<Tri2> tris{Tri2{{n, n + 1, n + 2}}};
-    std::vector<Tri2> keep;
-    std::vector<std::array<int32_t, 2>> edges;
-    for (int32_t i = 0; i < n; ++i) {
-        keep.clear();
-        edges.clear();
-        for (const Tri2& t : tris) {
-            if (incircle(all[t.v[0]], all[t.v[1]], all[t.v[2]], all[i]) > 0) {
-                for (int k = 0; k < 3; ++k) edges.push_back({t.v[k], t.v[(k + 1) % 3]});
-            } else {
-                keep.push_back(t);
-            }
-        }
-        if (edges.empty()) continue;  // a repeated point
-        for (size_t a = 0; a < edges.size(); ++a) {
-            bool shared = false;
-            for (size_t b = 0; b < edges.size() && !shared; ++b) {
-                shared = edges[b][0] == edges[a][1] && edges[b][1] == edges[a][0];
-            }
-            if (!shared) keep.push_back(Tri2{{edges[a][0], edges[a][1], i}});
-        }
-        tris.swap(keep);
-    }
-    std::vector<Tri2> result;
-    for (const Tri2& t : tris) {
-        if (t.v[0] < n && t.v[1] < n && t.v[2] < n) result.push_back(t);
-    }
-    return result;
-}
-
 /// Checks facet f; when a piece of its planar triangulation is missing from the faces,
 /// inserts a point for it (or splits a subsegment). Returns 1 when a point was added, 0
 /// when the facet is complete, -1 when a piece is missing but no point could be added.
@@ -1628,8 +1574,8 @@ int recoverFacet(Run& r, int32_t f) {
         const Point3 d = sub3(r.t.pts[v], fi.origin);
         pts.push_back(Point2{dot3(d, fi.u), dot3(d, fi.v)});
     }
-    const std::vector<Tri2> tris = planarDelaunay(pts);
-    for (const Tri2& tri : tris) {
+    const std::vector<robust::Tri2> tris = robust::planarDelaunay(pts);
+    for (const robust::Tri2& tri : tris) {
         if ((edgeMask[tri.v[0]] & edgeMask[tri.v[1]] & edgeMask[tri.v[2]]) != 0) continue;  // along one edge
         const int32_t a = ids[tri.v[0]], b = ids[tri.v[1]], c = ids[tri.v[2]];
         if (robust::findFaceCell(r.t, a, b, c) >= 0) continue;
