@@ -25,9 +25,8 @@ int sideOf(const ListTri& t, int32_t a, int32_t b) {
 
 }  // namespace
 
-std::vector<Tri2> planarDelaunay(const std::vector<Point2>& pts) {
-    const int32_t n = static_cast<int32_t>(pts.size());
-    if (n == 0) return {};
+std::vector<Point2> withFarTriangle(const std::vector<Point2>& pts) {
+    if (pts.empty()) return {};
     double lox = pts[0].x, hix = pts[0].x, loy = pts[0].y, hiy = pts[0].y;
     for (const Point2& p : pts) {
         lox = std::min(lox, p.x);
@@ -42,6 +41,13 @@ std::vector<Tri2> planarDelaunay(const std::vector<Point2>& pts) {
     all.push_back(Point2{cx - 100 * e, cy - 100 * e});
     all.push_back(Point2{cx + 100 * e, cy - 100 * e});
     all.push_back(Point2{cx, cy + 100 * e});
+    return all;
+}
+
+std::vector<Tri2> planarDelaunay(const std::vector<Point2>& pts) {
+    const int32_t n = static_cast<int32_t>(pts.size());
+    if (n == 0) return {};
+    const std::vector<Point2> all = withFarTriangle(pts);
 
     // The list: removed triangles stay in place, dead, and new ones are appended, so the
     // living ones are in the order of the list the rule describes.

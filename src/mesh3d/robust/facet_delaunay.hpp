@@ -14,6 +14,11 @@ struct Tri2 {
     int32_t v[3];
 };
 
+/// `pts` followed by the three corners of a triangle far around them (a hundred times
+/// their extent from the centre of their box), counter-clockwise: where the insertion
+/// starts.
+std::vector<Point2> withFarTriangle(const std::vector<Point2>& pts);
+
 /// Bowyer-Watson on `pts` (a facet's points in its plane frame) with exact planar tests,
 /// inside a triangle far around them whose three corners are dropped at the end. Points go
 /// in in the order given; a point already present is skipped. Returns the triangles as

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mesh3d/robust/facet_delaunay.hpp"
+#include "mesh3d/robust/robust_shapes.hpp"
 
 namespace {
 
@@ -19,20 +20,7 @@ using robust::Tri2;
 /// The literal rule: each point tested against every triangle of the list.
 std::vector<Tri2> literalPlanarDelaunay(const std::vector<Point2>& pts) {
     const int32_t n = static_cast<int32_t>(pts.size());
-    double lox = pts[0].x, hix = pts[0].x, loy = pts[0].y, hiy = pts[0].y;
-    for (const Point2& p : pts) {
-        lox = std::min(lox, p.x);
-        hix = std::max(hix, p.x);
-        loy = std::min(loy, p.y);
-        hiy = std::max(hiy, p.y);
-    }
-    double e = std::max(hix - lox, hiy - loy);
-    if (!(e > 0)) e = 1;
-    const double cx = (lox + hix) * 0.5, cy = (loy + hiy) * 0.5;
-    std::vector<Point2> all = pts;
-    all.push_back(Point2{cx - 100 * e, cy - 100 * e});
-    all.push_back(Point2{cx + 100 * e, cy - 100 * e});
-    all.push_back(Point2{cx, cy + 100 * e});
+    const std::vector<Point2> all = robust::withFarTriangle(pts);
     std::vector<Tri2> tris{Tri2{{n, n + 1, n + 2}}};
     std::vector<Tri2> keep;
     std::vector<std::array<int32_t, 2>> edges;
@@ -63,17 +51,7 @@ std::vector<Tri2> literalPlanarDelaunay(const std::vector<Point2>& pts) {
     return result;
 }
 
-struct Draw {
-    uint64_t state;
-    uint64_t next() {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double unit() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
-    size_t below(size_t n) { return static_cast<size_t>(next() % n); }
-};
+using shapes::Draw;
 
 void sameAsLiteral(const std::vector<Point2>& pts, const std::string& what) {
     SCOPED_TRACE(what);
@@ -86,7 +64,7 @@ void sameAsLiteral(const std::vector<Point2>& pts, const std::string& what) {
 
 /// The points in a drawn order (a facet lists its edge points by id, then its own).
 std::vector<Point2> shuffled(std::vector<Point2> pts, Draw& d) {
-    for (size_t i = pts.size(); i > 1; --i) std::swap(pts[i - 1], pts[d.below(i)]);
+    for (size_t i = pts.size(); i > 1; --i) std::swap(pts[i - 1], pts[static_cast<size_t>(d.below(static_cast<int>(i)))]);
     return pts;
 }
 

@@ -20,18 +20,7 @@
 
 namespace {
 
-/// splitmix64: the same numbers on every platform.
-struct Draw {
-    uint64_t state;
-    uint64_t next() {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double unit() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
-    int below(int n) { return static_cast<int>(next() % static_cast<uint64_t>(n)); }
-};
+using shapes::Draw;
 
 struct Shape {
     std::string kind;
