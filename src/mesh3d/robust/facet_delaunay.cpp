@@ -60,12 +60,11 @@ std::vector<Tri2> planarDelaunay(const std::vector<Point2>& pts) {
     std::vector<Side> sides;
     // Per point inserted, a living triangle at it; the points in the order they went in.
     std::vector<int32_t> cornerOf(all.size(), -1);
+    std::vector<int32_t> placed;
+    cornerOf[n] = cornerOf[n + 1] = cornerOf[n + 2] = 0;
     // Per point, the new triangle whose side of the cavity starts (ends) there, during one
     // insertion.
     std::vector<int32_t> startsAt(all.size(), -1), endsAt(all.size(), -1);
-    std::vector<int32_t> placed;
-    cornerOf[n] = cornerOf[n + 1] = cornerOf[n + 2] = 0;
-    int32_t last = 0;
     for (int32_t i = 0; i < n; ++i) {
         const Point2& p = all[i];
         const uint32_t in = 2u * static_cast<uint32_t>(i) + 2u, out = in + 1u;
@@ -74,10 +73,10 @@ std::vector<Tri2> planarDelaunay(const std::vector<Point2>& pts) {
         };
         // The triangle holding p, by a walk from the point nearest it among the last one
         // placed and about the square root of their number spread over the others (a long
-        // strip's points along its edges come in the order they were made, not along it);
-        // in a Delaunay triangulation the walk cannot cycle, but a long one falls back to a
-        // scan.
-        int32_t at = last;
+        // strip's points along its edges come in the order they were made, not along it),
+        // or from the far triangle; in a Delaunay triangulation the walk cannot cycle, but
+        // a long one falls back to a scan.
+        int32_t at = 0;
         if (!placed.empty()) {
             const size_t count = placed.size();
             const size_t step = std::max<size_t>(1, count / (1 + static_cast<size_t>(std::sqrt(static_cast<double>(count)))));
@@ -162,7 +161,6 @@ std::vector<Tri2> planarDelaunay(const std::vector<Point2>& pts) {
             cornerOf[s.a] = s.made;
         }
         for (const Side& s : sides) startsAt[s.a] = endsAt[s.b] = -1;
-        last = sides.empty() ? last : sides.back().made;
     }
     std::vector<Tri2> result;
     for (const ListTri& t : tris) {
