@@ -404,6 +404,35 @@ TEST(RobustGeneratedShapes, FoldsOfRoundingAwayFromTheOriginCountAsFlat) {
     });
 }
 
+TEST(RobustGeneratedShapes, ThinStripsOnALargeFaceFoldedByRoundingCountAsFlat) {
+    // Boxes with a layer under 2e-4 thick through them, placed in single precision: the
+    // strips the layer leaves on four sides tilt by up to a percent against the large
+    // facets beside them, all of it rounding. Counted as folds, they kept cells lying flat
+    // along the sides: at (10, 10, 10) 119,812 cells, 95,074 of them above a ratio of
+    // 1,000 and 406 above the bound away from small angles, after 35 minutes; the second
+    // box ran past 5 minutes; at (100, 100, 100) the first kept 27 such cells.
+    auto fewAbove1000 = [](const Shape&, const RobustTetMesh& mesh) {
+        int64_t above = 0;
+        const Point3* p = mesh.points.data();
+        for (const TetCell& t : mesh.tets) {
+            above += tetQuality(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]]).radiusEdgeRatio > 1000 ? 1 : 0;
+        }
+        EXPECT_LT(above, 500);
+        EXPECT_LT(mesh.tets.size(), 20000u);
+    };
+    meshCasesWithin({{15, kPlaced, "voxels", 10}, {872, kPlaced, "voxels", 0}}, fewAbove1000);
+    SCOPED_TRACE("seed 15 at 100");
+    meshesWithin(placedShapeFor(15, 100), 0, fewAbove1000);
+}
+
+TEST(RobustGeneratedShapes, ANarrowFaceOfThinFacetsKeepsItsFolds) {
+    // A plate 6.4e-3 thick of voxel layers 3e-4 and 1e-3 thick, at (10, 10, 10): its
+    // narrow sides are strips only, each folded by rounding up to 3e-3, with no facet
+    // large enough to fix their plane. Counted as one plane, they kept 1,195 cells above the
+    // bound away from small angles.
+    meshCasesWithin({{561, kPlaced, "voxels", 0}});
+}
+
 TEST(RobustGeneratedShapes, AnAttemptMaySplitAPieceRefinementFoundStuck) {
     // A shaft on a disc 0.01 thick kept a cell on the disc's top face (ratio 4.3): the
     // boundary piece its circumcentre encroaches had outlived the split of a subsegment
