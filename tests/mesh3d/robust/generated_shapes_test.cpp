@@ -167,6 +167,16 @@ TEST(RobustGeneratedShapes, PlacedShapesAreInSinglePrecision) {
     }
 }
 
+/// The cells of the mesh above the radius-edge ratio.
+int64_t cellsAbove(const RobustTetMesh& mesh, double ratio) {
+    int64_t above = 0;
+    const Point3* p = mesh.points.data();
+    for (const TetCell& t : mesh.tets) {
+        above += tetQuality(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]]).radiusEdgeRatio > ratio ? 1 : 0;
+    }
+    return above;
+}
+
 /// A further check on a shape's mesh.
 using MeshCheck = std::function<void(const Shape&, const RobustTetMesh&)>;
 
@@ -339,15 +349,8 @@ TEST(RobustGeneratedShapes, LastPolishTakesCellsAwayAndLowersTheSlivers) {
     // the axes, a turned one and two rounded ones kept one cell each above the bound away
     // from small angles; the shaft along the axes (a disc 0.01 thick on a rod) also kept 49
     // cells above a ratio of 50, and keeps 40.
-    meshCasesWithin({{813, kAxes, "shaft", 0}}, [](const Shape&, const RobustTetMesh& mesh) {
-        int64_t slivers = 0;
-        for (const TetCell& t : mesh.tets) {
-            const Point3 &a = mesh.points[t.v[0]], &b = mesh.points[t.v[1]], &c = mesh.points[t.v[2]],
-                         &d = mesh.points[t.v[3]];
-            if (tetQuality(a, b, c, d).radiusEdgeRatio > 50) ++slivers;
-        }
-        EXPECT_LE(slivers, 40);
-    });
+    meshCasesWithin({{813, kAxes, "shaft", 0}},
+                    [](const Shape&, const RobustTetMesh& mesh) { EXPECT_LE(cellsAbove(mesh, 50), 40); });
     meshCasesWithin({{204, kTurned, "shaft", 0}, {191, kRounded, "shaft", 0}, {195, kRounded, "shaft", 0}});
 }
 
@@ -394,14 +397,8 @@ TEST(RobustGeneratedShapes, FoldsOfRoundingAwayFromTheOriginCountAsFlat) {
     // the origin. Cells with their corners on such triangles lay along the disc with
     // circumspheres of 10^6 and more (260 cells above a ratio of 1,000, 12 above the bound
     // away from small angles).
-    meshCasesWithin({{300, kPlaced, "shaft", 0}}, [](const Shape&, const RobustTetMesh& mesh) {
-        int64_t above = 0;
-        const Point3* p = mesh.points.data();
-        for (const TetCell& t : mesh.tets) {
-            above += tetQuality(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]]).radiusEdgeRatio > 1000 ? 1 : 0;
-        }
-        EXPECT_EQ(above, 0);
-    });
+    meshCasesWithin({{300, kPlaced, "shaft", 0}},
+                    [](const Shape&, const RobustTetMesh& mesh) { EXPECT_EQ(cellsAbove(mesh, 1000), 0); });
 }
 
 TEST(RobustGeneratedShapes, ThinStripsOnALargeFaceFoldedByRoundingCountAsFlat) {
@@ -412,12 +409,7 @@ TEST(RobustGeneratedShapes, ThinStripsOnALargeFaceFoldedByRoundingCountAsFlat) {
     // 1,000 and 406 above the bound away from small angles, after 35 minutes; the second
     // box ran past 5 minutes; at (100, 100, 100) the first kept 27 such cells.
     auto fewAbove1000 = [](const Shape&, const RobustTetMesh& mesh) {
-        int64_t above = 0;
-        const Point3* p = mesh.points.data();
-        for (const TetCell& t : mesh.tets) {
-            above += tetQuality(p[t.v[0]], p[t.v[1]], p[t.v[2]], p[t.v[3]]).radiusEdgeRatio > 1000 ? 1 : 0;
-        }
-        EXPECT_LT(above, 500);
+        EXPECT_LT(cellsAbove(mesh, 1000), 500);
         EXPECT_LT(mesh.tets.size(), 20000u);
     };
     meshCasesWithin({{15, kPlaced, "voxels", 10}, {872, kPlaced, "voxels", 0}}, fewAbove1000);
