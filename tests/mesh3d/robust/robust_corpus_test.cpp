@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "geom/predicates.hpp"
 #include "mesh3d/robust/robust_mesher.hpp"
 #include "mesh3d/robust/robust_shapes.hpp"
 
@@ -115,9 +118,35 @@ bool heavy(const std::string& name) {
            name == "cylinder_48" || name == "stepped_shaft";
 }
 
-void checkCases(bool heavyOnes) {
-    const std::vector<Case> cases = corpus();
+/// The surface as a part file stores it: turned about a slanted axis, scaled to a part some
+/// tens of millimetres across, placed on a build plate away from the origin and written in
+/// single precision, so that facets meant to be coplanar fold by the rounding.
+Case placedOnPlate(Case k) {
+    constexpr double kScale = 40;
+    double ax = 0.3, ay = -0.5, az = 0.8;
+    const double len = std::sqrt(ax * ax + ay * ay + az * az);
+    ax /= len;
+    ay /= len;
+    az /= len;
+    const double co = std::cos(0.7), si = std::sin(0.7), t = 1 - co;
+    const double m[3][3] = {{t * ax * ax + co, t * ax * ay - si * az, t * ax * az + si * ay},
+                            {t * ax * ay + si * az, t * ay * ay + co, t * ay * az - si * ax},
+                            {t * ax * az - si * ay, t * ay * az + si * ax, t * az * az + co}};
+    k.plc = shapes::turned(k.plc, m);
+    for (Point3& p : k.plc.points) {
+        p = Point3{shapes::toSingle(p.x * kScale + 120), shapes::toSingle(p.y * kScale + 72),
+                   shapes::toSingle(p.z * kScale + 12)};
+    }
+    k.maxVolume = k.maxVolume * (kScale * kScale * kScale);
+    return k;
+}
+
+void checkCases(bool heavyOnes, bool onPlate = false) {
+    std::vector<Case> cases = corpus();
     ASSERT_GE(cases.size(), 30u);
+    if (onPlate) {
+        for (Case& k : cases) k = placedOnPlate(k);
+    }
     for (const Case& k : cases) {
         if (heavy(k.name) != heavyOnes) continue;
         // ROBUST_CORPUS_ONLY=name runs one surface (while studying it).
@@ -164,6 +193,38 @@ void checkCases(bool heavyOnes) {
 }
 
 TEST(RobustCorpus, EveryCleanSurfaceMeshesAndChecks) { checkCases(false); }
+
+/// Pairs of facets sharing an edge whose four corners lie exactly in one plane.
+int coplanarNeighbours(const Plc& plc) {
+    int count = 0;
+    for (size_t f = 0; f < plc.facets.size(); ++f) {
+        for (size_t g = f + 1; g < plc.facets.size(); ++g) {
+            int shared = 0, apex = -1;
+            for (const int64_t v : plc.facets[g].v) {
+                const auto& fv = plc.facets[f].v;
+                if (std::find(fv.begin(), fv.end(), v) != fv.end()) {
+                    ++shared;
+                } else {
+                    apex = static_cast<int>(v);
+                }
+            }
+            if (shared != 2) continue;
+            const auto& fv = plc.facets[f].v;
+            count += orient3d(plc.points[fv[0]], plc.points[fv[1]], plc.points[fv[2]], plc.points[apex]) == 0;
+        }
+    }
+    return count;
+}
+
+// The same surfaces as part files bring them, in single precision on a build plate: the
+// same checks hold, though the two triangles of a flat face no longer lie in one plane.
+TEST(RobustCorpus, EveryCleanSurfaceOnABuildPlateMeshesAndChecks) {
+    const Case cube = corpus()[0];
+    ASSERT_EQ(cube.name, "cube");
+    EXPECT_EQ(coplanarNeighbours(cube.plc), 6);
+    EXPECT_LT(coplanarNeighbours(placedOnPlate(cube).plc), 6);
+    checkCases(false, true);
+}
 
 TEST(RobustCorpus, SmallAngleTestSeparatesOnlyNarrowFeatures) {
     const double scale = 1;
@@ -222,5 +283,7 @@ TEST(RobustCorpus, SmallAngleTestSeparatesOnlyNarrowFeatures) {
 }
 
 TEST(RobustCorpusLong, EveryCleanSurfaceMeshesAndChecks) { checkCases(true); }
+
+TEST(RobustCorpusLong, EveryCleanSurfaceOnABuildPlateMeshesAndChecks) { checkCases(true, true); }
 
 }  // namespace
