@@ -4,23 +4,6 @@
 
 #include "mesh3d/vec3.hpp"
 
-TetSphere tetCircumsphere(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
-    TetSphere sphere;
-    const Point3 a = sub3(p1, p0);
-    const Point3 b = sub3(p2, p0);
-    const Point3 c = sub3(p3, p0);
-    const Point3 bxc = cross3(b, c);
-    const double den = 2.0 * dot3(a, bxc);
-    if (den == 0.0) return sphere;
-    const Point3 sum = add3(add3(scale3(cross3(a, b), norm2(c)), scale3(cross3(c, a), norm2(b))),
-                            scale3(bxc, norm2(a)));
-    const Point3 offset = scale3(sum, 1.0 / den);
-    sphere.ok = true;
-    sphere.centre = add3(p0, offset);
-    sphere.radius = length3(offset);
-    return sphere;
-}
-
 bool tetCircumcentre(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3, Point3& centre) {
     const TetSphere sphere = tetCircumsphere(p0, p1, p2, p3);
     if (sphere.ok) centre = sphere.centre;
@@ -29,13 +12,16 @@ bool tetCircumcentre(const Point3& p0, const Point3& p1, const Point3& p2, const
 
 TetQuality tetQuality(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
     TetQuality q;
-    q.volume = std::fabs(dot3(sub3(p1, p0), cross3(sub3(p2, p0), sub3(p3, p0)))) / 6.0;
-    const double edges[6] = {length3(sub3(p1, p0)), length3(sub3(p2, p0)), length3(sub3(p3, p0)),
-                             length3(sub3(p2, p1)), length3(sub3(p3, p1)), length3(sub3(p3, p2))};
-    double shortest = edges[0];
-    for (double e : edges) {
-        if (e < shortest) shortest = e;
+    q.volume = unsignedTetVolume(p0, p1, p2, p3);
+    // The root of the least squared edge: the correctly rounded root is monotone, so that is
+    // the least of the six edge lengths, for one root instead of six.
+    const double edges2[6] = {norm2(sub3(p1, p0)), norm2(sub3(p2, p0)), norm2(sub3(p3, p0)),
+                              norm2(sub3(p2, p1)), norm2(sub3(p3, p1)), norm2(sub3(p3, p2))};
+    double least2 = edges2[0];
+    for (const double e2 : edges2) {
+        if (e2 < least2) least2 = e2;
     }
+    const double shortest = std::sqrt(least2);
     if (shortest > 0) {
         const TetSphere sphere = tetCircumsphere(p0, p1, p2, p3);
         if (sphere.ok && sphere.radius > 0) q.radiusEdgeRatio = sphere.radius / shortest;

@@ -11,6 +11,7 @@
 #include "geom/point.hpp"
 #include "mesh3d/plc.hpp"
 #include "mesh3d/solid_output.hpp"
+#include "mesh3d/vec3.hpp"
 
 struct TetQuality {
     double volume = 0.0;           ///< unsigned volume
@@ -24,13 +25,33 @@ struct TetSphere {
 };
 
 /// The circumsphere of four points; fails when 2 a.(b x c) is exactly 0 for the edge
-/// vectors a, b, c from p0.
-TetSphere tetCircumsphere(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3);
+/// vectors a, b, c from p0. (Inline: the volume engines ask for it millions of times.)
+inline TetSphere tetCircumsphere(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
+    TetSphere sphere;
+    const Point3 a = sub3(p1, p0);
+    const Point3 b = sub3(p2, p0);
+    const Point3 c = sub3(p3, p0);
+    const Point3 bxc = cross3(b, c);
+    const double den = 2.0 * dot3(a, bxc);
+    if (den == 0.0) return sphere;
+    const Point3 sum = add3(add3(scale3(cross3(a, b), norm2(c)), scale3(cross3(c, a), norm2(b))),
+                            scale3(bxc, norm2(a)));
+    const Point3 offset = scale3(sum, 1.0 / den);
+    sphere.ok = true;
+    sphere.centre = add3(p0, offset);
+    sphere.radius = length3(offset);
+    return sphere;
+}
 
 /// The centre of tetCircumsphere; false (centre untouched) for a flat tetrahedron.
 bool tetCircumcentre(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3, Point3& centre);
 
 TetQuality tetQuality(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3);
+
+/// The unsigned volume of tetQuality alone, |a.(b x c)| / 6 for the edge vectors from p0.
+inline double unsignedTetVolume(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
+    return std::fabs(dot3(sub3(p1, p0), cross3(sub3(p2, p0), sub3(p3, p0)))) / 6.0;
+}
 
 /// The smallest sphere enclosing the triangle (a, b, c): the sphere on the side opposite a
 /// right or obtuse angle, else the circumsphere of the triangle centred in its plane; not

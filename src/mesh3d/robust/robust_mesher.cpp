@@ -455,18 +455,36 @@ bool nearlyFlat(const Point3& a, const Point3& b, const Point3& c, const Point3&
 /// longest edge from the plane of the other three (its circumsphere, if any, is then made
 /// by rounding and may pass the ratio test; four points near one circle make a cell whose
 /// ratio looks good while one corner lies far closer to the opposite face than the others).
-bool flatShape(const TetQuality& q, const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
+/// longest2 is the square of the cell's longest edge.
+bool flatShape(const TetQuality& q, double longest2, const Point3& p0, const Point3& p1, const Point3& p2,
+               const Point3& p3) {
     if (q.radiusEdgeRatio == 0) return true;
     // Every corner lies 3V over the area of the opposite face from it, and a face whose
     // sides are at most the longest edge L has an area at most sqrt(3)/4 L^2: a cell with
     // V above 3e-11 L^3 has no corner within 2e-10 L of a face (q.volume is computed in
     // floating point, far closer than that factor of 2 at that size), and most cells are
     // settled without the four tests below.
-    const double longest2 = std::max({norm2(sub3(p1, p0)), norm2(sub3(p2, p0)), norm2(sub3(p3, p0)),
-                                      norm2(sub3(p2, p1)), norm2(sub3(p3, p1)), norm2(sub3(p3, p2))});
     if (q.volume > 3e-11 * longest2 * std::sqrt(longest2)) return false;
     return nearlyFlat(p0, p1, p2, p3) || nearlyFlat(p1, p2, p3, p0) || nearlyFlat(p2, p3, p0, p1) ||
            nearlyFlat(p3, p0, p1, p2);
+}
+
+/// A cell's quality and the square of its longest edge, which flatShape needs too.
+struct CellShape {
+    TetQuality q;
+    double longest2 = 0;
+};
+
+CellShape cellShape(const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
+    CellShape s;
+    s.q = tetQuality(p0, p1, p2, p3);
+    s.longest2 = std::max({norm2(sub3(p1, p0)), norm2(sub3(p2, p0)), norm2(sub3(p3, p0)), norm2(sub3(p2, p1)),
+                           norm2(sub3(p3, p1)), norm2(sub3(p3, p2))});
+    return s;
+}
+
+bool flatShape(const CellShape& s, const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
+    return flatShape(s.q, s.longest2, p0, p1, p2, p3);
 }
 
 /// Whether the four vertices lie on facets of one plane (exact, or `folded`).
@@ -822,14 +840,14 @@ bool flipAcross(const Run& r, int32_t slot, int k, Flip& f) {
 /// volume of rounding size) counts as infinitely bad.
 double cellRatio(const Run& r, const std::array<int32_t, 4>& v) {
     const Point3 &p0 = r.t.pts[v[0]], &p1 = r.t.pts[v[1]], &p2 = r.t.pts[v[2]], &p3 = r.t.pts[v[3]];
-    const TetQuality q = tetQuality(p0, p1, p2, p3);
-    return flatShape(q, p0, p1, p2, p3) ? std::numeric_limits<double>::infinity() : q.radiusEdgeRatio;
+    const CellShape s = cellShape(p0, p1, p2, p3);
+    return flatShape(s, p0, p1, p2, p3) ? std::numeric_limits<double>::infinity() : s.q.radiusEdgeRatio;
 }
 
 /// Whether a cell with corners v is above the volume bound.
 bool overVolume(const Run& r, const std::array<int32_t, 4>& v) {
     return r.params.maxVolume > 0 &&
-           tetQuality(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]).volume > r.params.maxVolume;
+           unsignedTetVolume(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]) > r.params.maxVolume;
 }
 
 /// An edge removal: the ring of cells around an inner edge (u, w) replaced by two cells on
@@ -2178,10 +2196,10 @@ bool circumcentreIsVertex(Run& r, int32_t slot, const Point3& c) {
 bool cellNeedsRefining(const Run& r, int32_t slot) {
     if (r.t.alive[slot] == 0 || r.t.inside[slot] == 0) return false;
     const auto& v = r.t.cells[slot].v;
-    const TetQuality q = tetQuality(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]);
-    if (r.params.maxVolume > 0 && q.volume > r.params.maxVolume) return true;
-    if (flatShape(q, r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]])) return true;
-    return q.radiusEdgeRatio > (1 + 1e-9) * r.params.radiusEdgeBound;
+    const CellShape shape = cellShape(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]);
+    if (r.params.maxVolume > 0 && shape.q.volume > r.params.maxVolume) return true;
+    if (flatShape(shape, r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]])) return true;
+    return shape.q.radiusEdgeRatio > (1 + 1e-9) * r.params.radiusEdgeBound;
 }
 
 /// Splits the subsegments and boundary faces near each vertex added since the last call
@@ -2322,7 +2340,7 @@ bool settleEncroachment(Run& r, std::vector<int32_t>& queue) {
 bool splitLargeCell(Run& r, int32_t slot) {
     const std::array<int32_t, 4> v = r.t.cells[slot].v;
     const Point3 &p0 = r.t.pts[v[0]], &p1 = r.t.pts[v[1]], &p2 = r.t.pts[v[2]], &p3 = r.t.pts[v[3]];
-    if (r.t.inside[slot] == 0 || !(r.params.maxVolume > 0 && tetQuality(p0, p1, p2, p3).volume > r.params.maxVolume)) return false;
+    if (r.t.inside[slot] == 0 || !(r.params.maxVolume > 0 && unsignedTetVolume(p0, p1, p2, p3) > r.params.maxVolume)) return false;
     const Point3 g = centroid4(p0, p1, p2, p3);
     const size_t before = r.t.pts.size();
     if (refineCell(r, slot, g, true, true)) return true;
@@ -2400,14 +2418,15 @@ bool refine(Run& r) {
         const Point3 p1 = r.t.pts[v[1]];
         const Point3 p2 = r.t.pts[v[2]];
         const Point3 p3 = r.t.pts[v[3]];
-        const TetQuality q = tetQuality(p0, p1, p2, p3);
+        const CellShape shape = cellShape(p0, p1, p2, p3);
+        const TetQuality& q = shape.q;
         const bool tooLarge = maxVolume > 0 && q.volume > maxVolume;
         // In a local refinement the queue starts with the cells in the ball; a cell outside
         // it is one the refinement made, and it is refined under the shortest-edge rule (left
         // as it is, the rim of the ball keeps the bad cells the finer cells inside make there).
         const bool outside = r.local && !tooLarge && !inBall(s);
         // A flat cell counts as bad, though it is positively oriented (exact test).
-        const bool flat = flatShape(q, p0, p1, p2, p3);
+        const bool flat = flatShape(shape, p0, p1, p2, p3);
         if (!tooLarge && !flat && !(q.radiusEdgeRatio > limit)) continue;
         if (!tooLarge && protectedCell(r, s)) {
             ++r.out->protectedCells;
@@ -2723,7 +2742,7 @@ struct MoveCentres {
         Point3 centre;
         const Point3 &p0 = r.t.pts[cell[0]], &p1 = r.t.pts[cell[1]], &p2 = r.t.pts[cell[2]], &p3 = r.t.pts[cell[3]];
         if (tetCircumcentre(p0, p1, p2, p3, centre)) {
-            const double volume = tetQuality(p0, p1, p2, p3).volume;
+            const double volume = unsignedTetVolume(p0, p1, p2, p3);
             weighted = add3(weighted, scale3(centre, volume));
             volumes += volume;
         }
@@ -4290,7 +4309,7 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
         for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
             if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
             const auto& v = r.t.cells[s].v;
-            if (tetQuality(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]).volume > params.maxVolume) {
+            if (unsignedTetVolume(r.t.pts[v[0]], r.t.pts[v[1]], r.t.pts[v[2]], r.t.pts[v[3]]) > params.maxVolume) {
                 out.error = "a cell larger than max_volume could not be split";
                 return out;
             }
