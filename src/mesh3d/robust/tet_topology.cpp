@@ -109,7 +109,29 @@ bool commitCavity(TetTopology& t, int32_t vid) {
         const uint32_t hi = static_cast<uint32_t>(std::max(u, w));
         return (static_cast<uint64_t>(lo) << 32) | hi;
     };
-    t.edgeRefs.clear();
+    for (const uint32_t i : t.edgeUsed) t.edgeTable[i] = TetTopology::EdgeUse{};
+    t.edgeUsed.clear();
+    size_t faces = 0;
+    for (const CavityFace& f : t.boundary) faces += f.skip == 0 ? 1 : 0;
+    int bits = 6;
+    while ((size_t{1} << bits) < 6 * faces) ++bits;
+    // The first 2^bits entries, at most a sixth of them taken (the table only grows; a
+    // large cavity once does not spread the small ones after it over all of it).
+    if (t.edgeTable.size() < (size_t{1} << bits)) t.edgeTable.resize(size_t{1} << bits);
+    const uint64_t mask = (uint64_t{1} << bits) - 1;
+    auto use = [&](uint64_t e, int32_t ref) {
+        uint64_t i = (e * 0x9E3779B97F4A7C15ull) >> (64 - bits);
+        while (t.edgeTable[i].count != 0 && t.edgeTable[i].key != e) i = (i + 1) & mask;
+        TetTopology::EdgeUse& u = t.edgeTable[i];
+        if (u.count == 0) {
+            u.key = e;
+            u.first = ref;
+            t.edgeUsed.push_back(static_cast<uint32_t>(i));
+        } else if (u.count == 1) {
+            u.second = ref;
+        }
+        ++u.count;
+    };
     std::vector<uint64_t> skippedEdges;
     std::vector<std::pair<uint64_t, int32_t>> skippedFaceOf;  // edge -> skipped face
     int32_t made = 0;
@@ -122,23 +144,20 @@ bool commitCavity(TetTopology& t, int32_t vid) {
             for (int k = 0; k < 3; ++k) skippedFaceOf.push_back({skippedEdges[skippedEdges.size() - 3 + k], static_cast<int32_t>(i)});
             continue;
         }
-        t.edgeRefs.push_back({key(f.b, f.c), made * 4 + 0});
-        t.edgeRefs.push_back({key(f.c, f.a), made * 4 + 1});
-        t.edgeRefs.push_back({key(f.a, f.b), made * 4 + 2});
+        use(key(f.b, f.c), made * 4 + 0);
+        use(key(f.c, f.a), made * 4 + 1);
+        use(key(f.a, f.b), made * 4 + 2);
         ++made;
     }
-    std::sort(t.edgeRefs.begin(), t.edgeRefs.end());
     std::sort(skippedEdges.begin(), skippedEdges.end());
-    std::sort(skippedFaceOf.begin(), skippedFaceOf.end());
-    for (size_t i = 0; i < t.edgeRefs.size();) {
-        size_t j = i;
-        while (j < t.edgeRefs.size() && t.edgeRefs[j].first == t.edgeRefs[i].first) ++j;
-        if (j - i > 2) return false;
-        if (j - i == 1) {
-            if (!std::binary_search(skippedEdges.begin(), skippedEdges.end(), t.edgeRefs[i].first)) return false;
+    for (const uint32_t i : t.edgeUsed) {
+        const TetTopology::EdgeUse& entry = t.edgeTable[i];
+        if (entry.count > 2) return false;
+        if (entry.count == 1) {
+            if (!std::binary_search(skippedEdges.begin(), skippedEdges.end(), entry.key)) return false;
             // The hull face (edge, p) that replaces the skipped face on this edge must lie on
             // the same side of the edge as that face: p inside the region it splits.
-            const uint64_t e = t.edgeRefs[i].first;
+            const uint64_t e = entry.key;
             const int32_t u = static_cast<int32_t>(e >> 32), w = static_cast<int32_t>(e & 0xffffffffu);
             for (const auto& sf : skippedFaceOf) {
                 if (sf.first != e) continue;
@@ -153,7 +172,6 @@ bool commitCavity(TetTopology& t, int32_t vid) {
                 if (!(n1.x * n2.x + n1.y * n2.y + n1.z * n2.z > 0)) return false;
             }
         }
-        i = j;
     }
     // No corner of the cavity may be left inside it.
     {
@@ -199,15 +217,15 @@ bool commitCavity(TetTopology& t, int32_t vid) {
     t.liveCells += static_cast<int64_t>(t.created.size());
     // Link the new cells to each other across the faces through the new vertex: face 0
     // holds the edge (b, c), face 1 (c, a), face 2 (a, b). Unpaired ones stay hull faces.
-    for (size_t i = 0; i + 1 < t.edgeRefs.size(); ++i) {
-        if (t.edgeRefs[i].first != t.edgeRefs[i + 1].first) continue;
-        const int32_t r0 = t.edgeRefs[i].second;
-        const int32_t r1 = t.edgeRefs[i + 1].second;
+    for (const uint32_t i : t.edgeUsed) {
+        const TetTopology::EdgeUse& entry = t.edgeTable[i];
+        if (entry.count != 2) continue;
+        const int32_t r0 = entry.first;
+        const int32_t r1 = entry.second;
         const int32_t s0 = t.created[r0 >> 2];
         const int32_t s1 = t.created[r1 >> 2];
         t.cells[s0].n[r0 & 3] = s1 * 4 + (r1 & 3);
         t.cells[s1].n[r1 & 3] = s0 * 4 + (r0 & 3);
-        ++i;
     }
     return true;
 }

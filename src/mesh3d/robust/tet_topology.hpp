@@ -67,7 +67,16 @@ struct TetTopology {
     /// as they were.
     std::vector<int32_t> shrunkAway;
     std::vector<int32_t> stack;
-    std::vector<std::pair<uint64_t, int32_t>> edgeRefs;
+    /// commitCavity's table of the edges of the faces that get a cell, open-addressed by
+    /// edge: the first two references to each (made cell * 4 + its face through the edge)
+    /// and how many there are. `edgeUsed` lists the entries taken, to empty them again.
+    struct EdgeUse {
+        uint64_t key = 0;
+        int32_t first = -1, second = -1;
+        int32_t count = 0;
+    };
+    std::vector<EdgeUse> edgeTable;
+    std::vector<uint32_t> edgeUsed;
     /// Per cell of `cavity` (same order, a prefix of it): bit k set when its face k may be
     /// crossed. Recorded by growCavity, extended by expandCavity, dropped by shrinkCavity.
     std::vector<uint8_t> crossable;
