@@ -115,8 +115,13 @@ bool commitCavity(TetTopology& t, int32_t vid) {
     for (const CavityFace& f : t.boundary) faces += f.skip == 0 ? 1 : 0;
     int bits = 6;
     while ((size_t{1} << bits) < 6 * faces) ++bits;
-    // The first 2^bits entries, at most a sixth of them taken (the table only grows; a
-    // large cavity once does not spread the small ones after it over all of it).
+    // The first 2^bits entries, at most half of them taken (a large cavity once does not
+    // spread the small ones after it over all of the table). A table grown for a huge
+    // cavity (on a surface of 327,680 triangles one had that many faces: 50 MB of table)
+    // is given back at the next cavity much smaller.
+    if (t.edgeTable.size() > (size_t{1} << 16) && t.edgeTable.size() > (size_t{16} << bits)) {
+        std::vector<TetTopology::EdgeUse>().swap(t.edgeTable);
+    }
     if (t.edgeTable.size() < (size_t{1} << bits)) t.edgeTable.resize(size_t{1} << bits);
     const uint64_t mask = (uint64_t{1} << bits) - 1;
     auto use = [&](uint64_t e, int32_t ref) {
