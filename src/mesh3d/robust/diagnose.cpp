@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "geom/predicates.hpp"
+#include "mesh3d/robust/box_pairs.hpp"
 
 namespace {
 
@@ -121,13 +122,8 @@ std::string formatPoint(const Point3& p) {
     return buffer;
 }
 
-struct Box {
-    double lo[3];
-    double hi[3];
-};
-
-Box boxOf(const std::vector<Point3>& points, const int64_t* v, int count) {
-    Box b{{points[v[0]].x, points[v[0]].y, points[v[0]].z}, {points[v[0]].x, points[v[0]].y, points[v[0]].z}};
+AlignedBox boxOf(const std::vector<Point3>& points, const int64_t* v, int count) {
+    AlignedBox b{{points[v[0]].x, points[v[0]].y, points[v[0]].z}, {points[v[0]].x, points[v[0]].y, points[v[0]].z}};
     for (int k = 1; k < count; ++k) {
         const double c[3] = {points[v[k]].x, points[v[k]].y, points[v[k]].z};
         for (int i = 0; i < 3; ++i) {
@@ -136,46 +132,6 @@ Box boxOf(const std::vector<Point3>& points, const int64_t* v, int count) {
         }
     }
     return b;
-}
-
-/// Calls f(i, j) for every pair of boxes that overlap (closed), i from set A, j from set
-/// B (the same set when `same`, then i < j), by a sweep along x, until f returns false.
-template <typename F>
-void overlappingPairs(const std::vector<Box>& a, const std::vector<Box>& b, bool same, F&& f) {
-    struct Item {
-        double x;
-        int32_t set;
-        int32_t index;
-    };
-    std::vector<Item> items;
-    items.reserve(a.size() + (same ? 0 : b.size()));
-    for (size_t i = 0; i < a.size(); ++i) items.push_back(Item{a[i].lo[0], 0, static_cast<int32_t>(i)});
-    if (!same) {
-        for (size_t i = 0; i < b.size(); ++i) items.push_back(Item{b[i].lo[0], 1, static_cast<int32_t>(i)});
-    }
-    std::sort(items.begin(), items.end(), [](const Item& l, const Item& r) {
-        if (l.x != r.x) return l.x < r.x;
-        if (l.set != r.set) return l.set < r.set;
-        return l.index < r.index;
-    });
-    auto boxOfItem = [&](const Item& it) -> const Box& { return it.set == 0 ? a[it.index] : b[it.index]; };
-    for (size_t s = 0; s < items.size(); ++s) {
-        const Box& bs = boxOfItem(items[s]);
-        for (size_t t = s + 1; t < items.size() && items[t].x <= bs.hi[0]; ++t) {
-            if (!same && items[s].set == items[t].set) continue;
-            const Box& bt = boxOfItem(items[t]);
-            if (bt.lo[1] > bs.hi[1] || bs.lo[1] > bt.hi[1] || bt.lo[2] > bs.hi[2] || bs.lo[2] > bt.hi[2]) continue;
-            bool more = true;
-            if (same) {
-                more = f(std::min(items[s].index, items[t].index), std::max(items[s].index, items[t].index));
-            } else if (items[s].set == 0) {
-                more = f(items[s].index, items[t].index);
-            } else {
-                more = f(items[t].index, items[s].index);
-            }
-            if (!more) return;
-        }
-    }
 }
 
 struct Namer {
@@ -503,7 +459,7 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
         }
     }
     // 6. Intersecting facets: the first pair in index order.
-    std::vector<Box> facetBoxes;
+    std::vector<AlignedBox> facetBoxes;
     facetBoxes.reserve(plc.facets.size());
     for (const Facet& f : plc.facets) facetBoxes.push_back(boxOf(P, f.v.data(), 3));
     {
@@ -511,7 +467,9 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
         Point3 bestWhere;
         int64_t pairs = 0;
         bool tooMany = false;
-        overlappingPairs(facetBoxes, facetBoxes, true, [&](int32_t i, int32_t j) {
+        // The pairs in the grid's order: the first intersecting pair and whether there are
+        // too many pairs do not depend on the order.
+        gridBoxPairs(facetBoxes, [&](int32_t i, int32_t j) {
             if (++pairs > kMaxFacetPairs) {
                 tooMany = true;
                 return false;
@@ -534,11 +492,11 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
     int64_t work = 0;  // pairs examined by the checks below
     // 7. Segments through facets, and points lying on facets or segments they do not belong to.
     if (segmentCount > 0) {
-        std::vector<Box> segmentBoxes;
+        std::vector<AlignedBox> segmentBoxes;
         for (const Segment& s : plc.segments) segmentBoxes.push_back(boxOf(P, s.v.data(), 2));
         int64_t bestS = -1, bestF = -1;
         Point3 bestWhere;
-        overlappingPairs(segmentBoxes, facetBoxes, false, [&](int32_t s, int32_t f) {
+        sweptBoxPairs(segmentBoxes, facetBoxes, false, [&](int32_t s, int32_t f) {
             if (++work > kMaxFacetPairs) return false;
             if (bestS >= 0 && (s > bestS || (s == bestS && f > bestF))) return true;
             const auto& sv = plc.segments[s].v;
@@ -584,7 +542,7 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
         }
         // Segments crossing or overlapping each other.
         int64_t bestA = -1, bestB = -1;
-        overlappingPairs(segmentBoxes, segmentBoxes, true, [&](int32_t i, int32_t j) {
+        sweptBoxPairs(segmentBoxes, segmentBoxes, true, [&](int32_t i, int32_t j) {
             if (++work > kMaxFacetPairs) return false;
             if (bestA >= 0 && (i > bestA || (i == bestA && j > bestB))) return true;
             if (segmentsCross(P, plc.segments[i].v.data(), plc.segments[j].v.data())) {
@@ -606,7 +564,7 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
         for (const Segment& s : plc.segments) {
             for (int64_t v : s.v) used[v] = 1;
         }
-        std::vector<Box> pointBoxes;
+        std::vector<AlignedBox> pointBoxes;
         std::vector<int64_t> pointIndex;
         for (int64_t i = 0; i < n; ++i) {
             if (used[i] != 0) continue;
@@ -615,7 +573,7 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
         }
         if (!pointIndex.empty()) {
             int64_t bestP = -1, bestF = -1;
-            overlappingPairs(pointBoxes, facetBoxes, false, [&](int32_t pi, int32_t f) {
+            sweptBoxPairs(pointBoxes, facetBoxes, false, [&](int32_t pi, int32_t f) {
                 if (++work > kMaxFacetPairs) return false;
                 const int64_t p = pointIndex[pi];
                 if (bestP >= 0 && (p > bestP || (p == bestP && f > bestF))) return true;
@@ -632,12 +590,12 @@ PlcDiagnosis diagnosePlc(const Plc& plc, const FacetNaming& naming) {
     }
     // Points lying inside a segment they are not an end of.
     if (segmentCount > 0) {
-        std::vector<Box> pointBoxes;
+        std::vector<AlignedBox> pointBoxes;
         for (int64_t i = 0; i < n; ++i) pointBoxes.push_back(boxOf(P, &i, 1));
-        std::vector<Box> segmentBoxes;
+        std::vector<AlignedBox> segmentBoxes;
         for (const Segment& sg : plc.segments) segmentBoxes.push_back(boxOf(P, sg.v.data(), 2));
         int64_t bestP = -1, bestS = -1;
-        overlappingPairs(pointBoxes, segmentBoxes, false, [&](int32_t i, int32_t sg) {
+        sweptBoxPairs(pointBoxes, segmentBoxes, false, [&](int32_t i, int32_t sg) {
             if (++work > kMaxFacetPairs) return false;
             if (bestP >= 0 && (i > bestP || (i == bestP && sg > bestS))) return true;
             const auto& v = plc.segments[sg].v;
