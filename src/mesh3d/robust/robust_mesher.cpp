@@ -450,25 +450,6 @@ bool nearlyFlat(const Point3& a, const Point3& b, const Point3& c, const Point3&
     return h * h <= 1e-20 * longest2;
 }
 
-/// Whether a cell with corners p0..p3 and quality q is flat: no circumsphere could be
-/// computed for it, or its volume is of rounding size, any corner within 1e-10 of the
-/// longest edge from the plane of the other three (its circumsphere, if any, is then made
-/// by rounding and may pass the ratio test; four points near one circle make a cell whose
-/// ratio looks good while one corner lies far closer to the opposite face than the others).
-/// longest2 is the square of the cell's longest edge.
-bool flatShape(const TetQuality& q, double longest2, const Point3& p0, const Point3& p1, const Point3& p2,
-               const Point3& p3) {
-    if (q.radiusEdgeRatio == 0) return true;
-    // Every corner lies 3V over the area of the opposite face from it, and a face whose
-    // sides are at most the longest edge L has an area at most sqrt(3)/4 L^2: a cell with
-    // V above 3e-11 L^3 has no corner within 2e-10 L of a face (q.volume is computed in
-    // floating point, far closer than that factor of 2 at that size), and most cells are
-    // settled without the four tests below.
-    if (q.volume > 3e-11 * longest2 * std::sqrt(longest2)) return false;
-    return nearlyFlat(p0, p1, p2, p3) || nearlyFlat(p1, p2, p3, p0) || nearlyFlat(p2, p3, p0, p1) ||
-           nearlyFlat(p3, p0, p1, p2);
-}
-
 /// A cell's quality and the square of its longest edge, which flatShape needs too.
 struct CellShape {
     TetQuality q;
@@ -483,8 +464,21 @@ CellShape cellShape(const Point3& p0, const Point3& p1, const Point3& p2, const 
     return s;
 }
 
+/// Whether a cell with corners p0..p3 and shape s is flat: no circumsphere could be
+/// computed for it, or its volume is of rounding size, any corner within 1e-10 of the
+/// longest edge from the plane of the other three (its circumsphere, if any, is then made
+/// by rounding and may pass the ratio test; four points near one circle make a cell whose
+/// ratio looks good while one corner lies far closer to the opposite face than the others).
 bool flatShape(const CellShape& s, const Point3& p0, const Point3& p1, const Point3& p2, const Point3& p3) {
-    return flatShape(s.q, s.longest2, p0, p1, p2, p3);
+    if (s.q.radiusEdgeRatio == 0) return true;
+    // Every corner lies 3V over the area of the opposite face from it, and a face whose
+    // sides are at most the longest edge L has an area at most sqrt(3)/4 L^2: a cell with
+    // V above 3e-11 L^3 has no corner within 2e-10 L of a face (the volume is computed in
+    // floating point, far closer than that factor of 2 at that size), and most cells are
+    // settled without the four tests below.
+    if (s.q.volume > 3e-11 * s.longest2 * std::sqrt(s.longest2)) return false;
+    return nearlyFlat(p0, p1, p2, p3) || nearlyFlat(p1, p2, p3, p0) || nearlyFlat(p2, p3, p0, p1) ||
+           nearlyFlat(p3, p0, p1, p2);
 }
 
 /// Whether the four vertices lie on facets of one plane (exact, or `folded`).
