@@ -331,6 +331,17 @@ struct Run {
     std::vector<uint64_t> movedNear;
     uint64_t moves = 0;  ///< the points smoothSteinerPoints has moved
     int localAttempts = 0;  ///< the refinements around cells left made so far (kMaxLocalAttempts)
+    /// Counts the changes to the cells that the topology's version does not: a point moved
+    /// (or tried somewhere and put back), a cell taken out of the solid.
+    uint64_t reshaped = 0;
+    /// The cells of the solid above a ratio, as cellsAboveBound listed them last.
+    struct CellsAbove {
+        bool listed = false;
+        uint64_t version = 0, reshaped = 0;
+        double above = 0;
+        std::vector<std::pair<int32_t, double>> cells;  ///< slot and ratio, in slot order
+    };
+    mutable CellsAbove cellsAbove;
 };
 
 /// The run's star lists, emptied first when the cells changed since they were listed.
@@ -836,6 +847,29 @@ double cellRatio(const Run& r, const std::array<int32_t, 4>& v) {
     const Point3 &p0 = r.t.pts[v[0]], &p1 = r.t.pts[v[1]], &p2 = r.t.pts[v[2]], &p3 = r.t.pts[v[3]];
     const CellShape s = cellShape(p0, p1, p2, p3);
     return flatShape(s, p0, p1, p2, p3) ? std::numeric_limits<double>::infinity() : s.q.radiusEdgeRatio;
+}
+
+/// The cells of the solid above the ratio bound or above kSliverRatio, whichever is lower,
+/// with their ratios (flat cells infinite), in slot order. The passes after refinement scan
+/// for them one after another, often over a mesh that has not changed in between (six
+/// times over the same million cells of a fine cube): the list is kept, and made again once
+/// the cells changed (the topology's version) or were reshaped (Run::reshaped). It must be
+/// read before the mesh changes.
+const std::vector<std::pair<int32_t, double>>& cellsAboveBound(const Run& r) {
+    Run::CellsAbove& c = r.cellsAbove;
+    const double above = std::min((1 + 1e-9) * r.params.radiusEdgeBound, kSliverRatio);
+    if (c.listed && c.version == r.t.version && c.reshaped == r.reshaped && c.above == above) return c.cells;
+    c.cells.clear();
+    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
+        if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
+        const double q = cellRatio(r, r.t.cells[s].v);
+        if (q > above) c.cells.push_back({s, q});
+    }
+    c.listed = true;
+    c.version = r.t.version;
+    c.reshaped = r.reshaped;
+    c.above = above;
+    return c.cells;
 }
 
 /// Whether a cell with corners v is above the volume bound.
@@ -2623,8 +2657,9 @@ void flipBadCells(Run& r, const std::vector<int32_t>* around = nullptr, bool wid
                                    [&](int32_t s) { return r.t.inside[s] == 0 || !(cellRatio(r, r.t.cells[s].v) > limit); }),
                     stack.end());
     } else {
-        for (int32_t s = static_cast<int32_t>(r.t.cells.size()) - 1; s >= 0; --s) {
-            if (r.t.alive[s] != 0 && r.t.inside[s] != 0 && cellRatio(r, r.t.cells[s].v) > limit) stack.push_back(s);
+        const auto& above = cellsAboveBound(r);
+        for (auto it = above.rbegin(); it != above.rend(); ++it) {
+            if (it->second > limit) stack.push_back(it->first);
         }
     }
     // Taken from the back: the cells in ascending slot order.
@@ -2798,8 +2833,8 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<int32_t> movable;
     std::vector<uint8_t> listed(r.t.pts.size(), 0);
-    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
-        if (r.t.alive[s] == 0 || r.t.inside[s] == 0 || !(cellRatio(r, r.t.cells[s].v) > limit)) continue;
+    for (const auto& [s, q] : cellsAboveBound(r)) {
+        if (!(q > limit)) continue;
         for (const int32_t x : r.t.cells[s].v) {
             if (x < 4 + r.inputCount || r.kind[x] == kCorner || listed[x] != 0) continue;
             listed[x] = 1;
@@ -2883,6 +2918,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
         for (int i = 0; i < count; ++i) {
             if (!keepOnFeature(r, v, candidates[i])) continue;
             r.t.pts[v] = candidates[i];
+            ++r.reshaped;
             const double worst = worstOfStar(bestWorst);
             if (worst < bestWorst) {
                 bestWorst = worst;
@@ -2906,6 +2942,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
                     Point3 q = add3(bestAt, scale3(axis, step));
                     if (!keepOnFeature(r, v, q)) continue;
                     r.t.pts[v] = q;
+                    ++r.reshaped;
                     const double worst = worstOfStar(stepWorst);
                     if (worst < stepWorst) {
                         stepWorst = worst;
@@ -2921,6 +2958,7 @@ void smoothSteinerPoints(Run& r, std::vector<int32_t>& moved, bool search = fals
             }
         }
         r.t.pts[v] = bestAt;
+        ++r.reshaped;
         if (!(bestWorst < worstNow)) {
             r.stays[v] = StayMark{r.t.version, r.moves, search, true};
             continue;
@@ -3162,13 +3200,16 @@ void addPointsForCellsLeft(Run& r, std::vector<int32_t>& added, const std::vecto
     r.noMoreSlivers = slivers;
     r.cavityCap = kCellsLeftCavityCap;
     std::vector<std::pair<int32_t, std::array<int32_t, 4>>> left;
-    const int32_t count = static_cast<int32_t>(only != nullptr ? only->size() : r.t.cells.size());
-    for (int32_t i = 0; i < count; ++i) {
-        const int32_t s = only != nullptr ? (*only)[i] : i;
-        if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
-        const double q = cellRatio(r, r.t.cells[s].v);
+    auto consider = [&](int32_t s, double q) {
         const bool wanted = slivers ? q > kSliverRatio : q > limit && (std::isinf(q) || !protectedCell(r, s));
         if (wanted) left.push_back({s, r.t.cells[s].v});
+    };
+    if (only != nullptr) {
+        for (const int32_t s : *only) {
+            if (r.t.alive[s] != 0 && r.t.inside[s] != 0) consider(s, cellRatio(r, r.t.cells[s].v));
+        }
+    } else {
+        for (const auto& [s, q] : cellsAboveBound(r)) consider(s, q);
     }
     for (const auto& [s, v] : left) {
         if (!roomForPoint(r)) break;
@@ -3403,9 +3444,7 @@ bool refineAroundCellsLeftOnce(Run& r, Run& saved) {
     bool anyKept = false;
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<std::pair<int32_t, std::array<int32_t, 4>>> left;
-    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
-        if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
-        const double q = cellRatio(r, r.t.cells[s].v);
+    for (const auto& [s, q] : cellsAboveBound(r)) {
         if (q > limit && !std::isinf(q) && !excusedCorners(r, r.t.cells[s].v)) left.push_back({s, r.t.cells[s].v});
     }
     std::vector<std::pair<Point3, double>> undone;  // centroid and longest edge squared
@@ -3620,9 +3659,7 @@ bool flipBoundaryEdgeForCell(Run& r, int32_t slot) {
 std::vector<std::array<int32_t, 4>> unexcusedCells(const Run& r) {
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     std::vector<std::array<int32_t, 4>> left;
-    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) {
-        if (r.t.alive[s] == 0 || r.t.inside[s] == 0) continue;
-        const double q = cellRatio(r, r.t.cells[s].v);
+    for (const auto& [s, q] : cellsAboveBound(r)) {
         if (q > limit && !std::isinf(q) && !excusedCorners(r, r.t.cells[s].v)) left.push_back(r.t.cells[s].v);
     }
     return left;
@@ -3723,6 +3760,7 @@ bool judgeMove(Run& r, int32_t v, const Point3& p, const std::vector<int32_t>& s
     const double limit = (1 + 1e-9) * r.params.radiusEdgeBound;
     const Point3 home = r.t.pts[v];
     r.t.pts[v] = p;
+    ++r.reshaped;
     c = LeftChange();
     bool valid = true;
     for (const int32_t s : star) {
@@ -3743,6 +3781,7 @@ bool judgeMove(Run& r, int32_t v, const Point3& p, const std::vector<int32_t>& s
         if (q > kSliverRatio) ++c.slivers;
     }
     r.t.pts[v] = home;
+    ++r.reshaped;
     return valid;
 }
 
@@ -3831,6 +3870,7 @@ bool movePointsForCellsLeft(Run& r) {
         }
         if (bestV < 0) continue;
         r.t.pts[bestV] = bestP;
+        ++r.reshaped;
         moved.push_back(bestV);
         ++r.moves;
         star.clear();
@@ -3886,7 +3926,10 @@ void dropFlatBoundaryCells(Run& r) {
         if (!sided) continue;
         const bool oneSideOut = (outward[0] > 0 && outward[1] == 0 && inward[0] == 0) ||
                                 (outward[1] > 0 && outward[0] == 0 && inward[1] == 0);
-        if (oneSideOut) r.t.inside[s] = 0;
+        if (oneSideOut) {
+            r.t.inside[s] = 0;
+            ++r.reshaped;
+        }
     }
 }
 
