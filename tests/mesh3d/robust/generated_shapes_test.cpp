@@ -70,17 +70,9 @@ Shape shapeFor(uint64_t seed) {
 Shape turnedShapeFor(uint64_t seed, bool rounded = true) {
     Shape shape = shapeFor(seed);
     Draw d{seed + 1000};
-    double ax = 2 * d.unit() - 1, ay = 2 * d.unit() - 1, az = 2 * d.unit() - 1;
-    const double len = std::sqrt(ax * ax + ay * ay + az * az);
-    ax /= len;
-    ay /= len;
-    az /= len;
-    const double angle = 3.14159 * (2 * d.unit() - 1);
-    const double co = std::cos(angle), si = std::sin(angle), t = 1 - co;
-    const double m[3][3] = {{t * ax * ax + co, t * ax * ay - si * az, t * ax * az + si * ay},
-                            {t * ax * ay + si * az, t * ay * ay + co, t * ay * az - si * ax},
-                            {t * ax * az - si * ay, t * ay * az + si * ax, t * az * az + co}};
-    shape.plc = rounded ? shapes::turnedRounded(shape.plc, m) : shapes::turned(shape.plc, m);
+    const double ax = 2 * d.unit() - 1, ay = 2 * d.unit() - 1, az = 2 * d.unit() - 1;
+    const shapes::Rotation turn = shapes::rotationAbout(ax, ay, az, 3.14159 * (2 * d.unit() - 1));
+    shape.plc = rounded ? shapes::turnedRounded(shape.plc, turn.m) : shapes::turned(shape.plc, turn.m);
     return shape;
 }
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -123,16 +122,7 @@ bool heavy(const std::string& name) {
 /// single precision, so that facets meant to be coplanar fold by the rounding.
 Case placedOnPlate(Case k) {
     constexpr double kScale = 40;
-    double ax = 0.3, ay = -0.5, az = 0.8;
-    const double len = std::sqrt(ax * ax + ay * ay + az * az);
-    ax /= len;
-    ay /= len;
-    az /= len;
-    const double co = std::cos(0.7), si = std::sin(0.7), t = 1 - co;
-    const double m[3][3] = {{t * ax * ax + co, t * ax * ay - si * az, t * ax * az + si * ay},
-                            {t * ax * ay + si * az, t * ay * ay + co, t * ay * az - si * ax},
-                            {t * ax * az - si * ay, t * ay * az + si * ax, t * az * az + co}};
-    k.plc = shapes::turned(k.plc, m);
+    k.plc = shapes::turned(k.plc, shapes::rotationAbout(0.3, -0.5, 0.8, 0.7).m);
     for (Point3& p : k.plc.points) {
         p = Point3{shapes::toSingle(p.x * kScale + 120), shapes::toSingle(p.y * kScale + 72),
                    shapes::toSingle(p.z * kScale + 12)};

@@ -229,6 +229,22 @@ inline Plc wedge(double angleDeg, double length, double depth) {
 
 /// plc turned by the rotation m in double precision: facets that were coplanar are apart by
 /// the rounding of double precision, as in surfaces exported from a model turned in space.
+/// The rotation by `angle` (radians) about the axis (ax, ay, az), of any length but zero.
+struct Rotation {
+    double m[3][3];
+};
+
+inline Rotation rotationAbout(double ax, double ay, double az, double angle) {
+    const double len = std::sqrt(ax * ax + ay * ay + az * az);
+    ax /= len;
+    ay /= len;
+    az /= len;
+    const double co = std::cos(angle), si = std::sin(angle), t = 1 - co;
+    return Rotation{{{t * ax * ax + co, t * ax * ay - si * az, t * ax * az + si * ay},
+                     {t * ax * ay + si * az, t * ay * ay + co, t * ay * az - si * ax},
+                     {t * ax * az - si * ay, t * ay * az + si * ax, t * az * az + co}}};
+}
+
 inline Plc turned(Plc plc, const double m[3][3]) {
     for (Point3& p : plc.points) {
         const double x = p.x, y = p.y, z = p.z;
