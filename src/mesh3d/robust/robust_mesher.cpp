@@ -218,6 +218,10 @@ struct Span {
     const int32_t* end = nullptr;
 };
 
+struct FacetRange {
+    int32_t begin = 0, end = 0;
+};
+
 /// The cells around vertices, each star in the order forStar visits it, for as long as the
 /// cells do not change (TetTopology::version): the walk over a facet's pieces asks for the
 /// same stars again and again (a piece at an input corner for that corner's whole star),
@@ -257,6 +261,11 @@ struct Run {
     std::vector<std::array<int32_t, 3>> cornerPairs;  ///< (a, b, edge) sorted, for corner-to-corner edges
     std::vector<int32_t> cornerFacetStart, cornerFacets;
     std::vector<int32_t> cornerEdgeStart, cornerEdges;
+    /// The facets of every vertex in one place (facetsOf, asked for every face a cavity
+    /// meets): each corner's list, then each input edge's, then each facet alone; a
+    /// vertex's own range in it is kept beside its kind.
+    std::vector<int32_t> facetLists;
+    std::vector<FacetRange> facetRange;  ///< per vertex id: its facets in facetLists
     std::vector<double> cornerAngleDeg;
     std::vector<FacetInfo> facets;
     bool freeSegments = false;
@@ -354,28 +363,29 @@ StarLists& currentStars(Run& r) {
 }
 
 Span facetsOf(const Run& r, int32_t v) {
-    Span s;
-    switch (r.kind[v]) {
+    const FacetRange range = r.facetRange[static_cast<size_t>(v)];
+    const int32_t* lists = r.facetLists.data();
+    return Span{lists + range.begin, lists + range.end};
+}
+
+/// Vertex v's range in Run::facetLists, by its kind and feature.
+FacetRange facetRangeOf(const Run& r, uint8_t kind, int32_t feature) {
+    const int32_t corners = static_cast<int32_t>(r.cornerFacets.size());
+    const int32_t edges = static_cast<int32_t>(r.edgeFacets.size());
+    switch (kind) {
         case kCorner: {
-            const int32_t i = v - 4;
-            s.begin = r.cornerFacets.data() + r.cornerFacetStart[i];
-            s.end = r.cornerFacets.data() + r.cornerFacetStart[i + 1];
-            break;
+            const int32_t i = feature - 4;
+            return FacetRange{r.cornerFacetStart[i], r.cornerFacetStart[i + 1]};
         }
         case kOnEdge: {
-            const InputEdge& e = r.edges[r.feature[v]];
-            s.begin = r.edgeFacets.data() + e.facetBegin;
-            s.end = r.edgeFacets.data() + e.facetEnd;
-            break;
+            const InputEdge& e = r.edges[feature];
+            return FacetRange{corners + e.facetBegin, corners + e.facetEnd};
         }
         case kOnFacet:
-            s.begin = &r.feature[v];
-            s.end = s.begin + 1;
-            break;
+            return FacetRange{corners + edges + feature, corners + edges + feature + 1};
         default:
-            break;
+            return FacetRange{};
     }
-    return s;
 }
 
 bool onFacet(const Run& r, int32_t v, int32_t f) {
@@ -617,6 +627,7 @@ bool budgetLeft(Run& r) {
 int32_t addVertex(Run& r, const Point3& p, uint8_t kind, int32_t feature) {
     r.kind.push_back(kind);
     r.feature.push_back(feature);
+    r.facetRange.push_back(facetRangeOf(r, kind, feature));
     r.prevV.push_back(-1);
     r.nextV.push_back(-1);
     r.stays.emplace_back();
@@ -655,6 +666,7 @@ int32_t encroachedBarrierSubsegment(const Run& r, const Point3& p, int32_t& u, i
 void dropVertex(Run& r) {
     r.kind.pop_back();
     r.feature.pop_back();
+    r.facetRange.pop_back();
     r.prevV.pop_back();
     r.nextV.pop_back();
     r.t.pts.pop_back();
@@ -1471,10 +1483,11 @@ bool splitEncroachedOrAt(Run& r, int32_t f, const Point3& q, const Point3& from,
 }
 
 /// Whether the cavity of a point on facet f may cross the face (a, b, c): any face but a
-/// boundary face of another facet.
+/// boundary face of another facet. (The facet holding a boundary face is unique, so a
+/// face with its three corners on f is a face of f.)
 bool facetPointMayCross(const Run& r, int32_t f, int32_t a, int32_t b, int32_t c) {
     const int32_t g = commonFacet(r, a, b, c);
-    return g < 0 || (onFacet(r, a, f) && onFacet(r, b, f) && onFacet(r, c, f));
+    return g < 0 || g == f;
 }
 
 /// Whether a cavity face is a piece of facet f on the hull (replaced by the fan from the
@@ -4184,6 +4197,11 @@ void buildFeatures(Run& r, const Plc& plc) {
         }
         r.cornerAngleDeg[i] = angle;
     }
+    r.facetLists = r.cornerFacets;
+    r.facetLists.insert(r.facetLists.end(), r.edgeFacets.begin(), r.edgeFacets.end());
+    for (int32_t f = 0; f < static_cast<int32_t>(r.facets.size()); ++f) r.facetLists.push_back(f);
+    r.facetRange.resize(r.kind.size());
+    for (size_t v = 0; v < r.kind.size(); ++v) r.facetRange[v] = facetRangeOf(r, r.kind[v], r.feature[v]);
 }
 
 /// Input points in a spatial order (by interleaved bits of their grid cells), so that each
