@@ -14,67 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "mesh3d/robust/generated_shapes.hpp"
 #include "mesh3d/robust/robust_mesher.hpp"
 #include "mesh3d/robust/robust_shapes.hpp"
 #include "mesh3d/tet_refine.hpp"
 
 namespace {
 
-using shapes::Draw;
-
-struct Shape {
-    std::string kind;
-    Plc plc;
-    double maxVolume = 0;
-};
-
-Shape shapeFor(uint64_t seed) {
-    Draw d{seed};
-    Shape s;
-    const int type = d.below(3);
-    if (type == 0) {
-        // A stepped shaft: sections long or 0.01 thin, radii from 0.02 to about 1.
-        const int sides = 3 + d.below(60);
-        const int steps = 1 + d.below(3);
-        std::vector<double> radii, zs{0};
-        for (int i = 0; i < steps; ++i) {
-            radii.push_back(0.02 + d.unit());
-            zs.push_back(zs.back() + (d.unit() < 0.25 ? 0.01 : 0.05 + 2 * d.unit()));
-        }
-        s.kind = "shaft";
-        s.plc = shapes::steppedShaft(sides, radii, zs);
-    } else if (type == 1) {
-        s.kind = "cone";
-        s.plc = shapes::cone(3 + d.below(60), 0.02 + d.unit(), 0.05 + 2 * d.unit());
-    } else {
-        // Grid lines 0.2 to 1.2 apart, or a thin layer of 10^-1 to 10^-4.
-        auto lines = [&](int n) {
-            std::vector<double> v{0};
-            for (int i = 0; i < n; ++i) v.push_back(v.back() + (d.unit() < 0.25 ? std::pow(10.0, -1 - 3 * d.unit()) : 0.2 + d.unit()));
-            return v;
-        };
-        const std::vector<double> xs = lines(2 + d.below(3)), ys = lines(1 + d.below(2)), zs = lines(1 + d.below(3));
-        const int nx = static_cast<int>(xs.size()) - 1, ny = static_cast<int>(ys.size()) - 1;
-        std::vector<int> fill(static_cast<size_t>(nx * ny * (static_cast<int>(zs.size()) - 1)));
-        for (int& f : fill) f = d.unit() < 0.7 ? 1 : 0;
-        fill[0] = 1;
-        s.kind = "voxels";
-        s.plc = shapes::voxels(xs, ys, zs, [&](int i, int j, int k) { return fill[static_cast<size_t>((k * ny + j) * nx + i)] != 0; });
-    }
-    if (d.unit() < 0.3) s.maxVolume = shapes::enclosed(s.plc) / (200 + 2000 * d.unit());
-    return s;
-}
-
-/// The shape of `seed` turned about a slanted axis, its heights rounded to single precision
-/// (or, without `rounded`, in double precision alone).
-Shape turnedShapeFor(uint64_t seed, bool rounded = true) {
-    Shape shape = shapeFor(seed);
-    Draw d{seed + 1000};
-    const double ax = 2 * d.unit() - 1, ay = 2 * d.unit() - 1, az = 2 * d.unit() - 1;
-    const shapes::Rotation turn = shapes::rotationAbout(ax, ay, az, 3.14159 * (2 * d.unit() - 1));
-    shape.plc = rounded ? shapes::turnedRounded(shape.plc, turn.m) : shapes::turned(shape.plc, turn.m);
-    return shape;
-}
+using shapes::placedShapeFor;
+using shapes::Shape;
+using shapes::shapeFor;
+using shapes::turnedShapeFor;
 
 /// No cell whose longest edge is below a millionth of the part's extent: refinement did not
 /// run down towards one point.
@@ -118,16 +68,6 @@ bool meshesAndChecks(const Shape& shape) {
     const RobustTetMesh again = meshRobustTets(shape.plc, params);
     EXPECT_TRUE(again.ok && shapes::sameMesh(again, mesh));
     return true;
-}
-
-/// The shape of `seed` turned, placed at (at, at, at) and every coordinate rounded to
-/// single precision, as a part away from the origin is stored.
-Shape placedShapeFor(uint64_t seed, double at) {
-    Shape shape = turnedShapeFor(seed, false);
-    for (Point3& p : shape.plc.points) {
-        p = Point3{shapes::toSingle(p.x + at), shapes::toSingle(p.y + at), shapes::toSingle(p.z + at)};
-    }
-    return shape;
 }
 
 /// The shape of `seed` along the axes, turned, turned and rounded, or placed at
