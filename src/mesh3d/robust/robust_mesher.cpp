@@ -368,7 +368,7 @@ Span facetsOf(const Run& r, int32_t v) {
     return Span{lists + range.begin, lists + range.end};
 }
 
-/// Vertex v's range in Run::facetLists, by its kind and feature.
+/// The range in Run::facetLists of a vertex of this kind on this feature.
 FacetRange facetRangeOf(const Run& r, uint8_t kind, int32_t feature) {
     const int32_t corners = static_cast<int32_t>(r.cornerFacets.size());
     const int32_t edges = static_cast<int32_t>(r.edgeFacets.size());
