@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "geom/point.hpp"
@@ -58,7 +59,11 @@ struct TetTopology {
     std::vector<int32_t> cavity;
     uint32_t cavityMark = 0;  ///< the stamp of the cells in `cavity`
     std::vector<CavityFace> boundary;
-    std::vector<CavityFace> boundaryBefore;  ///< shrinkCavity's boundary of the round before
+    // shrinkCavity's scratch: the faces of one round, those of all rounds after the first,
+    // the cells one round took away, and each cavity cell's place in `cavity` (by slot).
+    std::vector<CavityFace> shrinkFaces, shrinkExposed;
+    std::vector<int32_t> shrinkGone;
+    std::vector<std::pair<int32_t, int32_t>> cavityPlaces;
     /// Barrier faces (slot * 4 + face) that ended up with cavity cells on both sides: the
     /// insertion would remove them.
     std::vector<int32_t> lostBarriers;
@@ -248,55 +253,86 @@ template <typename CanCross, typename Skip, typename Blind>
 bool shrinkCavity(TetTopology& t, const Point3& p, CanCross&& canCross, Skip&& skip, Blind&& blind) {
     const uint32_t in = t.cavityMark;
     t.crossable.clear();
-    std::vector<CavityFace>& before = t.boundaryBefore;
-    for (int round = 0; round < 64; ++round) {
-        bool removed = false;
-        for (CavityFace& f : t.boundary) {
-            // A face found seen in an earlier round is seen again: the tests depend on the
-            // face and p alone.
-            if (f.skip != 0 || f.seen != 0) continue;
-            if (!(orient3d(t.pts[f.a], t.pts[f.b], t.pts[f.c], p) > 0) || blind(f)) {
-                if (t.mark[f.owner >> 2] == in) t.shrunkAway.push_back(f.owner >> 2);
-                t.mark[f.owner >> 2] = 0;
-                removed = true;
-            } else {
-                f.seen = 1;
+    // Round by round: the faces not yet tested are tested, and the cells owning one p does
+    // not see leave. The first round tests the faces as grown; each later one the faces
+    // the cells gone left bare, in the order of their cells in the cavity and of their
+    // faces in the cell (the order a list of the whole boundary would test them in).
+    std::vector<CavityFace>& faces = t.shrinkFaces;
+    std::vector<CavityFace>& exposed = t.shrinkExposed;
+    std::vector<int32_t>& gone = t.shrinkGone;
+    gone.clear();
+    exposed.clear();
+    int64_t left = static_cast<int64_t>(t.cavity.size());
+    auto test = [&](CavityFace& f) {
+        if (f.skip != 0 || f.seen != 0) return;
+        if (!(orient3d(t.pts[f.a], t.pts[f.b], t.pts[f.c], p) > 0) || blind(f)) {
+            const int32_t s = f.owner >> 2;
+            if (t.mark[s] == in) {
+                t.shrunkAway.push_back(s);
+                gone.push_back(s);
+                --left;
             }
+            t.mark[s] = 0;
+        } else {
+            f.seen = 1;
         }
-        if (!removed) return true;
-        size_t kept = 0;
-        for (int32_t s : t.cavity) {
-            if (t.mark[s] == in) t.cavity[kept++] = s;
-        }
-        t.cavity.resize(kept);
-        if (t.cavity.empty()) return false;
-        // The faces of the cells left, in cavity order. From the second round on, the list
-        // before is in that order too (the cavity only loses cells), so a face already
-        // listed is taken over as it was (next to thin layers cavities of thousands of
-        // cells shrink a few cells a round); only faces the cells gone leave bare are
-        // tested.
-        const bool reuse = round > 0;
-        before.swap(t.boundary);
-        t.boundary.clear();
-        size_t j = 0;
-        for (int32_t s : t.cavity) {
-            while (reuse && j < before.size() && t.mark[before[j].owner >> 2] != in) ++j;
+    };
+    for (CavityFace& f : t.boundary) test(f);
+    if (gone.empty()) return true;
+    // Each cell's place in the cavity (slot and place, by slot) orders the faces of the
+    // later rounds.
+    std::vector<std::pair<int32_t, int32_t>>& places = t.cavityPlaces;
+    places.clear();
+    for (size_t i = 0; i < t.cavity.size(); ++i) places.push_back({t.cavity[i], static_cast<int32_t>(i)});
+    std::sort(places.begin(), places.end());
+    auto placeOf = [&](int32_t s) {
+        return std::lower_bound(places.begin(), places.end(), std::pair<int32_t, int32_t>{s, -1})->second;
+    };
+    auto byPlace = [&](const CavityFace& x, const CavityFace& y) {
+        const int32_t px = placeOf(x.owner >> 2), py = placeOf(y.owner >> 2);
+        return px != py ? px < py : (x.owner & 3) < (y.owner & 3);
+    };
+    auto fresh = [&](int32_t s, int k) {
+        int32_t a, b, c;
+        faceOf(t, s, k, a, b, c);
+        const int32_t across = t.cells[s].n[k];
+        CavityFace f{a, b, c, across, t.inside[s], static_cast<uint8_t>(canCross(a, b, c) ? 0 : 1), 0, 0, s * 4 + k};
+        f.skip = skip(f) ? 1 : 0;
+        return f;
+    };
+    for (int round = 1;; ++round) {
+        if (left == 0 || round == 64) return false;
+        faces.clear();
+        for (const int32_t g : gone) {
             for (int k = 0; k < 4; ++k) {
-                const int32_t across = t.cells[s].n[k];
-                if (across >= 0 && t.mark[across >> 2] == in) continue;
-                if (reuse && j < before.size() && before[j].owner == s * 4 + k) {
-                    t.boundary.push_back(before[j++]);
-                    continue;
-                }
-                int32_t a, b, c;
-                faceOf(t, s, k, a, b, c);
-                CavityFace f{a, b, c, across, t.inside[s], static_cast<uint8_t>(canCross(a, b, c) ? 0 : 1), 0, 0, s * 4 + k};
-                f.skip = skip(f) ? 1 : 0;
-                t.boundary.push_back(f);
+                const int32_t across = t.cells[g].n[k];
+                if (across >= 0 && t.mark[across >> 2] == in) faces.push_back(fresh(across >> 2, across & 3));
             }
         }
+        std::sort(faces.begin(), faces.end(), byPlace);
+        gone.clear();
+        for (CavityFace& f : faces) test(f);
+        exposed.insert(exposed.end(), faces.begin(), faces.end());
+        if (gone.empty()) break;
     }
-    return false;
+    // The cells left, in their order, and the faces of theirs on the boundary: those grown
+    // (listed afresh, as the faces bare from the start) and those bare since, each seen.
+    size_t kept = 0;
+    for (const int32_t s : t.cavity) {
+        if (t.mark[s] == in) t.cavity[kept++] = s;
+    }
+    t.cavity.resize(kept);
+    faces.clear();
+    for (const CavityFace& f : t.boundary) {
+        if (t.mark[f.owner >> 2] == in) faces.push_back(fresh(f.owner >> 2, f.owner & 3));
+    }
+    for (const CavityFace& f : exposed) {
+        if (t.mark[f.owner >> 2] == in) faces.push_back(f);
+    }
+    std::sort(faces.begin(), faces.end(), byPlace);
+    for (CavityFace& f : faces) f.seen = f.skip != 0 ? 0 : 1;
+    t.boundary.swap(faces);
+    return true;
 }
 
 template <typename CanCross, typename Skip>
