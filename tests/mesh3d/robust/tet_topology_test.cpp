@@ -219,6 +219,15 @@ TetTopology randomTopology(uint64_t seed, int n) {
     return t;
 }
 
+/// Whole numbers below n drawn from a seed, for the shrink trials.
+struct Below {
+    uint64_t seed;
+    int32_t operator()(int32_t n) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<int32_t>((seed >> 33) % static_cast<uint64_t>(n));
+    }
+};
+
 /// The cavity left of `cavity` by dropping, round after round, every cell with a face on
 /// the cavity's boundary that p does not strictly see; `rounds` counts the rounds that drop
 /// cells. Empty when it runs empty.
@@ -248,11 +257,7 @@ std::vector<int32_t> plainShrink(const TetTopology& t, std::vector<int32_t> cavi
 // takes over the faces it listed before, and must leave what a plain shrink leaves.
 TEST(TetTopology, AShrinkingCavityEndsAsAPlainShrinkDoes) {
     TetTopology t = randomTopology(7, 300);
-    uint64_t seed = 11;
-    auto below = [&](int32_t n) {
-        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-        return static_cast<int32_t>((seed >> 33) % static_cast<uint64_t>(n));
-    };
+    Below below{11};
     auto cross = [](int32_t, int32_t, int32_t) { return true; };
     int manyRounds = 0;
     for (int trial = 0; trial < 300; ++trial) {
@@ -341,11 +346,7 @@ bool shrinkByWholeLists(TetTopology& t, const Point3& p, CanCross&& canCross, Sk
 // growth may not cross, faces the point must not be joined to and hull faces skipped.
 TEST(TetTopology, AShrinkTestingOnlyTheFacesLeftBareEndsAsWholeListsDo) {
     TetTopology t = randomTopology(5, 400);
-    uint64_t seed = 17;
-    auto below = [&](int32_t n) {
-        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-        return static_cast<int32_t>((seed >> 33) % static_cast<uint64_t>(n));
-    };
+    Below below{17};
     auto growCross = [](int32_t, int32_t, int32_t) { return true; };
     auto cross = [](int32_t a, int32_t b, int32_t c) { return (a + b + c) % 7 != 0; };
     auto skip = [](const robust::CavityFace& f) { return f.outside < 0; };
