@@ -4,9 +4,11 @@
 // time; a failure prints its message. The last line sums them. Two builds give the same
 // meshes when their lines agree but for the times.
 //
-//   robust_shapes FIRST LAST axes|turned|rounded|placed [AT]
+//   robust_shapes FIRST LAST axes|turned|rounded|placed|strip [AT]
 //
 // "placed" turns each shape and puts it at (AT, AT, AT) (default 10) in single precision.
+// "strip" meshes a block with a strip 1.5e-4 wide across four faces, turned about the axis
+// drawn from each seed and put at (AT, AT, AT) (default 100) in single precision.
 
 #include <chrono>
 #include <cstdint>
@@ -40,7 +42,7 @@ uint64_t meshHash(const RobustTetMesh& m) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: robust_shapes FIRST LAST axes|turned|rounded|placed [AT]\n");
+    std::fprintf(stderr, "usage: robust_shapes FIRST LAST axes|turned|rounded|placed|strip [AT]\n");
     return 2;
 }
 
@@ -54,17 +56,18 @@ int main(int argc, char** argv) {
     const unsigned long long last = std::strtoull(argv[2], &end, 10);
     if (*end != '\0' || last < first) return usage();
     const std::string pose = argv[3];
-    if (pose != "axes" && pose != "turned" && pose != "rounded" && pose != "placed") return usage();
-    double at = 10;
+    if (pose != "axes" && pose != "turned" && pose != "rounded" && pose != "placed" && pose != "strip") return usage();
+    double at = pose == "strip" ? 100 : 10;
     if (argc == 5) {
         at = std::strtod(argv[4], &end);
-        if (*end != '\0' || pose != "placed") return usage();
+        if (*end != '\0' || (pose != "placed" && pose != "strip")) return usage();
     }
     int64_t meshed = 0, failed = 0, cells = 0, away = 0, over50 = 0, over1000 = 0, checksFailed = 0;
     double seconds = 0;
     for (unsigned long long seed = first; seed <= last; ++seed) {
         const shapes::Shape s = pose == "axes"     ? shapes::shapeFor(seed)
                                 : pose == "placed" ? shapes::placedShapeFor(seed, at)
+                                : pose == "strip"  ? shapes::stripBlockFor(seed, 1.5e-4, at)
                                                    : shapes::turnedShapeFor(seed, pose == "rounded");
         RobustTetParams params;
         params.maxVolume = s.maxVolume;

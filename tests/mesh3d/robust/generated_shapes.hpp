@@ -1,7 +1,7 @@
 #pragma once
 // Shapes drawn from fixed seeds: stepped shafts (rods, collars, thin discs), cones and voxel
 // solids with thin layers, along the axes, turned about a slanted axis, or placed away from
-// the origin in single precision. The tests mesh some of them; bench/robust_shapes measures
+// the origin in single precision; and a block with a thin strip, turned and placed so. The tests mesh some of them; bench/robust_shapes measures
 // whole ranges.
 
 #include <cmath>
@@ -74,6 +74,25 @@ inline Shape turnedShapeFor(uint64_t seed, bool rounded = true) {
 /// single precision, as a part away from the origin is stored.
 inline Shape placedShapeFor(uint64_t seed, double at) {
     Shape shape = turnedShapeFor(seed, false);
+    for (Point3& p : shape.plc.points) {
+        p = Point3{shapes::toSingle(p.x + at), shapes::toSingle(p.y + at), shapes::toSingle(p.z + at)};
+    }
+    return shape;
+}
+
+/// A block 1 x 1 x 0.6 with a strip `width` wide across four of its faces (its grid lines
+/// at y = 0.5 and 0.5 + width), turned about a slanted axis drawn from `turn`, placed at
+/// (at, at, at) and every coordinate rounded to single precision: the strip's corners move
+/// by a few percent of its width, and its triangles fold against the large facets beside
+/// them.
+inline Shape stripBlockFor(uint64_t turn, double width, double at) {
+    Shape shape;
+    shape.kind = "strip";
+    shape.plc = shapes::voxels({0, 1}, {0, 0.5, 0.5 + width, 1}, {0, 0.6}, [](int, int, int) { return true; });
+    Draw d{turn};
+    const double ax = 2 * d.unit() - 1, ay = 2 * d.unit() - 1, az = 2 * d.unit() - 1;
+    const shapes::Rotation turnAbout = shapes::rotationAbout(ax, ay, az, 3.14159 * (2 * d.unit() - 1));
+    shape.plc = shapes::turned(shape.plc, turnAbout.m);
     for (Point3& p : shape.plc.points) {
         p = Point3{shapes::toSingle(p.x + at), shapes::toSingle(p.y + at), shapes::toSingle(p.z + at)};
     }
