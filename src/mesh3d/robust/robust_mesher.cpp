@@ -522,10 +522,22 @@ bool onOnePlane(const Run& r, int32_t a, int32_t b, int32_t c, int32_t d, bool f
 /// volume, and its circumsphere is then huge.
 bool flatCell(const Run& r, int32_t a, int32_t b, int32_t c, int32_t d) { return onOnePlane(r, a, b, c, d, true); }
 
-/// Whether joining vertex vid to the cavity face cf would make a flat cell: the rule of
-/// flatCell, or a volume of rounding size.
+double cellRatio(const Run& r, const std::array<int32_t, 4>& v);
+
+/// Whether joining vertex vid to the cavity face cf would make a flat cell: a volume of
+/// rounding size, or the rule of flatCell, unless the cavity cell whose face cf is lies on
+/// that plane too and the cell made is no worse by its ratio. Such cells lie under a face
+/// folded by rounding (a strip between large facets, its corners moved by single
+/// precision); refused, the cells on their faces kept every point off the cavities that
+/// hold them, and the split of a subsegment among them failed for good (its cavity shrank
+/// to nothing), leaving the cells around it above the bound.
 bool flatWith(const Run& r, const CavityFace& cf, int32_t vid) {
-    return flatCell(r, cf.a, cf.b, cf.c, vid) || nearlyFlat(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], r.t.pts[vid]);
+    if (nearlyFlat(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], r.t.pts[vid])) return true;
+    if (!flatCell(r, cf.a, cf.b, cf.c, vid)) return false;
+    const std::array<int32_t, 4>& v = r.t.cells[cf.owner >> 2].v;
+    if (!flatCell(r, v[0], v[1], v[2], v[3])) return true;
+    const double made = cellRatio(r, {cf.a, cf.b, cf.c, vid});
+    return std::isinf(made) || made > cellRatio(r, v);
 }
 
 /// The input edge whose chain has u and w next to each other, or -1.
