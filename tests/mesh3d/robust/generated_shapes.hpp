@@ -59,43 +59,47 @@ inline Shape shapeFor(uint64_t seed) {
     return s;
 }
 
+/// A turn about a slanted axis drawn from `seed`.
+inline shapes::Rotation drawnTurn(uint64_t seed) {
+    Draw d{seed};
+    const double ax = 2 * d.unit() - 1, ay = 2 * d.unit() - 1, az = 2 * d.unit() - 1;
+    return shapes::rotationAbout(ax, ay, az, 3.14159 * (2 * d.unit() - 1));
+}
+
+/// plc put at (at, at, at), every coordinate rounded to single precision, as a part away
+/// from the origin is stored.
+inline void placeInSinglePrecision(Plc& plc, double at) {
+    for (Point3& p : plc.points) {
+        p = Point3{shapes::toSingle(p.x + at), shapes::toSingle(p.y + at), shapes::toSingle(p.z + at)};
+    }
+}
+
 /// The shape of `seed` turned about a slanted axis, its heights rounded to single precision
 /// (or, without `rounded`, in double precision alone).
 inline Shape turnedShapeFor(uint64_t seed, bool rounded = true) {
     Shape shape = shapeFor(seed);
-    Draw d{seed + 1000};
-    const double ax = 2 * d.unit() - 1, ay = 2 * d.unit() - 1, az = 2 * d.unit() - 1;
-    const shapes::Rotation turn = shapes::rotationAbout(ax, ay, az, 3.14159 * (2 * d.unit() - 1));
+    const shapes::Rotation turn = drawnTurn(seed + 1000);
     shape.plc = rounded ? shapes::turnedRounded(shape.plc, turn.m) : shapes::turned(shape.plc, turn.m);
     return shape;
 }
 
-/// The shape of `seed` turned, placed at (at, at, at) and every coordinate rounded to
-/// single precision, as a part away from the origin is stored.
+/// The shape of `seed` turned and placed in single precision at (at, at, at).
 inline Shape placedShapeFor(uint64_t seed, double at) {
     Shape shape = turnedShapeFor(seed, false);
-    for (Point3& p : shape.plc.points) {
-        p = Point3{shapes::toSingle(p.x + at), shapes::toSingle(p.y + at), shapes::toSingle(p.z + at)};
-    }
+    placeInSinglePrecision(shape.plc, at);
     return shape;
 }
 
 /// A block 1 x 1 x 0.6 with a strip `width` wide across four of its faces (its grid lines
-/// at y = 0.5 and 0.5 + width), turned about a slanted axis drawn from `turn`, placed at
-/// (at, at, at) and every coordinate rounded to single precision: the strip's corners move
-/// by a few percent of its width, and its triangles fold against the large facets beside
-/// them.
+/// at y = 0.5 and 0.5 + width), turned about a slanted axis drawn from `turn` and placed in
+/// single precision at (at, at, at): the strip's corners move by a few percent of its
+/// width, and its triangles fold against the large facets beside them.
 inline Shape stripBlockFor(uint64_t turn, double width, double at) {
     Shape shape;
     shape.kind = "strip";
     shape.plc = shapes::voxels({0, 1}, {0, 0.5, 0.5 + width, 1}, {0, 0.6}, [](int, int, int) { return true; });
-    Draw d{turn};
-    const double ax = 2 * d.unit() - 1, ay = 2 * d.unit() - 1, az = 2 * d.unit() - 1;
-    const shapes::Rotation turnAbout = shapes::rotationAbout(ax, ay, az, 3.14159 * (2 * d.unit() - 1));
-    shape.plc = shapes::turned(shape.plc, turnAbout.m);
-    for (Point3& p : shape.plc.points) {
-        p = Point3{shapes::toSingle(p.x + at), shapes::toSingle(p.y + at), shapes::toSingle(p.z + at)};
-    }
+    shape.plc = shapes::turned(shape.plc, drawnTurn(turn).m);
+    placeInSinglePrecision(shape.plc, at);
     return shape;
 }
 
