@@ -1,8 +1,8 @@
 #pragma once
 // Shapes drawn from fixed seeds: stepped shafts (rods, collars, thin discs), cones and voxel
 // solids with thin layers, along the axes, turned about a slanted axis, or placed away from
-// the origin in single precision; and a block with a thin strip, turned and placed so. The tests mesh some of them; bench/robust_shapes measures
-// whole ranges.
+// the origin in single precision; and a block with a thin strip, turned and placed so. The
+// tests mesh some of them; bench/robust_shapes measures whole ranges.
 
 #include <cmath>
 #include <cstdint>
