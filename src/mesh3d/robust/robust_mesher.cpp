@@ -122,6 +122,8 @@ constexpr int kLocalRounds = 4;
 /// attempt there took 0.1 to 7 s, and the passes would have run for hours. The most any of
 /// 2,900 generated shapes made is 72.
 constexpr int kMaxLocalAttempts = 128;
+/// The most splits of one input edge that opening a crease under one cell makes.
+constexpr int kMaxCreaseSplits = 64;
 
 /// The last polish of the Steiner points at cells above the bound (polishSteinerPoints):
 /// rounds of moves and flips, and per point the steps of its search. Six rounds instead of
@@ -1316,6 +1318,18 @@ bool splitCoplanarPieceFirst(Run& r, const std::array<int32_t, 3>& piece) {
     return done;
 }
 
+/// Puts vid, just committed between chain points i and i + 1 of input edge e, into the
+/// chain and links it to its neighbours there.
+void linkIntoChain(Run& r, InputEdge& e, int32_t i, int32_t vid) {
+    const int32_t s = e.chain[i], w = e.chain[i + 1];
+    e.chain.insert(e.chain.begin() + i + 1, vid);
+    r.prevV[vid] = s;
+    r.nextV[vid] = w;
+    if (r.kind[s] == kOnEdge) r.nextV[s] = vid;
+    if (r.kind[w] == kOnEdge) r.prevV[w] = vid;
+    ++r.out->boundaryPoints;
+}
+
 /// Splits the subsegment at position i of edge e. `constrained`: cavities stop at boundary
 /// faces other than those of the edge's own facets, and a piece of a coplanar facet that
 /// the split point encroaches is split first (coplanarPieceForSubsegment; one level deep, and
@@ -1379,12 +1393,7 @@ bool splitSubsegment(Run& r, int32_t edgeId, int32_t i, bool constrained, bool c
         if (!grown) dropVertex(r);
         return false;
     }
-    e.chain.insert(e.chain.begin() + i + 1, vid);
-    r.prevV[vid] = s;
-    r.nextV[vid] = w;
-    if (r.kind[s] == kOnEdge) r.nextV[s] = vid;
-    if (r.kind[w] == kOnEdge) r.prevV[w] = vid;
-    ++r.out->boundaryPoints;
+    linkIntoChain(r, e, i, vid);
     return true;
 }
 
@@ -4216,6 +4225,217 @@ void buildFeatures(Run& r, const Plc& plc) {
     for (size_t v = 0; v < r.kind.size(); ++v) r.facetRange[v] = facetRangeOf(r, r.kind[v], r.feature[v]);
 }
 
+int32_t slotOfCell(Run& r, const std::array<int32_t, 4>& cell);
+
+/// Splits subsegment i of input edge edgeId at q inside the cells around it: each cell
+/// around the subsegment becomes two, joined at q (on the solid's boundary, where the cells
+/// outside are gone, the two faces through the subsegment become four). The cells made
+/// need not be Delaunay; flips restore what they can. True when q went in.
+bool splitSubsegmentInRing(Run& r, int32_t edgeId, int32_t i, const Point3& q) {
+    if (!roomForPoint(r)) return false;
+    InputEdge& e = r.edges[edgeId];
+    const int32_t s = e.chain[i], w = e.chain[i + 1];
+    robust::TetTopology& t = r.t;
+    std::vector<int32_t> ring;
+    robust::forStar(t, s, [&](int32_t c) {
+        if (robust::cellHas(t.cells[c], w)) ring.push_back(c);
+        return false;
+    });
+    if (ring.empty()) return false;
+    const uint32_t in = robust::nextMark(t, 2);
+    t.cavityMark = in;
+    t.cavity = ring;
+    t.boundary.clear();
+    t.lostBarriers.clear();
+    t.shrunkAway.clear();
+    t.crossable.clear();
+    for (const int32_t c : ring) t.mark[c] = in;
+    for (const int32_t c : ring) {
+        for (int k = 0; k < 4; ++k) {
+            const int32_t x = t.cells[c].v[k];
+            const bool hull = x != s && x != w && t.cells[c].n[k] < 0;
+            if (x != s && x != w && !hull) continue;
+            int32_t a, b, d;
+            robust::faceOf(t, c, k, a, b, d);
+            t.boundary.push_back(
+                robust::CavityFace{a, b, d, t.cells[c].n[k], t.inside[c], 0, static_cast<uint8_t>(hull ? 1 : 0), 0, c * 4 + k});
+        }
+    }
+    const int32_t vid = addVertex(r, q, kOnEdge, edgeId);
+    if (!commitOrDrop(r, vid)) return false;
+    linkIntoChain(r, e, i, vid);
+    std::vector<int32_t> flipped;
+    restoreDelaunay(r, flipped);
+    return true;
+}
+
+/// The input edge between a facet of u and another facet of w, or -1.
+int32_t edgeBetweenFacetsOf(const Run& r, int32_t u, int32_t w) {
+    const Span fu = facetsOf(r, u), fw = facetsOf(r, w);
+    for (const int32_t* f = fu.begin; f != fu.end; ++f) {
+        for (const int32_t* g = fw.begin; g != fw.end; ++g) {
+            if (*f == *g) continue;
+            for (int a = 0; a < 3; ++a) {
+                for (int b = 0; b < 3; ++b) {
+                    if (r.facets[*f].edge[a] == r.facets[*g].edge[b]) return r.facets[*f].edge[a];
+                }
+            }
+        }
+    }
+    return -1;
+}
+
+/// The input edge a cell's shortest edge crosses: the edge between a facet of one end and
+/// another facet of the other, both ends on the boundary; or -1.
+int32_t creaseUnder(const Run& r, const std::array<int32_t, 4>& cell) {
+    const int k = shortestEdgeOf(r, cell);
+    const int32_t u = cell[kCellEdges[k][0]], w = cell[kCellEdges[k][1]];
+    if (r.kind[u] == kFree || r.kind[w] == kFree) return -1;
+    return edgeBetweenFacetsOf(r, u, w);
+}
+
+/// For a cell left above the bound whose shortest edge (u, w) crosses the input edge
+/// `crease` (creaseUnder): splits the subsegment of that edge next to the cell (in the ring
+/// of cells around it, whose cavity any other insertion would find too large and not
+/// star-shaped) until it is no longer than the cell's longest edge, then puts a point
+/// inside the solid, half the shortest edge from the cell's centroid along the normal of a
+/// facet of u, into the cell and the cells that point conflicts with, whatever the cells
+/// made. Judged as a whole by finishCellsLeftTryingCreases.
+void openCrease(Run& r, const std::array<int32_t, 4>& cell, int32_t crease) {
+    const int k = shortestEdgeOf(r, cell);
+    const int32_t u = cell[kCellEdges[k][0]], w = cell[kCellEdges[k][1]];
+    double longest2 = 0;
+    for (const auto& e : kCellEdges) longest2 = std::max(longest2, norm2(sub3(r.t.pts[cell[e[0]]], r.t.pts[cell[e[1]]])));
+    const Point3 g = centroid4(r.t.pts[cell[0]], r.t.pts[cell[1]], r.t.pts[cell[2]], r.t.pts[cell[3]]);
+    for (int split = 0; split < kMaxCreaseSplits && roomForPoint(r); ++split) {
+        const InputEdge& e = r.edges[crease];
+        const Point3& a = r.t.pts[e.a];
+        const Point3 dir = sub3(r.t.pts[e.b], a);
+        const double along = dot3(sub3(g, a), dir) / norm2(dir);
+        if (!(along > 0 && along < 1)) break;
+        size_t lo = 0, hi = e.chain.size() - 1;
+        while (hi - lo > 1) {
+            const size_t mid = lo + (hi - lo) / 2;
+            if (dot3(sub3(r.t.pts[e.chain[mid]], a), dir) / norm2(dir) <= along) {
+                lo = mid;
+            } else {
+                hi = mid;
+            }
+        }
+        const Point3& ps = r.t.pts[e.chain[hi - 1]];
+        const Point3 d = sub3(r.t.pts[e.chain[hi]], ps);
+        if (!(norm2(d) > longest2)) break;
+        const double lambda = std::min(0.75, std::max(0.25, dot3(sub3(g, ps), d) / norm2(d)));
+        if (!splitSubsegmentInRing(r, crease, static_cast<int32_t>(hi - 1), add3(ps, scale3(d, lambda)))) break;
+    }
+    const int32_t slot = slotOfCell(r, cell);
+    if (slot < 0 || !roomForPoint(r)) return;
+    const double shortest = std::sqrt(norm2(sub3(r.t.pts[u], r.t.pts[w])));
+    const FacetInfo& fi = r.facets[*facetsOf(r, u).begin];
+    const Point3 n = cross3(fi.u, fi.v);
+    for (const double side : {-0.5, 0.5}) {
+        const Point3 x = add3(g, scale3(n, side * shortest));
+        const robust::Location loc =
+            robust::locatePoint(r.t, x, slot, [&](int32_t a, int32_t b, int32_t c) { return isBarrier(r, a, b, c); });
+        if (loc.cell < 0 || r.t.inside[loc.cell] == 0) continue;
+        const int32_t seeds[2] = {slot, loc.cell};
+        const int32_t vid = addVertex(r, x, kFree, -1);
+        auto cross = [&](int32_t a, int32_t b, int32_t c) { return !isBarrier(r, a, b, c); };
+        if (robust::growCavity(r.t, x, seeds, 2, cross, true, r.cavityCap) && r.t.lostBarriers.empty() &&
+            robust::shrinkCavity(r.t, x, cross, [](const robust::CavityFace&) { return false; },
+                                 [&](const robust::CavityFace& cf) { return flatWith(r, cf, vid); })) {
+            if (commitOrDrop(r, vid)) return;
+        } else {
+            dropVertex(r);
+        }
+    }
+}
+
+/// Points where they help the cells still left, then the flips around them and the moves
+/// once more; again while points go in (the moves and flips open new places), at most four
+/// rounds (further rounds add almost nothing).
+void addPointsForCellsLeftInRounds(Run& r, std::vector<int32_t>& moved) {
+    std::vector<int32_t> added;
+    for (int round = 0; round < 4; ++round) {
+        added.clear();
+        addPointsForCellsLeft(r, added);
+        if (added.empty()) break;
+        flipBadCells(r, &added);
+        smoothSteinerPoints(r, moved);
+    }
+}
+
+/// The passes for the cells left after the points for them: local refinement around each,
+/// points for slivers, contractions and flips, moves; then the flat cells go.
+void finishCellsLeft(Run& r) {
+    bool cellsLeft = true;  // false once a scan found none (nothing after it adds one)
+    for (int pass = 0; pass < kLeftPasses; ++pass) {
+        if (pass > 0 && !(cellsLeft = anyUnexcusedCell(r))) break;
+        refineAroundCellsLeft(r);
+        addPointsForSlivers(r);
+        // The contractions (and boundary edge flips) and the last polish in turn, while one
+        // is made: the polish moves points so that another contraction can take a cell away.
+        contractOrFlipForCellsLeft(r);
+        polishSteinerPoints(r);
+        for (int round = 0; round < kContractionRounds && contractOrFlipForCellsLeft(r); ++round) polishSteinerPoints(r);
+    }
+    // Moves judged by the cells the rule does not excuse alone, then the polish and the
+    // contractions once more around what they changed (a mesh with no such cell left is
+    // not scanned again).
+    if (cellsLeft && movePointsForCellsLeft(r)) {
+        polishSteinerPoints(r);
+        for (int round = 0; round < kContractionRounds && contractOrFlipForCellsLeft(r); ++round) polishSteinerPoints(r);
+    }
+    // The passes since can make room for a flip or an edge removal that takes a flat cell
+    // away (the ring around its edge shrinks as the cells nearby are replaced).
+    removeFlatCells(r);
+    dropFlatBoundaryCells(r);
+}
+
+/// The cells in the solid above the bound that it does not excuse, and the slivers.
+LeftCounts countCellsLeft(const Run& r) {
+    LeftCounts n;
+    for (int32_t s = 0; s < static_cast<int32_t>(r.t.cells.size()); ++s) countLeftCell(r, s, n);
+    return n;
+}
+
+/// The passes for the cells left (finishCellsLeft), tried twice when cells left above the
+/// bound lie across an input edge between two facets (openCrease): as they are, and with
+/// those edges opened under them first (then the points for the cells left again). The
+/// second is kept when it ends with fewer cells the bound does not excuse and no more
+/// slivers.
+void finishCellsLeftTryingCreases(Run& r, std::vector<int32_t>& moved) {
+    std::vector<std::pair<std::array<int32_t, 4>, int32_t>> creased;  // cell, edge
+    for (const auto& cell : unexcusedCells(r)) {
+        const int32_t crease = creaseUnder(r, cell);
+        if (crease >= 0) creased.push_back({cell, crease});
+    }
+    if (creased.empty()) {
+        finishCellsLeft(r);
+        return;
+    }
+    RobustTetMesh altOut = *r.out;
+    Run alt = r;
+    alt.out = &altOut;
+    alt.trackFresh = false;
+    alt.shapeMinEdge2 = 0;
+    for (const auto& [cell, crease] : creased) {
+        if (!roomForPoint(alt)) break;
+        if (slotOfCell(alt, cell) >= 0) openCrease(alt, cell, crease);
+    }
+    std::vector<int32_t> altMoved = moved;
+    addPointsForCellsLeftInRounds(alt, altMoved);
+    finishCellsLeft(alt);
+    finishCellsLeft(r);
+    const LeftCounts was = countCellsLeft(r), now = countCellsLeft(alt);
+    if (altOut.error.empty() && now.unexcused < was.unexcused && now.slivers <= was.slivers) {
+        RobustTetMesh* out = r.out;
+        r = std::move(alt);
+        *out = std::move(altOut);
+        r.out = out;
+    }
+}
+
 /// Input points in a spatial order (by interleaved bits of their grid cells), so that each
 /// walk starts near its point.
 std::vector<int32_t> spatialOrder(const std::vector<Point3>& pts, const Point3& lo, const Point3& hi) {
@@ -4324,39 +4544,8 @@ RobustTetMesh meshRobustTets(const Plc& plc, const RobustTetParams& params, cons
     flipBadCells(r, &moved);
     moved.clear();
     smoothSteinerPoints(r, moved);
-    // Points where they help the cells still left, then the flips around them and the
-    // moves once more; again while points go in (the moves and flips open new places), at
-    // most four rounds (further rounds add almost nothing).
-    std::vector<int32_t> added;
-    for (int round = 0; round < 4; ++round) {
-        added.clear();
-        addPointsForCellsLeft(r, added);
-        if (added.empty()) break;
-        flipBadCells(r, &added);
-        smoothSteinerPoints(r, moved);
-    }
-    bool cellsLeft = true;  // false once a scan found none (nothing after it adds one)
-    for (int pass = 0; pass < kLeftPasses; ++pass) {
-        if (pass > 0 && !(cellsLeft = anyUnexcusedCell(r))) break;
-        refineAroundCellsLeft(r);
-        addPointsForSlivers(r);
-        // The contractions (and boundary edge flips) and the last polish in turn, while one
-        // is made: the polish moves points so that another contraction can take a cell away.
-        contractOrFlipForCellsLeft(r);
-        polishSteinerPoints(r);
-        for (int round = 0; round < kContractionRounds && contractOrFlipForCellsLeft(r); ++round) polishSteinerPoints(r);
-    }
-    // Moves judged by the cells the rule does not excuse alone, then the polish and the
-    // contractions once more around what they changed (a mesh with no such cell left is
-    // not scanned again).
-    if (cellsLeft && movePointsForCellsLeft(r)) {
-        polishSteinerPoints(r);
-        for (int round = 0; round < kContractionRounds && contractOrFlipForCellsLeft(r); ++round) polishSteinerPoints(r);
-    }
-    // The passes since can make room for a flip or an edge removal that takes a flat cell
-    // away (the ring around its edge shrinks as the cells nearby are replaced).
-    removeFlatCells(r);
-    dropFlatBoundaryCells(r);
+    addPointsForCellsLeftInRounds(r, moved);
+    finishCellsLeftTryingCreases(r, moved);
     // Every subsegment of a segment inside the solid is still an edge (facet edges are kept
     // by the boundary faces; a free segment only by the encroachment rule).
     if (r.freeSegments) {

@@ -368,6 +368,21 @@ TEST(RobustGeneratedShapes, CellsUnderAFaceFoldedByRoundingMakeWayForSplits) {
     }
 }
 
+TEST(RobustGeneratedShapes, CellsUnderAFoldedDiagonalGetItOpened) {
+    // The strip block again: each strip is two thin triangles that rounding folds along
+    // their common diagonal, whose pieces stay long (the strip's sharp corners keep the
+    // points of its sides from splitting them). Cells with corners on both sides of the
+    // strip lie nearly flat under the fold; a point on the diagonal has a cavity of
+    // thousands of cells, not star-shaped, and a point inside the solid alone makes cells
+    // on the long pieces no better. These turns kept 19 and 2 cells above the bound away
+    // from small angles; the passes for the cells left, tried again with the diagonal split
+    // in the ring of cells around it and a point under each such cell, keep none.
+    for (const uint64_t turn : {10, 18}) {
+        SCOPED_TRACE("turn " + std::to_string(turn));
+        meshesWithin(shapes::stripBlockFor(turn, 1.5e-4, 100), 0);
+    }
+}
+
 TEST(RobustGeneratedShapes, ANarrowFaceOfThinFacetsKeepsItsFolds) {
     // A plate 6.4e-3 thick of voxel layers 3e-4 and 1e-3 thick, at (10, 10, 10): its
     // narrow sides are strips only, each folded by rounding up to 3e-3, with no facet
