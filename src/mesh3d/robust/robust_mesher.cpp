@@ -3160,6 +3160,27 @@ int edgesNextTo(const Run& r, const std::array<int32_t, 4>& v, int32_t* out, int
     return n;
 }
 
+/// The position in e's chain of the subsegment holding the foot of the perpendicular from x
+/// to the edge, or -1 when the foot lies off the edge.
+int32_t subsegmentUnder(const Run& r, const InputEdge& e, const Point3& x) {
+    const Point3& a = r.t.pts[e.a];
+    const Point3 dir = sub3(r.t.pts[e.b], a);
+    const double l2 = norm2(dir);
+    const double t = dot3(sub3(x, a), dir) / l2;
+    if (!(t > 0 && t < 1)) return -1;
+    // The first chain point beyond the foot (the chain runs from a to b).
+    size_t lo = 0, hi = e.chain.size() - 1;
+    while (hi - lo > 1) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (dot3(sub3(r.t.pts[e.chain[mid]], a), dir) / l2 <= t) {
+            lo = mid;
+        } else {
+            hi = mid;
+        }
+    }
+    return static_cast<int32_t>(hi - 1);
+}
+
 /// Splits, if that improves its cavity, the subsegment of an input edge next to the cell with
 /// corners v at the foot of the perpendicular from its circumcentre c or its centroid g.
 bool splitNearbyEdge(Run& r, const std::array<int32_t, 4>& v, const Point3& c, const Point3& g) {
@@ -3168,29 +3189,15 @@ bool splitNearbyEdge(Run& r, const std::array<int32_t, 4>& v, const Point3& c, c
     for (const Point3& x : {c, g}) {
         for (int k = 0; k < n && roomForPoint(r); ++k) {
             const InputEdge& e = r.edges[edges[k]];
-            const Point3& a = r.t.pts[e.a];
-            const Point3 dir = sub3(r.t.pts[e.b], a);
-            const double l2 = norm2(dir);
-            const double t = dot3(sub3(x, a), dir) / l2;
-            if (!(t > 0 && t < 1)) continue;
-            // The subsegment holding the foot: the first chain point beyond it (the chain runs
-            // from a to b).
-            size_t lo = 0, hi = e.chain.size() - 1;
-            while (hi - lo > 1) {
-                const size_t mid = lo + (hi - lo) / 2;
-                if (dot3(sub3(r.t.pts[e.chain[mid]], a), dir) / l2 <= t) {
-                    lo = mid;
-                } else {
-                    hi = mid;
-                }
-            }
-            const Point3& ps = r.t.pts[e.chain[hi - 1]];
-            const Point3& pw = r.t.pts[e.chain[hi]];
+            const int32_t i = subsegmentUnder(r, e, x);
+            if (i < 0) continue;
+            const Point3& ps = r.t.pts[e.chain[i]];
+            const Point3& pw = r.t.pts[e.chain[i + 1]];
             const Point3 d = sub3(pw, ps);
             const double lambda = dot3(sub3(x, ps), d) / norm2(d);
             if (!(lambda > 0.1 && lambda < 0.9)) continue;
             const Point3 q = add3(ps, scale3(d, lambda));
-            if (splitSubsegment(r, edges[k], static_cast<int32_t>(hi - 1), true, false, &q)) return true;
+            if (splitSubsegment(r, edges[k], i, true, false, &q)) return true;
         }
     }
     return false;
@@ -4309,24 +4316,13 @@ void openCrease(Run& r, const std::array<int32_t, 4>& cell, int32_t crease) {
     const Point3 g = centroid4(r.t.pts[cell[0]], r.t.pts[cell[1]], r.t.pts[cell[2]], r.t.pts[cell[3]]);
     for (int split = 0; split < kMaxCreaseSplits && roomForPoint(r); ++split) {
         const InputEdge& e = r.edges[crease];
-        const Point3& a = r.t.pts[e.a];
-        const Point3 dir = sub3(r.t.pts[e.b], a);
-        const double along = dot3(sub3(g, a), dir) / norm2(dir);
-        if (!(along > 0 && along < 1)) break;
-        size_t lo = 0, hi = e.chain.size() - 1;
-        while (hi - lo > 1) {
-            const size_t mid = lo + (hi - lo) / 2;
-            if (dot3(sub3(r.t.pts[e.chain[mid]], a), dir) / norm2(dir) <= along) {
-                lo = mid;
-            } else {
-                hi = mid;
-            }
-        }
-        const Point3& ps = r.t.pts[e.chain[hi - 1]];
-        const Point3 d = sub3(r.t.pts[e.chain[hi]], ps);
+        const int32_t i = subsegmentUnder(r, e, g);
+        if (i < 0) break;
+        const Point3& ps = r.t.pts[e.chain[i]];
+        const Point3 d = sub3(r.t.pts[e.chain[i + 1]], ps);
         if (!(norm2(d) > longest2)) break;
         const double lambda = std::min(0.75, std::max(0.25, dot3(sub3(g, ps), d) / norm2(d)));
-        if (!splitSubsegmentInRing(r, crease, static_cast<int32_t>(hi - 1), add3(ps, scale3(d, lambda)))) break;
+        if (!splitSubsegmentInRing(r, crease, i, add3(ps, scale3(d, lambda)))) break;
     }
     const int32_t slot = slotOfCell(r, cell);
     if (slot < 0 || !roomForPoint(r)) return;
