@@ -172,16 +172,23 @@ constexpr int kSliverRounds = 2;
 ///   edge (kFoldRoundingUnits times the unit roundoff of single precision, 2^-24, times
 ///   the input's largest coordinate, over the facet's height above the edge, summed over
 ///   the two), when no fold of the face so joined exceeds kFoldedRoundingSine, or when one
-///   of its facets is large enough that rounding tilts it by at most that much (the reach
-///   over its least height): such a facet fixes the face's plane, and strips beside it, a
-///   thin layer's sides on a large face, fold against it by rounding alone, a percent and
-///   more when 2e-4 wide at (10, 10, 10). Counted as folds, they kept cells lying flat
-///   along the face by the ten thousand. A face of thin facets only (the narrow side of a
-///   thin plate) is not so joined: joined, such faces kept more cells above the bound.
+///   of its facets is large enough that rounding tilts it by at most kLargeFacetTiltSine
+///   (the reach over its least height): such a facet fixes the face's plane, and strips
+///   beside it, a thin layer's sides on a large face, fold against it by rounding alone, a
+///   percent and more when 2e-4 wide at (10, 10, 10). Counted as folds, they kept cells
+///   lying flat along the face by the ten thousand. A face of thin facets only (the narrow
+///   side of a thin plate, folded by up to 3e-3) is not so joined: joined, such faces kept
+///   more cells above the bound. The cap on a face's folds was 1e-4 at first; the sides of
+///   a rod 0.02 across at (100, 100, 100), quads folded along their diagonals by 2 to
+///   5e-4, then kept cells along the rod above the bound, with refinement down to 1e-4 on
+///   a part meshed at 0.016 near the origin. The large facet's tilt was 1e-4 as well; a
+///   voxel solid's side whose largest facet rounding tilts by 1.02e-4, with a strip beside
+///   it folded by 2.5 degrees, kept 86 such cells.
 constexpr double kNearlyCoplanarSine = 1e-10;
 constexpr double kFoldedCoplanarSine = 1e-6;
 constexpr double kFoldRoundingUnits = 4.0;
-constexpr double kFoldedRoundingSine = 1e-4;
+constexpr double kFoldedRoundingSine = 1e-3;
+constexpr double kLargeFacetTiltSine = 2e-4;
 
 /// The height of a regular tetrahedron over its edge length, the square root of 2/3.
 constexpr double kRegularHeight = 0.81649658092772603;
@@ -4169,7 +4176,7 @@ void buildFeatures(Run& r, const Plc& plc) {
                 if (pass == 0) {
                     widestFold[face] = std::max(widestFold[face], sine);
                 } else if (sine <= kFoldedCoplanarSine || widestFold[face] <= kFoldedRoundingSine ||
-                           leastTilt[face] <= kFoldedRoundingSine) {
+                           leastTilt[face] <= kLargeFacetTiltSine) {
                     join(2, f, g);
                 }
             }

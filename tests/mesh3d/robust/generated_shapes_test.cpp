@@ -391,6 +391,25 @@ TEST(RobustGeneratedShapes, ANarrowFaceOfThinFacetsKeepsItsFolds) {
     meshCasesWithin({{561, kPlaced, "voxels", 0}});
 }
 
+TEST(RobustGeneratedShapes, FoldsOfRoundingOnARodAndBesideALargeFacetCountAsFlat) {
+    // Placed at (100, 100, 100) in single precision. A shaft with a rod 0.02 across: each
+    // side of the rod is a quad of two long triangles that rounding folds along their
+    // diagonal by sines of 2e-4 to 5e-4. Counted as folds, they drew refinement down to
+    // 1e-4 along the rod and kept 35 cells above the bound away from small angles (23,964
+    // cells, 4,952 now). A voxel solid whose side has a strip folded by 2.5 degrees beside
+    // a facet that rounding tilts by at most 1.02e-4 kept 86.
+    for (const uint64_t seed : {62, 740}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const Shape shape = placedShapeFor(seed, 100);
+        ASSERT_EQ(shape.kind, seed == 62 ? "shaft" : "voxels");
+        meshesWithin(shape, 0, [seed](const Shape&, const RobustTetMesh& mesh) {
+            if (seed == 62) {
+                EXPECT_LT(mesh.tets.size(), 10000u);
+            }
+        });
+    }
+}
+
 TEST(RobustGeneratedShapes, AnAttemptMaySplitAPieceRefinementFoundStuck) {
     // A shaft on a disc 0.01 thick kept a cell on the disc's top face (ratio 4.3): the
     // boundary piece its circumcentre encroaches had outlived the split of a subsegment
