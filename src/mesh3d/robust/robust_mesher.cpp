@@ -190,6 +190,15 @@ constexpr double kFoldRoundingUnits = 4.0;
 constexpr double kFoldedRoundingSine = 1e-3;
 constexpr double kLargeFacetTiltSine = 2e-4;
 
+/// A flat cell under a face folded by rounding may give way to a flat cell on that face up
+/// to this many times worse by its ratio (flatWith). Both are flat sheets whose ratios
+/// only the rounding sets, and the passes after refinement take such cells away. Held to
+/// no worse (a factor of 1), the faces of a cavity on such a face were refused one after
+/// another until nothing was left: at (100, 100, 100) most splits refinement asked for on
+/// voxel solids with thin layers failed so, and the cells around them stayed above the
+/// bound. Factors of 10 and 30 gave the same counts; 4 left more.
+constexpr double kFlatJoinSlack = 10.0;
+
 /// The height of a regular tetrahedron over its edge length, the square root of 2/3.
 constexpr double kRegularHeight = 0.81649658092772603;
 
@@ -535,18 +544,18 @@ double cellRatio(const Run& r, const std::array<int32_t, 4>& v);
 
 /// Whether joining vertex vid to the cavity face cf would make a flat cell: a volume of
 /// rounding size, or the rule of flatCell, unless the cavity cell whose face cf is lies on
-/// that plane too and the cell made is no worse by its ratio. Such cells lie under a face
-/// folded by rounding (a strip between large facets, its corners moved by single
-/// precision); refused, the cells on their faces kept every point off the cavities that
-/// hold them, and the split of a subsegment among them failed for good (its cavity shrank
-/// to nothing), leaving the cells around it above the bound.
+/// that plane too and the cell made is at most kFlatJoinSlack times worse by its ratio.
+/// Such cells lie under a face folded by rounding (a strip between large facets, its
+/// corners moved by single precision); refused, the cells on their faces kept every point
+/// off the cavities that hold them, and the split of a subsegment among them failed for
+/// good (its cavity shrank to nothing), leaving the cells around it above the bound.
 bool flatWith(const Run& r, const CavityFace& cf, int32_t vid) {
     if (nearlyFlat(r.t.pts[cf.a], r.t.pts[cf.b], r.t.pts[cf.c], r.t.pts[vid])) return true;
     if (!flatCell(r, cf.a, cf.b, cf.c, vid)) return false;
     const std::array<int32_t, 4>& v = r.t.cells[cf.owner >> 2].v;
     if (!flatCell(r, v[0], v[1], v[2], v[3])) return true;
     const double made = cellRatio(r, {cf.a, cf.b, cf.c, vid});
-    return std::isinf(made) || made > cellRatio(r, v);
+    return std::isinf(made) || made > kFlatJoinSlack * cellRatio(r, v);
 }
 
 /// The input edge whose chain has u and w next to each other, or -1.

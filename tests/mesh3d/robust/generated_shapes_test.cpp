@@ -410,6 +410,20 @@ TEST(RobustGeneratedShapes, FoldsOfRoundingOnARodAndBesideALargeFacetCountAsFlat
     }
 }
 
+TEST(RobustGeneratedShapes, FlatCellsUnderAFoldedFaceGiveWayToSplits) {
+    // Voxel solids with thin layers placed at (100, 100, 100) in single precision. Under
+    // faces folded by rounding lie cells flat on them; a split there could join its point
+    // to their faces only with a cell no worse by its ratio, so face after face of its
+    // cavity was refused until none was left, and the cells around stayed above the bound
+    // (9 and 4 away from small angles).
+    for (const uint64_t seed : {186, 635}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const Shape shape = placedShapeFor(seed, 100);
+        ASSERT_EQ(shape.kind, "voxels");
+        meshesWithin(shape, 0);
+    }
+}
+
 TEST(RobustGeneratedShapes, AnAttemptMaySplitAPieceRefinementFoundStuck) {
     // A shaft on a disc 0.01 thick kept a cell on the disc's top face (ratio 4.3): the
     // boundary piece its circumcentre encroaches had outlived the split of a subsegment
